@@ -1,0 +1,43 @@
+# corvimus_module(NAME [DEPS dep...] [PRIVATE_DEPS dep...])
+# One folder, one library: sources are src/*.cpp, public headers include/<folder>/, the alias is
+# corvimus::NAME. A folder whose sources are not written yet is a header-only (INTERFACE) library.
+function(corvimus_module name)
+  cmake_parse_arguments(M "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/src/*.c)
+  if(sources)
+    add_library(corvimus_${name} STATIC ${sources})
+    target_include_directories(corvimus_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+                                                PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+    target_link_libraries(corvimus_${name} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
+  else()
+    add_library(corvimus_${name} INTERFACE)
+    target_include_directories(corvimus_${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+    target_link_libraries(corvimus_${name} INTERFACE ${M_DEPS})
+  endif()
+  add_library(corvimus::${name} ALIAS corvimus_${name})
+endfunction()
+
+# add_corvimus_test(NAME SOURCES... [LIBS lib...] [ENV VAR=VALUE...] [TIMEOUT seconds])
+# One test program per module, registered with CTest as one test per GoogleTest case.
+function(add_corvimus_test name)
+  if(NOT CORVIMUS_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} corvimus::testing GTest::gtest GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+endfunction()
+
+# corvimus_module_tests(NAME [LIBS ...]): the module's tests/*.cpp as one test program NAME_tests.
+function(corvimus_module_tests name)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(tests)
+    add_corvimus_test(${name}_tests ${tests} ${ARGN})
+  endif()
+endfunction()
