@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <plist/plist++.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <plist/plist++.h>
 #include <sstream>
 #include <unordered_map>
 
@@ -212,7 +212,8 @@ NameAndSignature LookUpName(pid_t pid) {
   }
   std::string exe(target, size_t(n));
   const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  if (exe.size() > deleted.size() && exe.ends_with(deleted))
+    exe.resize(exe.size() - deleted.size());
   size_t slash = exe.rfind('/');
   info.name = exe.substr(slash + 1);
   // .../X.app/Contents/MacOS/<file>
@@ -321,8 +322,8 @@ bool OpenX() {
 OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   if (!OpenX()) return procNotFound;
   xcb_window_t active = XCB_NONE;
-  if (!xcb_ewmh_get_active_window_reply(
-          &gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen), &active, nullptr) ||
+  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
+                                        &active, nullptr) ||
       active == XCB_NONE) {
     if (xcb_connection_has_error(gX.conn)) CloseX();
     return procNotFound;
@@ -403,9 +404,8 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   info->processLocation = nullptr;
   info->processSize = info->processFreeMem = 0;
   info->processLauncher = {0, kNoProcess};
-  auto inSnapshot = std::lower_bound(
-      gSnapshot.begin(), gSnapshot.end(), st.ppid,
-      [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
+  auto inSnapshot = std::lower_bound(gSnapshot.begin(), gSnapshot.end(), st.ppid,
+                                     [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
   ProcStat parent;
   if (inSnapshot != gSnapshot.end() && inSnapshot->pid == st.ppid) {
     info->processLauncher = inSnapshot->psn;
@@ -456,7 +456,9 @@ OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
   return noErr;
 }
 
-void SetProcessTableForTesting(const std::vector<TestProcess>* table) { gTestTable = table; }
+void SetProcessTableForTesting(const std::vector<TestProcess>* table) {
+  gTestTable = table;
+}
 
 void SetProcessScopeForTesting(pid_t ancestor) {
   gScopeAncestor = ancestor;

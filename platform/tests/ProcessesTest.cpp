@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -19,7 +18,9 @@ using corvimus::testing::WriteFile;
 
 namespace {
 
-std::string NameOf(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string NameOf(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 // Copies the peer program to `path` (a copy, not a link: the kernel reports the resolved file).
 void InstallCopy(const std::string& path) {
@@ -53,8 +54,8 @@ std::vector<Seen> WalkAll() {
     info.processInfoLength = sizeof info;
     info.processName = name;
     if (GetProcessInformation(&psn, &info) != noErr) continue;
-    seen.push_back({psn, NameOf(name), info.processSignature, info.processType,
-                    info.processLauncher});
+    seen.push_back(
+        {psn, NameOf(name), info.processSignature, info.processType, info.processLauncher});
   }
   EXPECT_EQ(err, procNotFound);
   return seen;
