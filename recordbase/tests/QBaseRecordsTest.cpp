@@ -433,13 +433,13 @@ TEST(QBaseRecords, RemovingFromASortedBaseKeepsItsOrderAndMode) {
 
 TEST(QBaseRecords, RemovalWithoutMemoryForItsPermutationFallsBackToPhysicalOrder) {
   BasePtr b = NewBase();
-  for (UInt32 t : {3u, 1u, 2u}) Add(b.get(), Rec(t));
+  for (UInt32 t : {3u, 1u, 2u, 4u}) Add(b.get(), Rec(t));
   QBaseSort(b.get(), ByTagDescending, 128);
-  QBaseMarkRecordForRemoval(b.get(), 1);  // tag 2
+  QBaseMarkRecordForRemoval(b.get(), 2);  // tag 2
   MemoryFailAllocation(1);
   QBaseRemoveMarkedRecords(b.get());
   MemoryFailAllocation(0);
-  EXPECT_EQ(Tags(b.get()), (std::vector<UInt32>{3, 1}));  // physical order
+  EXPECT_EQ(Tags(b.get()), (std::vector<UInt32>{3, 1, 4}));  // physical order
   EXPECT_EQ(QBaseGetSortMode(b.get()), 1);
   EXPECT_EQ(QBaseGetRecordsChanged(b.get()), 1);
   EXPECT_EQ(QBaseValidate(b.get()), 1);
