@@ -13,10 +13,13 @@ namespace {
 std::string ValidFile(TempDir& dir) {
   BasePtr b = NewBase();
   for (UInt32 t : {5u, 1u, 4u, 2u}) Add(b.get(), Rec(t, 4 + 3 * t));
-  QBaseSort(b.get(), [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
-    UInt32 x = corvimus::LoadNative<UInt32>(a), y = corvimus::LoadNative<UInt32>(c);
-    return x < y ? -1 : (x > y ? 1 : 0);
-  }, 128);
+  QBaseSort(
+      b.get(),
+      [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
+        UInt32 x = corvimus::LoadNative<UInt32>(a), y = corvimus::LoadNative<UInt32>(c);
+        return x < y ? -1 : (x > y ? 1 : 0);
+      },
+      128);
   QBaseSetUserBlock(b.get(), "user", 4);
   QBaseSetUserLong(b.get(), 42);
   return WriteToFile(b.get(), dir / "valid");

@@ -177,9 +177,13 @@ TEST_F(QBaseFile, OneSettingsRecordIs1090BytesWithIndexAt64AndRecordAt68) {
 TEST_F(QBaseFile, RoundTripKeepsIndexOrderUserFieldsAndUserBlock) {
   BasePtr b = NewBase();
   for (UInt32 t : {3u, 1u, 2u}) Add(b.get(), Rec(t, 4 + t));
-  QBaseSort(b.get(), [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
-    return SInt16(SInt32(corvimus::LoadNative<UInt32>(a)) - SInt32(corvimus::LoadNative<UInt32>(c)));
-  }, 131);
+  QBaseSort(
+      b.get(),
+      [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
+        return SInt16(SInt32(corvimus::LoadNative<UInt32>(a)) -
+                      SInt32(corvimus::LoadNative<UInt32>(c)));
+      },
+      131);
   QBaseSetUserData(b.get(), -9);
   QBaseSetUserMode(b.get(), 77);
   Rect r{-1, 2, -3, 4};
@@ -402,9 +406,13 @@ TEST_F(QBaseFile, ReadOnlyBaseIsNotWritten) {
 TEST_F(QBaseFile, OneByteTooLongIsRefusedUnlessRecovering) {
   BasePtr src = NewBase();
   for (UInt32 t : {1u, 2u, 3u}) Add(src.get(), Rec(t));
-  QBaseSort(src.get(), [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
-    return SInt16(SInt32(corvimus::LoadNative<UInt32>(c)) - SInt32(corvimus::LoadNative<UInt32>(a)));
-  }, 128);
+  QBaseSort(
+      src.get(),
+      [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
+        return SInt16(SInt32(corvimus::LoadNative<UInt32>(c)) -
+                      SInt32(corvimus::LoadNative<UInt32>(a)));
+      },
+      128);
   std::string bytes = WriteToFile(src.get(), path) + "!";
   BasePtr b = NewBase();
   EXPECT_EQ(ReadBytes(b.get(), path, bytes, 1, 1, 0, 1), kQBaseErr);
@@ -416,8 +424,9 @@ TEST_F(QBaseFile, OneByteTooLongIsRefusedUnlessRecovering) {
   EXPECT_EQ(QBaseGetSortMode(b.get()), 1);
   EXPECT_EQ(QBaseGetRecordsChanged(b.get()), 1);
   // A file that matches its header is not marked as repaired.
-  ASSERT_EQ(ReadBytes(b.get(), path, bytes.substr(0, bytes.size() - 1), 1, 1, 0, 1, 0, 1, &repaired),
-            noErr);
+  ASSERT_EQ(
+      ReadBytes(b.get(), path, bytes.substr(0, bytes.size() - 1), 1, 1, 0, 1, 0, 1, &repaired),
+      noErr);
   EXPECT_EQ(repaired, 0);
   EXPECT_EQ(Tags(b.get()), (std::vector<UInt32>{3, 2, 1}));
   // Asked to rebuild, a clean file also comes back in physical order.
@@ -594,7 +603,8 @@ TEST_F(QBaseFile, PartialWritesTouchOnlyTheirPartOfAMatchingFile) {
   EXPECT_EQ(QBaseCountRecords(c.get()), 2);
 
   // Neither part, to a file that is not a base: a full write.
-  corvimus::testing::WriteFile(path, "garbage that is not a base at all, long enough for a header....");
+  corvimus::testing::WriteFile(path,
+                               "garbage that is not a base at all, long enough for a header....");
   {
     OpenFile f(path);
     ASSERT_EQ(QBaseWrite(b.get(), f.ref(), 0, 0), noErr);

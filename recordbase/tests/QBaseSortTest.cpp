@@ -131,7 +131,8 @@ TEST(QBaseSort, SortsTheIndexOnlyAndSetsTheMode) {
   EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end()));
   EXPECT_EQ(tags.size(), 300u);
   EXPECT_EQ(QBaseGetRecordsChanged(b.get()), 0);
-  EXPECT_EQ(QBaseFindLongHeader(b.get(), corvimus::LoadNative<UInt32>(firstPhysical)), firstPhysical)
+  EXPECT_EQ(QBaseFindLongHeader(b.get(), corvimus::LoadNative<UInt32>(firstPhysical)),
+            firstPhysical)
       << "records did not move";
   QBaseSort(b.get(), ByTag, 300);
   EXPECT_EQ(QBaseGetSortMode(b.get()), 300);
