@@ -296,6 +296,20 @@ TEST_F(QBaseFile, BigEndianFileIsConvertedByTheFlipProcedures) {
   EXPECT_EQ(Values(c.get(), 2), (std::vector<UInt32>{2, 200, 201}));
 }
 
+TEST_F(QBaseFile, FlipProceduresAreNotUsedForFilesInThisMachinesOrder) {
+  FileImage f = ThreeRecords();
+  f.userBlock = "abcd";
+  BasePtr b = NewBase();
+  QBaseSetFlipProc(b.get(), CountingFlip, UserFlip);
+  gFlipCalls = gUserFlipCalls = 0;
+  ASSERT_EQ(ReadBytes(b.get(), path, f.Bytes(), 1, 1, 0, 1), noErr);
+  EXPECT_EQ(gFlipCalls, 0);
+  EXPECT_EQ(gUserFlipCalls, 0);
+  EXPECT_EQ(Values(b.get(), 1), (std::vector<UInt32>{2, 200, 201}));
+  WriteToFile(b.get(), dir / "out");
+  EXPECT_EQ(gFlipCalls, 0) << "never while writing";
+}
+
 TEST_F(QBaseFile, ForeignUserBlockWithoutItsFlipProcedureIsDroppedQuietly) {
   FileImage f = ThreeRecords();
   f.bigEndian = true;
