@@ -5,6 +5,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -196,11 +197,15 @@ Registry& TheRegistry() {
   return registry;
 }
 
+void DiscardLog(xkb_context*, xkb_log_level, const char*, va_list) {}
+
 // Callers hold the registry's mutex.
 xkb_context* Context(Registry& r) {
   if (!r.context) {
     // Layouts come from explicit names only, never from XKB_DEFAULT_* in the environment.
     r.context.reset(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    // Failures come back as results (an unknown layout is an ordinary answer); nothing is logged.
+    if (r.context) xkb_context_set_log_fn(r.context.get(), DiscardLog);
   }
   return r.context.get();
 }
