@@ -20,7 +20,9 @@ constexpr UInt16 kModifierStates[] = {0x0000, 0x0200, 0x0400, 0x0800, 0x0A00, 0x
 constexpr UInt8 kEscapeKey = 0x35;
 constexpr UInt8 kKeypadClearKey = 0x47;
 
-bool IsPadKey(UInt8 key) { return key >= 0x40 && key <= 0x5F; }
+bool IsPadKey(UInt8 key) {
+  return key >= 0x40 && key <= 0x5F;
+}
 
 // What holding the modifier keys costs the user: command 16, caps lock 8, control 4, option 2,
 // shift 1.
@@ -44,8 +46,7 @@ Boolean PreferNewKey(UInt8 newKey, UInt8 newModifiers, UInt8 oldKey, UInt8 oldMo
 }
 
 void OfferKey(UInt8* keyCodes, UInt8* modifiers, UInt8 ch, UInt8 key, UInt8 modifierByte) {
-  if (keyCodes[ch] == kNoKeyCode ||
-      PreferNewKey(key, modifierByte, keyCodes[ch], modifiers[ch])) {
+  if (keyCodes[ch] == kNoKeyCode || PreferNewKey(key, modifierByte, keyCodes[ch], modifiers[ch])) {
     keyCodes[ch] = key;
     modifiers[ch] = modifierByte;
   }
@@ -75,7 +76,8 @@ SInt16 FillKeyTables(UInt8* keyCodes, UInt8* modifiers) {
     for (UInt16 s : kModifierStates) {
       for (UInt16 k = 0; k < kKeyCount; ++k) {
         const UInt32 result = KeyTranslate(kchr, UInt16(k | s), &state);
-        if (result != 0) OfferKey(keyCodes, modifiers, UInt8(result & 0xFF), UInt8(k), UInt8(s >> 8));
+        if (result != 0)
+          OfferKey(keyCodes, modifiers, UInt8(result & 0xFF), UInt8(k), UInt8(s >> 8));
       }
     }
     return 1;

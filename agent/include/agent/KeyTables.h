@@ -25,6 +25,6 @@ SInt16 FillKeyTables(UInt8* keyCodes, UInt8* modifiers);
 // keypad clear, a main-keyboard key beats a keypad key, then cheaper modifiers win.
 Boolean PreferNewKey(UInt8 newKey, UInt8 newModifiers, UInt8 oldKey, UInt8 oldModifiers);
 
-// Files key `key` with modifier byte `modifiers` for character `ch`, unless the entry already holds a
-// key that PreferNewKey keeps.
+// Files key `key` with modifier byte `modifiers` for character `ch`, unless the entry already holds
+// a key that PreferNewKey keeps.
 void OfferKey(UInt8* keyCodes, UInt8* modifiers, UInt8 ch, UInt8 key, UInt8 modifierByte);

@@ -74,6 +74,7 @@ enum : OSErr {
   errAECoercionFail = -1700,
   errAETimeout = -1712,
   userCanceledErr = -128,
+  coreFoundationUnknownErr = -4960,
 };
 
 // A four-character code from its text, as written between single quotes: FourCC("CvBa").
