@@ -105,7 +105,9 @@ std::string PascalText(const unsigned char* field, int capacity) {
   return std::string(reinterpret_cast<const char*>(field) + 1, size_t(n));
 }
 
-std::string DescribeAction(const CorvimusActionRec& action) {
+namespace {
+
+std::string DescribeCommand(const CorvimusActionRec& action) {
   static const char* const kDirections[4] = {"up", "down", "left", "right"};
   static const char* const kClicks[] = {
       "middle click",   "main click",     "secondary click", "button 4 click", "button 5 click",
