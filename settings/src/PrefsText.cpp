@@ -157,6 +157,17 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
   }
 }
 
+}  // namespace
+
+std::string DescribeAction(const CorvimusActionRec& action) {
+  std::string out = DescribeCommand(action);
+  // A key code on anything but a keystroke is a value for the driver (the default scroll
+  // controls carry 1 and 100); show it so that two such slots can be told apart.
+  if (action.command != kCmdKeystroke && action.keyCode != 0 && action.keyCode != 255)
+    out += " (key code " + std::to_string(action.keyCode) + ")";
+  return out;
+}
+
 std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
   std::string out = "record " + std::to_string(index) + ": ";
   if (r.application == kCorvimusGlobalApplication) {
