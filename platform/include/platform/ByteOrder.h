@@ -65,12 +65,8 @@ inline void StoreNative(void* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-inline std::uint16_t Swap16(std::uint16_t v) {
-  return std::uint16_t((v >> 8) | (v << 8));
-}
-inline std::uint32_t Swap32(std::uint32_t v) {
-  return __builtin_bswap32(v);
-}
+inline std::uint16_t Swap16(std::uint16_t v) { return std::uint16_t((v >> 8) | (v << 8)); }
+inline std::uint32_t Swap32(std::uint32_t v) { return __builtin_bswap32(v); }
 
 // Reverses the bytes of an n-byte field in place, wherever it lies.
 inline void SwapBytesInPlace(void* p, std::size_t n) {
