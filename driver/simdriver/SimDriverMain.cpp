@@ -89,8 +89,13 @@ int main(int argc, char** argv) {
 
   SimDriver driver;
   OSErr err = driver.Start(socketPath, mice, bluetooth, recordPath);
-  if (err == dupFNErr) {
+  if (err == fBsyErr) {
     std::fprintf(stderr, "corvimus-simdriver: %s is in use by another driver\n",
+                 socketPath.c_str());
+    return 1;
+  }
+  if (err == dupFNErr) {
+    std::fprintf(stderr, "corvimus-simdriver: %s exists and is not a socket\n",
                  socketPath.c_str());
     return 1;
   }

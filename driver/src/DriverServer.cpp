@@ -54,7 +54,7 @@ OSErr DriverServer::Listen(const std::string& socketPath) {
     bool live = probe >= 0 &&
                 connect(probe, reinterpret_cast<sockaddr*>(&existing), sizeof existing) == 0;
     if (probe >= 0) close(probe);
-    if (live) return dupFNErr;
+    if (live) return fBsyErr;
   }
 
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -56,7 +56,7 @@ class DriverServer {
 
   // Listens at socketPath. The socket appears under its name only once it accepts connections, so
   // a client woken by its appearance never finds it refusing. A stale socket left by a driver that
-  // died is replaced; a live one is not (dupFNErr), nor is a file that is not a socket.
+  // died is replaced; a live one is not (fBsyErr), nor is a file that is not a socket (dupFNErr).
   OSErr Listen(const std::string& socketPath);
   int Descriptor() const { return epfd_; }
   void Pump();
