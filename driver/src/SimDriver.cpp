@@ -6,6 +6,8 @@
 
 #include "driver/SimText.h"
 #include "platform/IOKit.h"
+#include "settings/PrefsJson.h"
+#include "settings/PrefsText.h"
 
 namespace corvimus {
 
@@ -40,19 +42,6 @@ std::string CodeText(UInt64 scalar) {
   }
   text[4] = 0;
   return text;
-}
-
-// The control names of the pane's outline; slots 8-11 have no control and go by number.
-int ParseSlot(const std::string& word) {
-  static const char* kNames[16] = {"C0", "C1", "C2", "C3", "C4", "C5", "C6", "C7",
-                                   nullptr, nullptr, nullptr, nullptr, "RF", "RB", "PF", "PB"};
-  for (int i = 0; i < 16; ++i)
-    if (kNames[i] && word == kNames[i]) return i;
-  if (word.empty() || word.size() > 2) return -1;
-  for (char c : word)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-  int slot = std::stoi(word);
-  return slot < 16 ? slot : -1;
 }
 
 bool ParseNumber(const std::string& word, UInt32* n) {
@@ -219,7 +208,7 @@ void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SIn
   for (UInt32 i = 0; i < call.scalarCount; ++i) line << (i ? ", " : "") << call.scalars[i];
   line << "], \"result\": " << result;
   if (call.selector == kCorvimusSelectorSetPrefs && result == kIOReturnSuccess)
-    line << ", \"record\": " << SimRecordJson(mouse.record);
+    line << ", \"record\": " << PrefsRecordToJson(mouse.record);
   else if (!call.structIn->empty())
     line << ", \"structureSize\": " << call.structIn->size();
   line << "}\n";
@@ -231,7 +220,7 @@ void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SIn
 std::string SimDriver::Press(UInt32 number, const std::string& slotWord) {
   auto it = mice_.find(number);
   if (it == mice_.end()) return "error: no mouse " + std::to_string(number);
-  int slot = ParseSlot(slotWord);
+  int slot = SlotFromText(slotWord);
   if (slot < 0) return "error: no control " + slotWord + " (0-15, C0-C7, RF, RB, PF, PB)";
   const SimMouse& mouse = it->second;
   if (!mouse.hasRecord) return "ok no record yet: the mouse handles the press itself";

@@ -1,5 +1,4 @@
-// What the simulated driver writes for people and scripts: a record as JSON (the shape of one record
-// of `corvimus-prefs show --json`) and a mouse's settings in words.
+// What the simulated driver says about its mice in words.
 #pragma once
 
 #include <string>
@@ -10,7 +9,6 @@ namespace corvimus {
 
 struct SimMouse;
 
-std::string SimRecordJson(const CorvimusPrefsRec& record);
 // A few lines: the mouse, whose record it holds, its mode and keystrokes, and what each control does.
 std::string SimDescribeMouse(const SimMouse& mouse);
 // A packed keystroke in words, e.g. "command-[ (key 33)".
