@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "platform/ByteOrder.h"
@@ -272,5 +273,21 @@ TEST_F(DriverSweep, APeerThatNeverReadsIsDroppedBeforeItsRepliesPileUp) {
   }
   peer.Send(pings);
   EXPECT_TRUE(peer.ClosedByDriver(20000));
+  ExpectDriverServing();
+}
+
+TEST_F(DriverSweep, ClientsBeyondTheLimitAreHungUpOnUntilOthersLeave) {
+  std::vector<std::unique_ptr<RawPeer>> crowd;
+  for (int i = 0; i < 256; ++i) {
+    crowd.push_back(std::make_unique<RawPeer>(socket_));
+    ASSERT_TRUE(crowd.back()->connected());
+  }
+  // The driver answers a greeting on the last of the crowd, so it has accepted all of them.
+  crowd.back()->Send(Hello());
+  DriverFrame f;
+  ASSERT_TRUE(crowd.back()->Receive(&f));
+  RawPeer extra(socket_);
+  EXPECT_TRUE(extra.ClosedByDriver());
+  crowd.clear();
   ExpectDriverServing();
 }
