@@ -103,8 +103,9 @@ void TearDownWorld() {
   if (!gWorld) return;
   if (gWorld->echo >= 0) close(gWorld->echo);
   if (gWorld->echoPid > 0) waitpid(gWorld->echoPid, nullptr, 0);
-  gWorld->sim.Command("quit");
-  gWorld->sim.Wait();
+  gWorld->sim.WriteInput("quit\n");
+  int code = 0;
+  gWorld->sim.Wait(&code);
   IOKitShutdownForTesting();
   delete gWorld;
 }

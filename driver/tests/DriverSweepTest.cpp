@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 
+#include "SimControl.h"
 #include "platform/ByteOrder.h"
 #include "platform/DriverProtocol.h"
 #include "platform/IOKit.h"
@@ -21,6 +22,8 @@
 
 using namespace corvimus;
 using corvimus::testing::ChildProcess;
+using corvimus::testing::Command;
+using corvimus::testing::ExitCode;
 using corvimus::testing::TempDir;
 
 namespace {
@@ -122,7 +125,7 @@ class DriverSweep : public ::testing::Test {
 
   // The driver still answers its control lines and serves a well-behaved client.
   void ExpectDriverServing() {
-    EXPECT_EQ(sim_.Command("show").substr(0, 8), "mouse 1:");
+    EXPECT_EQ(Command(sim_, "show").substr(0, 8), "mouse 1:");
     RawPeer good(socket_);
     ASSERT_TRUE(good.connected());
     good.Send(Join({Hello(), Frame(kDriverFramePing, 2)}));
@@ -210,7 +213,7 @@ TEST_F(DriverSweep, CutOffAndFlippedOpeningsNeverHurtTheDriver) {
   }
   ExpectDriverServing();
   // The driver did not keep the connections of peers that went away.
-  EXPECT_EQ(sim_.Command("close 1"), "ok closed 0 connections");
+  EXPECT_EQ(Command(sim_, "close 1"), "ok closed 0 connections");
 }
 
 TEST_F(DriverSweep, RequestsForThingsThatDoNotExistAreAnsweredNotFatal) {

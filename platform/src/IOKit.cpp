@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/DriverProtocol.h"
-#include "platform/RuntimeDir.h"
+#include "platform/RuntimeFolder.h"
 
 using namespace corvimus;
 
