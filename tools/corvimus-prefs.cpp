@@ -556,22 +556,23 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
                 {"alt", optionKey},          {"control", controlKey}, {"ctrl", controlKey},
                 {"space", kCorvimusSpaceKey}};
   UInt16 bits = 0;
-  std::string word;
-  std::stringstream ss(s);
-  while (std::getline(ss, word, ',')) {
-    // Names may also be joined with '+'.
-    std::stringstream inner(word);
-    std::string name;
-    while (std::getline(inner, name, '+')) {
-      for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-      bool found = false;
-      for (const auto& k : kNames)
-        if (name == k.name) {
-          bits |= k.bit;
-          found = true;
-        }
-      if (!found) return false;
-    }
+  // Names are joined with '-', '+' or ','; "caps-lock" is one name.
+  std::string text;
+  for (char c : s) text.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+  for (size_t at; (at = text.find("caps-lock")) != std::string::npos;)
+    text.replace(at, 9, "capslock");
+  for (char& c : text)
+    if (c == '+' || c == ',') c = '-';
+  std::stringstream ss(text);
+  std::string name;
+  while (std::getline(ss, name, '-')) {
+    bool found = false;
+    for (const auto& k : kNames)
+      if (name == k.name) {
+        bits |= k.bit;
+        found = true;
+      }
+    if (!found) return false;
   }
   *out = bits;
   return true;
@@ -874,7 +875,8 @@ int main(int argc, char** argv) {
       o.json = true;
     } else if (!endOfOptions && arg == "--recover" && command == "show") {
       o.recover = true;
-    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' && arg != "-") {
+    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' &&
+               !(arg[1] >= '0' && arg[1] <= '9')) {
       return Fail(kExitUsage, "unknown option " + arg + " for " + command + "\n" + kUsage);
     } else {
       o.args.push_back(arg);
