@@ -331,3 +331,22 @@ TEST_F(LoginItems, ElementsThatAreNoDictionariesOrHaveNoStringPathAreSkippedAndK
   EXPECT_EQ(plist_get_node_type(plist_dict_get_item(plist_array_get_item(items, 2), "Hide")),
             PLIST_BOOLEAN);
 }
+
+// Hostile files are neither parsed to a crash nor rewritten: both calls leave them byte for byte.
+TEST_F(LoginItems, HugeOrDeeplyNestedFilesAreUnreadableAndUntouched) {
+  std::string deep =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+      "<key>AutoLaunchedApplicationDictionary</key><array>";
+  for (int i = 0; i < 300000; ++i) deep += "<array>";
+  for (int i = 0; i < 300000; ++i) deep += "</array>";
+  deep += "</array></dict></plist>";
+  std::string huge = XmlList({{"/a/CorvimusHelper.app", false}});
+  huge.insert(huge.find("<array>"), std::string(kPropertyListMaxFileSize, '\n'));
+  for (const std::string& content : {deep, huge}) {
+    WriteFile(file, content);
+    SInt16 flag = 0;
+    EXPECT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, &flag), resNotFound);
+    EXPECT_EQ(Remove("CorvimusHelper.app", &flag), resNotFound);
+    EXPECT_TRUE(Contents() == content);
+  }
+}
