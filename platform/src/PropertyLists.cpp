@@ -11,27 +11,11 @@
 #include <utility>
 #include <vector>
 
-namespace {
+#include "FileErrors.h"
 
-OSErr ErrnoToOSErr(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-      return permErr;
-    case ENOSPC:
-    case EDQUOT:
-      return dskFulErr;
-    case EROFS:
-      return wPrErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
-}
+using corvimus::ErrnoToOSErr;
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Binary property lists, checked before libplist parses them. All integers are big-endian.
