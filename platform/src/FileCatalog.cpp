@@ -85,7 +85,9 @@ UInt16 VisibleItemCount(const std::string& folder) {
   return UInt16(std::min<std::size_t>(names.size(), 0xFFFF));
 }
 
-SInt32 Clamp32(UInt64 v) { return v > 0x7FFFFFFF ? 0x7FFFFFFF : SInt32(v); }
+SInt32 Clamp32(UInt64 v) {
+  return v > 0x7FFFFFFF ? 0x7FFFFFFF : SInt32(v);
+}
 
 void WriteName(const std::string& name, StringPtr out) {
   if (!out) return;
@@ -170,7 +172,8 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
   if (spec->name[0] == 0) return bdNamErr;
   std::string real;
   if (LookUpName(ParentOf(path), LeafOf(path), &real) == noErr) return dupFNErr;
-  if (mkdir(path.c_str(), 0755) != 0) return errno == EEXIST ? OSErr(dupFNErr) : ErrnoToOSErr(errno);
+  if (mkdir(path.c_str(), 0755) != 0)
+    return errno == EEXIST ? OSErr(dupFNErr) : ErrnoToOSErr(errno);
   SInt16 v;
   SInt32 id;
   if (OSErr e = PathToDirID(path, &v, &id); e != noErr) return e;
@@ -183,7 +186,8 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   if (!ref) return paramErr;
   std::string path = PathOfRef(ref);
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0) return path.empty() ? OSErr(paramErr) : ErrnoToOSErr(errno);
+  if (path.empty() || lstat(path.c_str(), &st) != 0)
+    return path.empty() ? OSErr(paramErr) : ErrnoToOSErr(errno);
   const bool folder = S_ISDIR(st.st_mode);
   if (info) {
     *info = FSCatalogInfo{};
