@@ -7,17 +7,8 @@
 #include <vector>
 
 #include "platform/Folders.h"
+#include "platform/LaunchServices.h"
 #include "platform/LoginWindow.h"
-
-namespace {
-
-// Documents and folders go to the desktop's opener: xdg-open, else gio.
-bool OpenDocument(const std::string& path) {
-  if (StartDetachedProgram("xdg-open", {path})) return true;
-  return StartDetachedProgram("gio", {"open", path});
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1) {
@@ -34,6 +25,6 @@ int main(int argc, char** argv) {
                  kLoginWindowFileName);
     return 1;
   }
-  LaunchLoginWindowItems(items, OpenDocument);
+  LaunchLoginWindowItems(items, OpenWithDesktop);
   return 0;
 }

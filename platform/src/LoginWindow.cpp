@@ -14,6 +14,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/LaunchServices.h"
 #include "platform/PropertyLists.h"
 
 namespace {
@@ -29,11 +30,6 @@ std::string StringValue(plist_t node) {
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 // The NUL-separated command line of a process, as separate arguments.
@@ -84,35 +80,6 @@ OSErr ReadLoginWindowItems(const std::string& prefsFolder, std::vector<LoginWind
   return noErr;
 }
 
-LoginItemLaunchKind ClassifyLoginItem(const std::string& path, std::string* outProgram) {
-  outProgram->clear();
-  struct stat st;
-  if (path.empty() || stat(path.c_str(), &st) != 0) return kLaunchMissing;
-  if (S_ISDIR(st.st_mode)) {
-    std::string info = path + "/Contents/Info.plist";
-    PropertyListContent content;
-    std::unique_ptr<PList::Node> root;
-    if (ReadPropertyListFile(info, &content, &root) == noErr && content == kPropertyListParsed &&
-        root->GetType() == PLIST_DICT) {
-      std::string exe = StringValue(plist_dict_get_item(root->GetPlist(), "CFBundleExecutable"));
-      // The executable's name is one path component inside Contents/MacOS.
-      if (!exe.empty() && exe.find('/') == std::string::npos && exe != "." && exe != "..") {
-        std::string program = path + "/Contents/MacOS/" + exe;
-        if (IsExecutableFile(program)) {
-          *outProgram = program;
-          return kLaunchBundle;
-        }
-      }
-    }
-    return kLaunchDocument;
-  }
-  if (S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0) {
-    *outProgram = path;
-    return kLaunchProgram;
-  }
-  return kLaunchDocument;
-}
-
 bool IsProgramRunningForUser(const std::string& program, uid_t uid) {
   struct stat target;
   if (stat(program.c_str(), &target) != 0) return false;
@@ -145,57 +112,6 @@ bool IsProgramRunningForUser(const std::string& program, uid_t uid) {
   return running;
 }
 
-bool StartDetachedProgram(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<std::string> argvStore{program};
-  argvStore.insert(argvStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argvStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  // The exec result comes back through a pipe that exec closes; the middle process ends at once,
-  // so the program is adopted by init and the caller never has to reap it.
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
-  pid_t middle = fork();
-  if (middle < 0) {
-    close(report[0]);
-    close(report[1]);
-    return false;
-  }
-  if (middle == 0) {
-    close(report[0]);
-    setsid();
-    pid_t child = fork();
-    if (child != 0) _exit(child < 0 ? 1 : 0);
-    int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, STDIN_FILENO);
-      if (null > STDERR_FILENO) close(null);
-    }
-    if (chdir("/") != 0) {
-      // Staying in the launcher's folder is harmless.
-    }
-    if (program.find('/') == std::string::npos)
-      execvp(program.c_str(), argv.data());
-    else
-      execv(program.c_str(), argv.data());
-    int err = errno;
-    ssize_t ignored = write(report[1], &err, sizeof err);
-    (void)ignored;
-    _exit(127);
-  }
-  close(report[1]);
-  int status = 0;
-  while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  int err = 0;
-  ssize_t n;
-  while ((n = read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
-  }
-  close(report[0]);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
-}
-
 int LaunchLoginWindowItems(const std::vector<LoginWindowItem>& items,
                            const std::function<bool(const std::string& document)>& open) {
   int started = 0;
@@ -204,9 +120,9 @@ int LaunchLoginWindowItems(const std::vector<LoginWindowItem>& items,
   const uid_t uid = getuid();
   for (const LoginWindowItem& item : items) {
     std::string program;
-    LoginItemLaunchKind kind = ClassifyLoginItem(item.path, &program);
-    if (kind == kLaunchMissing) continue;
-    if (kind == kLaunchDocument) {
+    LSItemKind kind = LSClassifyItem(item.path, &program);
+    if (kind == kLSItemMissing) continue;
+    if (kind == kLSItemDocument) {
       if (documentsSeen.insert(item.path).second && open && open(item.path)) ++started;
       continue;
     }

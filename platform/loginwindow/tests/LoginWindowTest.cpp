@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/LaunchServices.h"
 #include "platform/LoginWindow.h"
 #include "testing/TempDir.h"
 
@@ -159,18 +160,18 @@ TEST(LoginWindowItems, ABundleStartsThroughItsDeclaredExecutableOnly) {
   std::string program;
   const std::string good = MakeBundle(dir / "Good.app", "Good");
   CopyTestItem(good + "/Contents/MacOS/Good");
-  EXPECT_EQ(ClassifyLoginItem(good, &program), kLaunchBundle);
+  EXPECT_EQ(LSClassifyItem(good, &program), kLSItemBundle);
   EXPECT_EQ(program, good + "/Contents/MacOS/Good");
   // An executable name that leaves Contents/MacOS, or names nothing, makes it a plain folder.
   const std::string escaping = MakeBundle(dir / "Escape.app", "../../../bin/x");
-  EXPECT_EQ(ClassifyLoginItem(escaping, &program), kLaunchDocument);
+  EXPECT_EQ(LSClassifyItem(escaping, &program), kLSItemDocument);
   EXPECT_EQ(program, "");
   const std::string empty = MakeBundle(dir / "Empty.app", "Nothing");
-  EXPECT_EQ(ClassifyLoginItem(empty, &program), kLaunchDocument);
+  EXPECT_EQ(LSClassifyItem(empty, &program), kLSItemDocument);
   WriteFile(dir / "plain", "data");
-  EXPECT_EQ(ClassifyLoginItem(dir / "plain", &program), kLaunchDocument);
-  EXPECT_EQ(ClassifyLoginItem(dir / "none", &program), kLaunchMissing);
-  EXPECT_EQ(ClassifyLoginItem(TEST_ITEM_PATH, &program), kLaunchProgram);
+  EXPECT_EQ(LSClassifyItem(dir / "plain", &program), kLSItemDocument);
+  EXPECT_EQ(LSClassifyItem(dir / "none", &program), kLSItemMissing);
+  EXPECT_EQ(LSClassifyItem(TEST_ITEM_PATH, &program), kLSItemProgram);
 }
 
 TEST(LoginWindowItems, ReadingSkipsWhatIsNoItemAndRefusesWrongShapes) {
