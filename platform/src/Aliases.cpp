@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileErrors.h"
+#include "platform/AppleDouble.h"
 #include "platform/FileCatalog.h"
 #include "platform/MacMemory.h"
 #include "platform/Resources.h"
@@ -58,6 +59,11 @@ OSErr ParseAlias(AliasHandle alias, AliasRecord* out) {
 OSErr ReadAliasFile(const FSRef* ref, bool* isAlias, AliasHandle* record) {
   *isAlias = false;
   *record = nullptr;
+  // A sidecar that cannot be read may hide the alias flag: such a file is unresolvable rather than
+  // taken for an ordinary item.
+  corvimus::AppleDouble sidecar;
+  OSErr sidecarErr = corvimus::ReadSidecar(PathOfRef(ref), &sidecar);
+  if (sidecarErr != noErr && sidecarErr != fnfErr) return mapReadErr;
   FSCatalogInfo info;
   if (OSErr e = FSGetCatalogInfo(ref, kFSCatInfoNodeFlags | kFSCatInfoFinderInfo, &info, nullptr,
                                  nullptr, nullptr);
