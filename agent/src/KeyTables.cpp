@@ -55,18 +55,7 @@ void OfferKey(UInt8* keyCodes, UInt8* modifiers, UInt8 ch, UInt8 key, UInt8 modi
 SInt16 FillKeyTables(UInt8* keyCodes, UInt8* modifiers) {
   const void* kchr = nullptr;
   const void* uchr = nullptr;
-  KeyboardLayoutRef layout = nullptr;
-  if (KLGetCurrentKeyboardLayout(&layout) == noErr) {
-    const void* kindValue = nullptr;
-    if (KLGetKeyboardLayoutProperty(layout, kKLKind, &kindValue) == noErr && kindValue) {
-      const KeyboardLayoutKind kind = *static_cast<const KeyboardLayoutKind*>(kindValue);
-      if (kind == kKLKCHRKind) {
-        if (KLGetKeyboardLayoutProperty(layout, kKLKCHRData, &kchr) != noErr) kchr = nullptr;
-      } else if (kind == kKLuchrKind || kind == kKLKCHRuchrKind) {
-        if (KLGetKeyboardLayoutProperty(layout, kKLuchrData, &uchr) != noErr) uchr = nullptr;
-      }
-    }
-  }
+  GetCurrentKeyboardLayoutData(&kchr, &uchr);
 
   std::memset(keyCodes, kNoKeyCode, kTableSize);
   std::memset(modifiers, 0, kTableSize);

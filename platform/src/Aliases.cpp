@@ -104,7 +104,7 @@ OSErr FSNewAlias(const FSRef*, const FSRef* target, AliasHandle* inAlias) {
   const std::string path = PathOfRef(target);
   if (path.empty() || path[0] != '/' || path.size() > kMaxAliasPath) return paramErr;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   const UInt16 kind = S_ISREG(st.st_mode)   ? kKindFile
                       : S_ISDIR(st.st_mode) ? kKindFolder
                       : S_ISLNK(st.st_mode) ? kKindLink
@@ -126,7 +126,7 @@ OSErr FSResolveAlias(const FSRef*, AliasHandle alias, FSRef* target, Boolean* wa
   AliasRecord record;
   if (OSErr e = ParseAlias(alias, &record); e != noErr) return e;
   struct stat st;
-  if (lstat(record.path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(record.path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (wasChanged)
     *wasChanged = UInt64(st.st_dev) != record.volume || UInt64(st.st_ino) != record.file;
   return FSPathMakeRef(reinterpret_cast<const UInt8*>(record.path.c_str()), target, nullptr);
@@ -157,7 +157,7 @@ OSErr FSResolveAliasFile(FSRef* theRef, Boolean resolveAliasChains, Boolean* tar
     if (!resolveAliasChains) break;
   }
   struct stat st;
-  if (lstat(current.path, &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(current.path, &st) != 0) return MacErrorFromErrno(errno);
   if (targetIsFolder) *targetIsFolder = S_ISDIR(st.st_mode) ? 1 : 0;
   if (wasAliased) *wasAliased = aliased;
   *theRef = current;

@@ -85,7 +85,7 @@ std::vector<UInt8> SerializeAppleDouble(const AppleDouble& sidecar) {
 OSErr ReadSidecar(const std::string& filePath, AppleDouble* out) {
   out->entries.clear();
   int fd = open(SidecarPathFor(filePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return ErrnoToOSErr(errno);
+  if (fd < 0) return MacErrorFromErrno(errno);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kAppleDoubleMaxSize) {
     close(fd);
@@ -109,18 +109,19 @@ OSErr WriteSidecar(const std::string& filePath, const AppleDouble& sidecar) {
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
-  if (fd < 0) return ErrnoToOSErr(errno);
+  if (fd < 0) return MacErrorFromErrno(errno);
   fchmod(fd, 0644);
   std::vector<UInt8> bytes = SerializeAppleDouble(sidecar);
   OSErr err = WriteAllAndSync(fd, bytes.data(), bytes.size());
-  if (close(fd) != 0 && err == noErr) err = ErrnoToOSErr(errno);
-  if (err == noErr && rename(name.data(), target.c_str()) != 0) err = ErrnoToOSErr(errno);
+  if (close(fd) != 0 && err == noErr) err = MacErrorFromErrno(errno);
+  if (err == noErr && rename(name.data(), target.c_str()) != 0) err = MacErrorFromErrno(errno);
   if (err != noErr) unlink(name.data());
   return err;
 }
 
 OSErr DeleteSidecar(const std::string& filePath) {
-  if (unlink(SidecarPathFor(filePath).c_str()) != 0 && errno != ENOENT) return ErrnoToOSErr(errno);
+  if (unlink(SidecarPathFor(filePath).c_str()) != 0 && errno != ENOENT)
+    return MacErrorFromErrno(errno);
   return noErr;
 }
 

@@ -40,7 +40,7 @@ bool AcceptableName(const std::string& name) {
 // The visible items of a folder in byte order of their names.
 OSErr SortedListing(const std::string& folder, std::vector<std::string>* names) {
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return errno == ENOENT ? OSErr(dirNFErr) : ErrnoToOSErr(errno);
+  if (!dir) return errno == ENOENT ? OSErr(dirNFErr) : MacErrorFromErrno(errno);
   names->clear();
   while (dirent* e = readdir(dir)) {
     std::string n = e->d_name;
@@ -142,7 +142,7 @@ OSErr PBGetCatInfoSync(CInfoPBRec* pb) {
   }
 
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return finish(ErrnoToOSErr(errno));
+  if (lstat(path.c_str(), &st) != 0) return finish(MacErrorFromErrno(errno));
   bool root = false;
   if (S_ISDIR(st.st_mode)) {
     DirInfo& d = pb->dirInfo;
@@ -173,7 +173,7 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
   std::string real;
   if (LookUpName(ParentOf(path), LeafOf(path), &real) == noErr) return dupFNErr;
   if (mkdir(path.c_str(), 0755) != 0)
-    return errno == EEXIST ? OSErr(dupFNErr) : ErrnoToOSErr(errno);
+    return errno == EEXIST ? OSErr(dupFNErr) : MacErrorFromErrno(errno);
   SInt16 v;
   SInt32 id;
   if (OSErr e = PathToDirID(path, &v, &id); e != noErr) return e;
@@ -187,7 +187,7 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   std::string path = PathOfRef(ref);
   struct stat st;
   if (path.empty() || lstat(path.c_str(), &st) != 0)
-    return path.empty() ? OSErr(paramErr) : ErrnoToOSErr(errno);
+    return path.empty() ? OSErr(paramErr) : MacErrorFromErrno(errno);
   const bool folder = S_ISDIR(st.st_mode);
   if (info) {
     *info = FSCatalogInfo{};
@@ -246,7 +246,7 @@ OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, const FS
   if (OSErr e = FSGetFSSpecFromRef(ref, &spec); e != noErr) return e;
   std::string path = PathOfRef(ref);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return paramErr;
   const FileInfo* in = reinterpret_cast<const FileInfo*>(info->finderInfo);
   FInfo fi{in->fileType, in->fileCreator, in->finderFlags, in->location, 0};
@@ -353,7 +353,7 @@ OSErr FSCreateFileUnicode(const FSRef* parentRef, UInt16 nameLength, const UniCh
   if (LookUpName(folder, leaf, &real) == noErr) return dupFNErr;
   std::string path = JoinPath(folder, leaf);
   int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == EEXIST ? OSErr(dupFNErr) : ErrnoToOSErr(errno);
+  if (fd < 0) return errno == EEXIST ? OSErr(dupFNErr) : MacErrorFromErrno(errno);
   close(fd);
   FSRef ref;
   OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr);

@@ -3,12 +3,11 @@
 
 #include <cstddef>
 
+#include "platform/Files.h"  // MacErrorFromErrno
 #include "platform/MacTypes.h"
 
 namespace corvimus {
 
-// errno -> Mac OS result code.
-OSErr ErrnoToOSErr(int err);
 // Writes every byte (retrying short writes and EINTR) and syncs the file.
 OSErr WriteAllAndSync(int fd, const void* bytes, std::size_t length);
 // Syncs a folder so that a rename or creation in it reaches the disk.

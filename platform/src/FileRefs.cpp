@@ -141,7 +141,7 @@ OSErr MakeAbsolute(const std::string& path, std::string* out) {
     *out = path;
   } else {
     char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) return ErrnoToOSErr(errno);
+    if (!getcwd(cwd, sizeof cwd)) return MacErrorFromErrno(errno);
     *out = Join(cwd, path);
   }
   return noErr;
@@ -154,15 +154,15 @@ OSErr CanonicalItemPath(const std::string& path, std::string* out) {
   if (OSErr e = MakeAbsolute(path, &abs); e != noErr) return e;
   while (abs.size() > 1 && abs.back() == '/') abs.pop_back();
   struct stat st;
-  if (lstat(abs.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(abs.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   std::string leaf = Leaf(abs);
   char buf[PATH_MAX];
   if (abs == "/" || leaf == "." || leaf == "..") {
-    if (!realpath(abs.c_str(), buf)) return ErrnoToOSErr(errno);
+    if (!realpath(abs.c_str(), buf)) return MacErrorFromErrno(errno);
     *out = buf;
     return noErr;
   }
-  if (!realpath(Parent(abs).c_str(), buf)) return ErrnoToOSErr(errno);
+  if (!realpath(Parent(abs).c_str(), buf)) return MacErrorFromErrno(errno);
   *out = Join(buf, leaf);
   return noErr;
 }
@@ -180,9 +180,9 @@ std::string SidecarPathFor(const std::string& path) {
 
 OSErr PathToDirID(const std::string& path, SInt16* vRefNum, SInt32* dirID) {
   char buf[PATH_MAX];
-  if (!realpath(path.c_str(), buf)) return ErrnoToOSErr(errno);
+  if (!realpath(path.c_str(), buf)) return MacErrorFromErrno(errno);
   struct stat st;
-  if (stat(buf, &st) != 0) return ErrnoToOSErr(errno);
+  if (stat(buf, &st) != 0) return MacErrorFromErrno(errno);
   if (!S_ISDIR(st.st_mode)) return dirNFErr;
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> hold(r.lock);
@@ -223,7 +223,7 @@ OSErr DirIDToPath(SInt16 vRefNum, SInt32 dirID, std::string* path) {
 
 OSErr PathToVRefNum(const std::string& path, SInt16* vRefNum) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> hold(r.lock);
   *vRefNum = VolumeFor(r, st.st_dev, path);
@@ -247,10 +247,10 @@ OSErr LookUpName(const std::string& folder, const std::string& name, std::string
     *found = name;
     return noErr;
   }
-  if (errno != ENOENT) return ErrnoToOSErr(errno);
+  if (errno != ENOENT) return MacErrorFromErrno(errno);
   if (IsSidecarName(name)) return fnfErr;
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return errno == ENOENT ? OSErr(dirNFErr) : ErrnoToOSErr(errno);
+  if (!dir) return errno == ENOENT ? OSErr(dirNFErr) : MacErrorFromErrno(errno);
   std::string best;
   bool any = false;
   while (dirent* e = readdir(dir)) {
@@ -302,7 +302,7 @@ OSErr SpecFor(const std::string& folder, const std::string& name, FSSpec* spec) 
 // A folder's own spec: its parent folder and its name.
 OSErr SpecForFolderItself(const std::string& folder, FSSpec* spec) {
   char buf[PATH_MAX];
-  if (!realpath(folder.c_str(), buf)) return ErrnoToOSErr(errno);
+  if (!realpath(folder.c_str(), buf)) return MacErrorFromErrno(errno);
   std::string canon = buf;
   if (canon == "/") {
     SInt16 v;
@@ -377,7 +377,7 @@ OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode)
   if (OSErr e = FSSpecToPath(spec, &path); e != noErr) return e;
   if (spec->name[0] == 0) return bdNamErr;
   int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-  if (fd < 0) return ErrnoToOSErr(errno);
+  if (fd < 0) return MacErrorFromErrno(errno);
   close(fd);
   AppleDouble sidecar;
   std::vector<UInt8> info(kAppleDoubleFinderInfoSize, 0);
@@ -395,11 +395,11 @@ OSErr FSpDelete(const FSSpec* spec) {
   if (OSErr e = FSSpecToPath(spec, &path); e != noErr) return e;
   if (spec->name[0] == 0) return bdNamErr;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) {
-    if (rmdir(path.c_str()) != 0) return ErrnoToOSErr(errno);
+    if (rmdir(path.c_str()) != 0) return MacErrorFromErrno(errno);
   } else if (unlink(path.c_str()) != 0) {
-    return ErrnoToOSErr(errno);
+    return MacErrorFromErrno(errno);
   }
   DeleteSidecar(path);
   return noErr;
@@ -410,7 +410,7 @@ OSErr FSpGetFInfo(const FSSpec* spec, FInfo* info) {
   std::string path;
   if (OSErr e = FSSpecToPath(spec, &path); e != noErr) return e;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   *info = FInfo{};
   AppleDouble sidecar;
   OSErr e = ReadSidecar(path, &sidecar);
@@ -428,7 +428,7 @@ OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* info) {
   std::string path;
   if (OSErr e = FSSpecToPath(spec, &path); e != noErr) return e;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   AppleDouble sidecar;
   OSErr e = ReadSidecar(path, &sidecar);
   if (e != noErr && e != fnfErr) return e;
@@ -448,11 +448,11 @@ OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName) {
   if (!ValidName(name) || name.size() > 255 || spec->name[0] == 0) return bdNamErr;
   std::string target = Join(Parent(path), name);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (target == path) return noErr;
   // Only a change of letter case may reuse a taken name: the name that is taken is our own.
   if (lstat(target.c_str(), &st) == 0 && !EqualIgnoringCase(name, Leaf(path))) return dupFNErr;
-  if (rename(path.c_str(), target.c_str()) != 0) return ErrnoToOSErr(errno);
+  if (rename(path.c_str(), target.c_str()) != 0) return MacErrorFromErrno(errno);
   std::string oldSidecar = SidecarPathFor(path);
   if (lstat(oldSidecar.c_str(), &st) == 0)
     rename(oldSidecar.c_str(), SidecarPathFor(target).c_str());
@@ -467,7 +467,7 @@ OSErr FSpReplaceFile(const FSSpec* source, const FSSpec* target) {
   if (OSErr e = FSSpecToPath(target, &to); e != noErr) return e;
   if (source->name[0] == 0 || target->name[0] == 0) return bdNamErr;
   struct stat st;
-  if (lstat(from.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(from.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (!S_ISREG(st.st_mode)) return paramErr;
 
   // The data rename is the one step that decides; the sidecars are arranged around it so that a
@@ -477,14 +477,15 @@ OSErr FSpReplaceFile(const FSSpec* source, const FSSpec* target) {
   bool hadTargetSidecar = lstat(toSidecar.c_str(), &st) == 0;
   bool hasSourceSidecar = lstat(fromSidecar.c_str(), &st) == 0;
   unlink(backup.c_str());
-  if (hadTargetSidecar && link(toSidecar.c_str(), backup.c_str()) != 0) return ErrnoToOSErr(errno);
+  if (hadTargetSidecar && link(toSidecar.c_str(), backup.c_str()) != 0)
+    return MacErrorFromErrno(errno);
   if (hasSourceSidecar && rename(fromSidecar.c_str(), toSidecar.c_str()) != 0) {
-    OSErr e = ErrnoToOSErr(errno);
+    OSErr e = MacErrorFromErrno(errno);
     if (hadTargetSidecar) unlink(backup.c_str());
     return e;
   }
   if (rename(from.c_str(), to.c_str()) != 0) {
-    OSErr e = ErrnoToOSErr(errno);
+    OSErr e = MacErrorFromErrno(errno);
     if (hasSourceSidecar) rename(toSidecar.c_str(), fromSidecar.c_str());
     if (hadTargetSidecar) rename(backup.c_str(), toSidecar.c_str());
     return e;
@@ -501,7 +502,7 @@ OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
     return e;
   if (canon.size() >= kFSRefPathMax) return bdNamErr;
   struct stat st;
-  if (lstat(canon.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(canon.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   std::memcpy(ref->path, canon.c_str(), canon.size() + 1);
   if (isDirectory) *isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
   return noErr;
@@ -535,7 +536,7 @@ OSErr FSGetFSSpecFromRef(const FSRef* ref, FSSpec* spec) {
   if (!ref || !spec) return paramErr;
   std::string path(ref->path, strnlen(ref->path, kFSRefPathMax));
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
   if (path == "/") return SpecForFolderItself(path, spec);
   return SpecFor(Parent(path), Leaf(path), spec);
 }

@@ -173,7 +173,12 @@ OSErr MacErrorFromErrno(int err) {
       return paramErr;
     case EBUSY:
     case ETXTBSY:
+    case ENOTEMPTY:
       return fBsyErr;
+    case ELOOP:
+      return fnfErr;
+    case EXDEV:
+      return paramErr;
     default:
       return ioErr;
   }

@@ -89,7 +89,7 @@ OSErr MakeFolders(const std::string& path, mode_t mode) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? noErr : dirNFErr;
   if (OSErr e = MakeFolders(ParentOf(path), mode); e != noErr) return e;
-  if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return ErrnoToOSErr(errno);
+  if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return MacErrorFromErrno(errno);
   return noErr;
 }
 
@@ -172,7 +172,7 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16
   if (OSErr e = FolderPath(vRefNum, folderType, &path); e != noErr) return e;
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) return ErrnoToOSErr(errno);
+    if (errno != ENOENT) return MacErrorFromErrno(errno);
     if (!createFolder) return fnfErr;
     // The user's settings folder holds private files; everything else is shared.
     mode_t mode = folderType == kPreferencesFolderType ? 0700 : 0755;

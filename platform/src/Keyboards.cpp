@@ -690,6 +690,21 @@ UInt8 LMGetKbdType() {
   return kKeyboardTypeISO;
 }
 
+void GetCurrentKeyboardLayoutData(const void** kchr, const void** uchr) {
+  *kchr = nullptr;
+  *uchr = nullptr;
+  KeyboardLayoutRef layout = nullptr;
+  if (KLGetCurrentKeyboardLayout(&layout) != noErr) return;
+  const void* kindValue = nullptr;
+  if (KLGetKeyboardLayoutProperty(layout, kKLKind, &kindValue) != noErr || !kindValue) return;
+  const KeyboardLayoutKind kind = *static_cast<const KeyboardLayoutKind*>(kindValue);
+  if (kind == kKLKCHRKind) {
+    if (KLGetKeyboardLayoutProperty(layout, kKLKCHRData, kchr) != noErr) *kchr = nullptr;
+  } else if (kind == kKLuchrKind || kind == kKLKCHRuchrKind) {
+    if (KLGetKeyboardLayoutProperty(layout, kKLuchrData, uchr) != noErr) *uchr = nullptr;
+  }
+}
+
 OSStatus KLSetCurrentKeyboardLayoutForTesting(const char* name) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);

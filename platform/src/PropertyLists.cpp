@@ -13,8 +13,6 @@
 
 #include "FileErrors.h"
 
-using corvimus::ErrnoToOSErr;
-
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -271,7 +269,7 @@ OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outCont
   outRoot->reset();
   *outContent = kPropertyListNotAList;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoToOSErr(errno);
+  if (fd < 0) return MacErrorFromErrno(errno);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
@@ -291,7 +289,7 @@ OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outCont
       if (errno == EINTR) continue;
       int err = errno;
       close(fd);
-      return ErrnoToOSErr(err);
+      return MacErrorFromErrno(err);
     }
     if (n == 0) break;
     data.insert(data.end(), chunk, chunk + n);
@@ -323,7 +321,7 @@ OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
   struct stat link;
   if (lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     char* real = realpath(requested.c_str(), nullptr);
-    if (!real) return ErrnoToOSErr(errno);
+    if (!real) return MacErrorFromErrno(errno);
     path = real;
     free(real);
   }
@@ -340,7 +338,7 @@ OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return ErrnoToOSErr(errno);
+  if (fd < 0) return MacErrorFromErrno(errno);
   OSErr err = noErr;
   struct stat st;
   if (stat(path.c_str(), &st) == 0) {
@@ -355,14 +353,14 @@ OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
     ssize_t n = write(fd, xml.data() + done, xml.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      err = ErrnoToOSErr(errno);
+      err = MacErrorFromErrno(errno);
       break;
     }
     done += std::size_t(n);
   }
-  if (err == noErr && fsync(fd) != 0) err = ErrnoToOSErr(errno);
-  if (close(fd) != 0 && err == noErr) err = ErrnoToOSErr(errno);
-  if (err == noErr && rename(name.data(), path.c_str()) != 0) err = ErrnoToOSErr(errno);
+  if (err == noErr && fsync(fd) != 0) err = MacErrorFromErrno(errno);
+  if (close(fd) != 0 && err == noErr) err = MacErrorFromErrno(errno);
+  if (err == noErr && rename(name.data(), path.c_str()) != 0) err = MacErrorFromErrno(errno);
   if (err != noErr) unlink(name.data());
   return err;
 }

@@ -12,28 +12,12 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/TextUtils.h"
+
 namespace corvimus {
 namespace {
 
 constexpr size_t kMaxStringsFile = 1 << 20;
-
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(char(c));
-  } else if (c < 0x800) {
-    out->push_back(char(0xC0 | (c >> 6)));
-    out->push_back(char(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(char(0xE0 | (c >> 12)));
-    out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(char(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(char(0xF0 | (c >> 18)));
-    out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(char(0x80 | (c & 0x3F)));
-  }
-}
 
 // UTF-16 with a byte-order mark -> UTF-8; false for unpaired surrogates or an odd length.
 bool Utf16ToUtf8(const std::string& bytes, bool bigEndian, std::string* out) {

@@ -123,3 +123,25 @@ Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSe
     if (ca == kEnd) return true;
   }
 }
+
+namespace corvimus {
+
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    out->push_back(char(c));
+  } else if (c < 0x800) {
+    out->push_back(char(0xC0 | (c >> 6)));
+    out->push_back(char(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(char(0xE0 | (c >> 12)));
+    out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(char(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(char(0xF0 | (c >> 18)));
+    out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(char(0x80 | (c & 0x3F)));
+  }
+}
+
+}  // namespace corvimus

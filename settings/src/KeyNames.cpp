@@ -119,18 +119,7 @@ const char* ControlCharacterName(UInt8 ch, UInt8 keyCode) {
 void GetKeyboardInformation() {
   const void* kchr = nullptr;
   const void* uchr = nullptr;
-  KeyboardLayoutRef layout = nullptr;
-  if (KLGetCurrentKeyboardLayout(&layout) == noErr) {
-    const void* kindValue = nullptr;
-    if (KLGetKeyboardLayoutProperty(layout, kKLKind, &kindValue) == noErr && kindValue) {
-      const KeyboardLayoutKind kind = *static_cast<const KeyboardLayoutKind*>(kindValue);
-      if (kind == kKLKCHRKind) {
-        if (KLGetKeyboardLayoutProperty(layout, kKLKCHRData, &kchr) != noErr) kchr = nullptr;
-      } else if (kind == kKLuchrKind || kind == kKLKCHRuchrKind) {
-        if (KLGetKeyboardLayoutProperty(layout, kKLuchrData, &uchr) != noErr) uchr = nullptr;
-      }
-    }
-  }
+  GetCurrentKeyboardLayoutData(&kchr, &uchr);
   if (kchr) {
     UInt32 state = 0;
     for (UInt16 k = 0; k < kKeyCount; ++k) gAsciiTable[k] = UInt8(KeyTranslate(kchr, k, &state));

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/TextUtils.h"
+
 namespace {
 
 // ---- Writing -----------------------------------------------------------------------------------
@@ -282,24 +284,6 @@ class Reader {
     return true;
   }
 
-  static void PutUtf8(UInt32 c, std::string* out) {
-    if (c < 0x80) {
-      out->push_back(char(c));
-    } else if (c < 0x800) {
-      out->push_back(char(0xC0 | (c >> 6)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(char(0xE0 | (c >> 12)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(char(0xF0 | (c >> 18)));
-      out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    }
-  }
-
   bool String(std::string* out) {
     ++i_;  // the opening quote
     while (true) {
@@ -358,13 +342,13 @@ class Reader {
             i_ += 2;
             if (!Hex4(&low)) return false;
             if (low < 0xDC00 || low >= 0xE000) return Fail("a lone high surrogate in a string");
-            PutUtf8(0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00), out);
+            corvimus::AppendUtf8(char32_t(0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00)), out);
           } else if (cp >= 0xDC00 && cp < 0xE000) {
             // \udc80..\udcff carry a byte that is not UTF-8 (see the header).
             if (cp < 0xDC80 || cp > 0xDCFF) return Fail("a lone low surrogate in a string");
             out->push_back(char(cp - 0xDC00));
           } else {
-            PutUtf8(cp, out);
+            corvimus::AppendUtf8(char32_t(cp), out);
           }
           break;
         }

@@ -2,6 +2,8 @@
 // works on characters, not bytes.
 #pragma once
 
+#include <string>
+
 #include "platform/MacTypes.h"
 
 // True when the two Pascal strings are equal. Without case sensitivity, letters compare equal to
@@ -11,3 +13,8 @@
 // compare as themselves.
 Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSensitive,
                     Boolean diacSensitive);
+
+namespace corvimus {
+// Appends the UTF-8 form of one code point (at most U+10FFFF) to out.
+void AppendUtf8(char32_t c, std::string* out);
+}  // namespace corvimus
