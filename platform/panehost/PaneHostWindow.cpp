@@ -16,6 +16,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "platform/Folders.h"
+
 using corvimus::prefpane::LoadPreferencePane;
 using corvimus::prefpane::PreferencePane;
 
@@ -50,14 +52,12 @@ PaneHostWindow::~PaneHostWindow() {
 }
 
 QStringList PaneHostWindow::StandardPaneBundles() {
-  // The PreferencePanes folders of the local and system Library domains lie under the installation
-  // prefix, found from where this program lies: <prefix>/lib/corvimus/Applications/
-  // System Preferences.app/Contents/MacOS/System Preferences.
-  QDir dir(QCoreApplication::applicationDirPath());
+  // The PreferencePanes folders of the local and the system Library domains.
   QStringList folders;
-  if (dir.cdUp() && dir.cdUp() && dir.cdUp() && dir.cdUp()) {  // .../lib/corvimus
-    folders << dir.filePath("Library/PreferencePanes")
-            << dir.filePath("System/Library/PreferencePanes");
+  for (SInt16 domain : {kLocalDomain, kSystemDomain}) {
+    std::string library;
+    if (corvimus::FolderPath(domain, kDomainLibraryFolderType, &library) == noErr)
+      folders << QString::fromStdString(library) + "/PreferencePanes";
   }
   return corvimus::prefpane::FindPreferencePaneBundles(folders);
 }

@@ -11,10 +11,28 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <memory>
 
 #include "PaneHostWindow.h"
+#include "platform/AppleEvents.h"
+
+namespace {
+
+// The standard quit event: leave the shown pane (which saves its settings) and end, as when the
+// user closes the window.
+OSErr HandleQuitEvent(const AppleEvent*, AppleEvent*, SRefCon refcon) {
+  auto* window = static_cast<PaneHostWindow*>(refcon);
+  QTimer::singleShot(0, window, [window] {
+    window->close();
+    QApplication::quit();
+  });
+  return noErr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QElapsedTimer sinceStart;
@@ -39,6 +57,15 @@ int main(int argc, char** argv) {
   for (const QString& e : errors) QTextStream(stderr) << "System Preferences: " << e << "\n";
   window.show();
 
+  // Apple events arrive on a socket; Qt's loop watches it and lets the event layer dispatch them.
+  AEInstallEventHandler(kCoreEventClass, kAEQuitApplication, NewAEEventHandlerUPP(HandleQuitEvent),
+                        &window, 0);
+  std::unique_ptr<QSocketNotifier> events;
+  if (int fd = AEGetEventDescriptor(); fd >= 0) {
+    events = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(events.get(), &QSocketNotifier::activated, [] { AEProcessPendingEvents(); });
+  }
+
   if (!bundles.isEmpty() && !window.ShowPane(bundles.first())) return 1;
 
   if (parser.isSet(shotsOption)) {
@@ -54,5 +81,8 @@ int main(int argc, char** argv) {
       window.close();
     });
   }
-  return app.exec();
+  int status = app.exec();
+  AERemoveEventHandler(kCoreEventClass, kAEQuitApplication, NewAEEventHandlerUPP(HandleQuitEvent),
+                       0);
+  return status;
 }
