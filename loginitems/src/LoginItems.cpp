@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/FileRefs.h"
+#include "platform/Folders.h"
 #include "platform/LoginWindow.h"
 #include "platform/PropertyLists.h"
 
@@ -223,4 +225,64 @@ OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char
   if (matchCount == 0) return noErr;
   for (int m = matchCount - 1; m >= 0; --m) plist_array_remove_item(items, uint32_t(matches[m]));
   return WritePropertyListFileXML(file, *static_cast<PList::Structure*>(root.get()));
+}
+
+namespace {
+
+OSStatus PathOfRef(const FSRef* ref, std::string* path) {
+  UInt8 buf[kFSRefPathMax];
+  OSErr err = FSRefMakePath(ref, buf, sizeof buf);
+  if (err != noErr) return err;
+  *path = reinterpret_cast<const char*>(buf);
+  return noErr;
+}
+
+OSStatus CurrentPreferencesFolder(std::string* path) {
+  FSRef folder;
+  OSErr err = FSFindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &folder);
+  if (err != noErr) return err;
+  return PathOfRef(&folder, path);
+}
+
+}  // namespace
+
+OSStatus AddLoginItem(const char* itemPath, const char* altSuffix, SInt16 hide,
+                      SInt16 replaceSimilar, SInt16* outAlreadyPresent) {
+  if (outAlreadyPresent) *outAlreadyPresent = 0;
+  if (!itemPath || !*itemPath) return paramErr;
+  std::string prefs;
+  if (OSStatus err = CurrentPreferencesFolder(&prefs); err != noErr) return err;
+  return AddLoginItemInFolderPath(prefs, itemPath, altSuffix, hide, replaceSimilar,
+                                  outAlreadyPresent);
+}
+
+OSStatus RemoveLoginItem(const char* suffix, SInt16* outCount) {
+  if (outCount) *outCount = 0;
+  if (!suffix) return paramErr;
+  std::string prefs;
+  if (OSStatus err = CurrentPreferencesFolder(&prefs); err != noErr) return err;
+  return RemoveLoginItemsInFolderPath(prefs, suffix, outCount);
+}
+
+OSStatus RemoveLoginItemForUser(const FSRef* homeFolder, const char* suffix, SInt16* outCount) {
+  if (outCount) *outCount = 0;
+  if (!homeFolder || !suffix) return paramErr;
+  // The path is bounded as the login window's own tools bound it.
+  UInt8 home[1000];
+  if (OSErr err = FSRefMakePath(homeFolder, home, sizeof home); err != noErr) return err;
+  std::string prefsPath = reinterpret_cast<const char*>(home);
+  prefsPath += kUserPreferencesSubfolder;
+  FSRef prefs;
+  if (OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(prefsPath.c_str()), &prefs, nullptr);
+      err != noErr)
+    return err;
+  return RemoveLoginItemsInFolder(&prefs, suffix, outCount);
+}
+
+OSStatus RemoveLoginItemsInFolder(const FSRef* prefsFolder, const char* suffix, SInt16* outCount) {
+  if (outCount) *outCount = 0;
+  if (!prefsFolder || !suffix) return paramErr;
+  std::string prefs;
+  if (OSStatus err = PathOfRef(prefsFolder, &prefs); err != noErr) return err;
+  return RemoveLoginItemsInFolderPath(prefs, suffix, outCount);
 }

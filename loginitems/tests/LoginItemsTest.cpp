@@ -1,11 +1,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "loginitems/LoginItems.h"
+#include "platform/FileRefs.h"
 #include "platform/LoginWindow.h"
 #include "platform/PropertyLists.h"
 #include "testing/TempDir.h"
@@ -330,4 +332,86 @@ TEST_F(LoginItems, ElementsThatAreNoDictionariesOrHaveNoStringPathAreSkippedAndK
             PLIST_UINT);
   EXPECT_EQ(plist_get_node_type(plist_dict_get_item(plist_array_get_item(items, 2), "Hide")),
             PLIST_BOOLEAN);
+}
+
+// Hostile files are neither parsed to a crash nor rewritten: both calls leave them byte for byte.
+TEST_F(LoginItems, HugeOrDeeplyNestedFilesAreUnreadableAndUntouched) {
+  std::string deep =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+      "<key>AutoLaunchedApplicationDictionary</key><array>";
+  for (int i = 0; i < 300000; ++i) deep += "<array>";
+  for (int i = 0; i < 300000; ++i) deep += "</array>";
+  deep += "</array></dict></plist>";
+  std::string huge = XmlList({{"/a/CorvimusHelper.app", false}});
+  huge.insert(huge.find("<array>"), std::string(kPropertyListMaxFileSize, '\n'));
+  for (const std::string& content : {deep, huge}) {
+    WriteFile(file, content);
+    SInt16 flag = 0;
+    EXPECT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, &flag), resNotFound);
+    EXPECT_EQ(Remove("CorvimusHelper.app", &flag), resNotFound);
+    EXPECT_TRUE(Contents() == content);
+  }
+}
+
+// The public calls find the user's Preferences folder through the folder mapping.
+class LoginItemsOfUser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = getenv("XDG_CONFIG_HOME");
+    saved = old ? old : "";
+    hadOld = old != nullptr;
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+  }
+  void TearDown() override {
+    if (hadOld)
+      setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+      unsetenv("XDG_CONFIG_HOME");
+  }
+  TempDir home;
+  std::string saved;
+  bool hadOld = false;
+};
+
+TEST_F(LoginItemsOfUser, AddAndRemoveWorkInTheUsersPreferencesFolder) {
+  SInt16 flag = 5;
+  // The folder is never created here.
+  EXPECT_NE(AddLoginItem(kAgent.c_str(), nullptr, 0, 1, &flag), noErr);
+  EXPECT_EQ(flag, 0);
+  EXPECT_TRUE(FolderListing(home.path()).empty());
+
+  ASSERT_EQ(mkdir((home / ".config").c_str(), 0755), 0);
+  ASSERT_EQ(AddLoginItem(kAgent.c_str(), nullptr, 0, 1, &flag), noErr);
+  EXPECT_EQ(Entries(home / ".config/loginwindow.plist"), (std::vector<Entry>{{kAgent, false}}));
+  ASSERT_EQ(AddLoginItem(kAgent.c_str(), nullptr, 0, 1, &flag), noErr);
+  EXPECT_EQ(flag, 1);
+
+  SInt16 count = 0;
+  ASSERT_EQ(RemoveLoginItem("/CorvimusHelper.app", &count), noErr);
+  EXPECT_EQ(count, 1);
+  EXPECT_TRUE(Entries(home / ".config/loginwindow.plist").empty());
+  EXPECT_EQ(RemoveLoginItem(nullptr, &count), paramErr);
+}
+
+TEST_F(LoginItemsOfUser, RemovalForAnotherUserUsesThatUsersHome) {
+  TempDir other;
+  ASSERT_EQ(mkdir((other / ".config").c_str(), 0755), 0);
+  WriteFile(other / ".config/loginwindow.plist",
+            XmlList({{"/x/CorvimusHelper.app", false}, {"/x/Keep.app", false}}));
+  FSRef ref;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(other.path().c_str()), &ref, nullptr),
+            noErr);
+  SInt16 count = 0;
+  ASSERT_EQ(RemoveLoginItemForUser(&ref, "CorvimusHelper.app", &count), noErr);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(Entries(other / ".config/loginwindow.plist"),
+            (std::vector<Entry>{{"/x/Keep.app", false}}));
+  EXPECT_EQ(RemoveLoginItemForUser(nullptr, "x", &count), paramErr);
+  EXPECT_EQ(RemoveLoginItemsInFolder(&ref, nullptr, &count), paramErr);
+  // A home without a Preferences folder: the path cannot be made, nothing is created.
+  TempDir bare;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(bare.path().c_str()), &ref, nullptr),
+            noErr);
+  EXPECT_EQ(RemoveLoginItemForUser(&ref, "CorvimusHelper.app", &count), fnfErr);
+  EXPECT_TRUE(FolderListing(bare.path()).empty());
 }

@@ -11,27 +11,11 @@
 #include <utility>
 #include <vector>
 
-namespace {
+#include "FileErrors.h"
 
-OSErr ErrnoToOSErr(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-      return permErr;
-    case ENOSPC:
-    case EDQUOT:
-      return dskFulErr;
-    case EROFS:
-      return wPrErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
-}
+using corvimus::ErrnoToOSErr;
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Binary property lists, checked before libplist parses them. All integers are big-endian.
@@ -50,8 +34,11 @@ OSErr ErrnoToOSErr(int err) {
 // sets (count references), 0xD dictionary (count key references, then count value references).
 // Everything else is a leaf and is left to libplist.
 //
-// The check computes each container's height once (so shared objects cost nothing extra), refuses
-// a reference to an object still being walked (a cycle) and any height over the depth limit.
+// The check computes each container's height once, refuses a reference to an object still being
+// walked (a cycle) and any height over the depth limit. libplist copies an object once per
+// reference to it, so a few hundred bytes of shared references can stand for 2^60 nodes: the check
+// also counts the nodes of the tree as libplist would build it and refuses more than
+// kMaxExpandedNodes.
 // ---------------------------------------------------------------------------------------------
 
 UInt64 LoadBE(const unsigned char* p, unsigned n) {
@@ -106,6 +93,8 @@ struct BinaryList {
   }
 };
 
+constexpr UInt64 kMaxExpandedNodes = 1000000;
+
 PropertyListContent CheckBinaryList(const unsigned char* bytes, std::size_t size) {
   if (size < 8 + 32) return kPropertyListNotAList;
   const unsigned char* trailer = bytes + size - 32;
@@ -122,6 +111,7 @@ PropertyListContent CheckBinaryList(const unsigned char* bytes, std::size_t size
   enum : UInt8 { kUnseen, kWalking, kDone };
   std::vector<UInt8> state(list.objectCount, kUnseen);
   std::vector<int> height(list.objectCount, 0);
+  std::vector<UInt64> nodes(list.objectCount, 0);
   struct Frame {
     UInt64 object;
     bool container;
@@ -129,10 +119,11 @@ PropertyListContent CheckBinaryList(const unsigned char* bytes, std::size_t size
     UInt64 refCount;
     UInt64 next;
     int tallestChild;
+    UInt64 nodes;
   };
   std::vector<Frame> stack;
   auto push = [&](UInt64 object) -> PropertyListContent {
-    Frame f{object, false, 0, 0, 0, 0};
+    Frame f{object, false, 0, 0, 0, 0, 1};
     if (!list.Children(object, &f.container, &f.firstRef, &f.refCount))
       return kPropertyListNotAList;
     if (stack.size() > std::size_t(kPropertyListMaxDepth)) return kPropertyListOverLimits;
@@ -148,9 +139,15 @@ PropertyListContent CheckBinaryList(const unsigned char* bytes, std::size_t size
       int h = f.container ? f.tallestChild + 1 : 0;
       if (h > kPropertyListMaxDepth) return kPropertyListOverLimits;
       height[f.object] = h;
+      nodes[f.object] = f.nodes;
       state[f.object] = kDone;
       stack.pop_back();
-      if (!stack.empty() && h > stack.back().tallestChild) stack.back().tallestChild = h;
+      if (!stack.empty()) {
+        Frame& parent = stack.back();
+        if (h > parent.tallestChild) parent.tallestChild = h;
+        parent.nodes += nodes[f.object];
+        if (parent.nodes > kMaxExpandedNodes) return kPropertyListOverLimits;
+      }
       continue;
     }
     UInt64 child = LoadBE(bytes + f.firstRef + f.next * list.refSize, list.refSize);
@@ -159,6 +156,8 @@ PropertyListContent CheckBinaryList(const unsigned char* bytes, std::size_t size
     if (state[child] == kWalking) return kPropertyListOverLimits;
     if (state[child] == kDone) {
       if (height[child] > f.tallestChild) f.tallestChild = height[child];
+      f.nodes += nodes[child];
+      if (f.nodes > kMaxExpandedNodes) return kPropertyListOverLimits;
       continue;
     }
     r = push(child);

@@ -20,6 +20,8 @@ inline constexpr char kLoginWindowFileName[] = "loginwindow.plist";
 inline constexpr char kLoginItemsKey[] = "AutoLaunchedApplicationDictionary";
 inline constexpr char kLoginItemPathKey[] = "Path";
 inline constexpr char kLoginItemHideKey[] = "Hide";
+// A user's Preferences folder inside the home folder (the folder mapping's per-user 'pref').
+inline constexpr char kUserPreferencesSubfolder[] = "/.config";
 
 struct LoginWindowItem {
   std::string path;
