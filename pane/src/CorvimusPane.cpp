@@ -81,6 +81,36 @@ void FillCombo(QComboBox* combo, const QStringList& titles) {
   }
 }
 
+// The application chooser. An application bundle is a folder, which a file panel would open rather
+// than choose: here choosing or entering a bundle folder picks it.
+class ApplicationPanel : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+  QString ChosenPath() const { return fBundle.isEmpty() ? selectedFiles().value(0) : fBundle; }
+
+  void accept() override {
+    QString path = selectedFiles().value(0);
+    if (IsBundle(path)) {
+      fBundle = path;
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+    // Entering a bundle by its name in the panel counts as choosing it.
+    if (isVisible() && IsBundle(directory().absolutePath())) {
+      fBundle = directory().absolutePath();
+      QDialog::accept();
+    }
+  }
+
+ private:
+  static bool IsBundle(const QString& path) {
+    return path.endsWith(".app", Qt::CaseInsensitive) &&
+           QFileInfo::exists(path + "/Contents/Info.plist");
+  }
+  QString fBundle;
+};
+
 }  // namespace
 
 // ---- Construction and the interface ------------------------------------------------------------
@@ -322,8 +352,6 @@ QWidget* CorvimusPane::createMainView() {
     connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
   for (QPushButton* b : {clickCancel, deleteCancel})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
-  for (QDialog* d : {outletMainClickAlert, outletDeleteAlert})
-    connect(d, &QDialog::rejected, this, [this] { actionAlertCancel(); });  // Escape
 
   // Control actions. Only what the user does triggers them: activated and clicked are not sent
   // when GetUIFromPrefs sets a control, and the sliders are blocked while it does.
@@ -691,7 +719,7 @@ void CorvimusPane::RebuildTargetAppMenu() {
 
 void CorvimusPane::actionPrefsAdd() {
   if (fAddPanel) return;
-  auto* panel = new QFileDialog(mainView()->window(), tr("Select an Application"));
+  auto* panel = new ApplicationPanel(mainView()->window(), tr("Select an Application"));
   panel->setAttribute(Qt::WA_DeleteOnClose);
   panel->setObjectName("addPanel");
   panel->setOption(QFileDialog::DontUseNativeDialog);
@@ -706,7 +734,7 @@ void CorvimusPane::actionPrefsAdd() {
   panel->setDirectory(start);
   fAddPanel = panel;
   connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
-    addPrefsDidEnd(panel->selectedFiles().value(0), result == QDialog::Accepted ? 1 : 0);
+    addPrefsDidEnd(panel->ChosenPath(), result == QDialog::Accepted ? 1 : 0);
   });
   panel->open();
 }
