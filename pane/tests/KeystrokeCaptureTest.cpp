@@ -69,7 +69,7 @@ TEST_F(KeystrokeCaptureTest, CaptureReplacesEveryModifierBit) {
 }
 
 TEST_F(KeystrokeCaptureTest, KeysAreSwallowedButIgnoredForOtherCommands) {
-  Choose(pane_->outletPrefsAction, 9);  // not a keystroke
+  Choose(pane_->outletPrefsAction, 9);      // not a keystroke
   pane_->outletPrefsKeystroke->setFocus();  // the field is hidden, but could still hold focus
   CorvimusPrefsRec before = pane_->fSettings;
   Press(Qt::Key_Q, Qt::ControlModifier, kEvdevQ);

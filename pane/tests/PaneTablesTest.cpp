@@ -130,11 +130,13 @@ TEST(MainClickRule, RepairsOnlyWhenNoneOfTheFirstThreeClicks) {
   EXPECT_FALSE(EnforceMainClick(&r));
   r.device[0].action[2].command = kCmdBack;
   r.device[0].action[3].command = kCmdMainClick;  // the fourth button does not count
-  r.device[0].action[0] = CorvimusActionRec{kCmdKeystroke, 7, cmdKey, 9, 5, 0x0C, 3, 0x11223344, {4}};
+  r.device[0].action[0] =
+      CorvimusActionRec{kCmdKeystroke, 7, cmdKey, 9, 5, 0x0C, 3, 0x11223344, {4}};
   EXPECT_TRUE(EnforceMainClick(&r));
   const CorvimusActionRec& a = r.device[0].action[0];
   EXPECT_EQ(a.command, kCmdMainClick);
-  EXPECT_EQ(a.reserved1 | a.modifiers | a.reserved2 | a.delay | a.keyCode | a.repeat | a.data[0], 0);
+  EXPECT_EQ(a.reserved1 | a.modifiers | a.reserved2 | a.delay | a.keyCode | a.repeat | a.data[0],
+            0);
   EXPECT_EQ(a.reserved3, 0x11223344u);
 
   CorvimusPrefsRec app{};
@@ -160,7 +162,8 @@ CorvimusPrefsRec App(OSType sig, const char* name) {
 
 TEST(CompareByApp, GlobalFirstThenNamesWithoutCase) {
   auto global = App(0, "All");
-  auto alpha = App(1, "alpha"), alpha2 = App(1, "ALPHA2"), beta = App(1, "Beta"), alphaUp = App(2, "ALPHA");
+  auto alpha = App(1, "alpha"), alpha2 = App(1, "ALPHA2"), beta = App(1, "Beta"),
+       alphaUp = App(2, "ALPHA");
   const SInt32 n = kCorvimusPrefsRecSize;
   EXPECT_LT(CompareByApp(&global, n, &beta, n), 0);
   EXPECT_GT(CompareByApp(&beta, n, &global, n), 0);
