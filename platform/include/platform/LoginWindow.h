@@ -33,27 +33,13 @@ struct LoginWindowItem {
 // (-192) when the file is unreadable, not a property list, or has the wrong shape.
 OSErr ReadLoginWindowItems(const std::string& prefsFolder, std::vector<LoginWindowItem>* outItems);
 
-// How an item is started.
-enum LoginItemLaunchKind {
-  kLaunchProgram = 0,   // an executable file, started directly
-  kLaunchBundle = 1,    // X.app: its Contents/MacOS/<CFBundleExecutable>, started directly
-  kLaunchDocument = 2,  // anything else: handed to the desktop's opener
-  kLaunchMissing = 3,   // nothing at the path
-};
-
-// Works out how to start path; *outProgram receives the executable for programs and bundles.
-LoginItemLaunchKind ClassifyLoginItem(const std::string& path, std::string* outProgram);
-
 // True when one of uid's processes runs the executable `program` (compared by the file it runs,
 // so a second path to the same file counts too).
 bool IsProgramRunningForUser(const std::string& program, uid_t uid);
 
 // Starts every item of the list once, skipping programs and bundles already running for the
-// calling user. `open` is called for documents (the launcher passes one that runs xdg-open).
+// calling user. Items are told apart as Launch Services does (LSClassifyItem); `open` is called for
+// documents (the launcher passes OpenWithDesktop).
 // Returns the number of items started.
 int LaunchLoginWindowItems(const std::vector<LoginWindowItem>& items,
                            const std::function<bool(const std::string& document)>& open);
-
-// Starts program with no arguments, detached from the caller (its own session, standard input
-// from /dev/null). True when the program could be started.
-bool StartDetachedProgram(const std::string& program, const std::vector<std::string>& args);
