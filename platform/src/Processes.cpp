@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <plist/plist++.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <plist/plist++.h>
 #include <sstream>
 #include <unordered_map>
 
@@ -28,14 +28,17 @@ struct ProcStat {
   char state = '?';
   unsigned flags = 0;
   unsigned long long startTicks = 0;  // clock ticks since boot
+  uid_t uid = 0;
 };
 
 struct ProcessEntry {
   pid_t pid;
+  pid_t ppid;
   ProcessSerialNumber psn;
 };
 
 struct NameAndSignature {
+  std::string exe;  // what the name was worked out from: an exec changes it
   std::string name;
   OSType signature = kUnknownSignature;
   OSType type = kApplicationType;
@@ -72,7 +75,16 @@ ssize_t ReadSmallFile(const char* path, char* buf, size_t size) {
 bool ReadProcStat(pid_t pid, ProcStat* out) {
   char path[64], buf[1024];
   snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-  ssize_t n = ReadSmallFile(path, buf, sizeof buf - 1);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The file belongs to the process's owner, like its /proc folder.
+  struct stat owner;
+  ssize_t n = -1;
+  if (fstat(fd, &owner) == 0) {
+    out->uid = owner.st_uid;
+    n = read(fd, buf, sizeof buf - 1);
+  }
+  close(fd);
   if (n <= 0) return false;
   buf[n] = '\0';
   char* close = strrchr(buf, ')');
@@ -104,11 +116,7 @@ ProcessSerialNumber MakePSN(pid_t pid, unsigned long long startTicks) {
 }
 
 bool IsListable(pid_t pid, ProcStat* stat) {
-  struct stat st;
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%d", int(pid));
-  if (::stat(path, &st) != 0 || st.st_uid != getuid()) return false;
-  if (!ReadProcStat(pid, stat)) return false;
+  if (!ReadProcStat(pid, stat) || stat->uid != getuid()) return false;
   if (stat->state == 'Z' || stat->state == 'X') return false;
   if (stat->flags & kKernelThreadFlag) return false;
   return true;
@@ -126,7 +134,7 @@ void TakeSnapshot() {
     if (*end) continue;
     ProcStat st;
     if (!IsListable(pid_t(pid), &st)) continue;
-    gSnapshot.push_back({pid_t(pid), MakePSN(pid_t(pid), st.startTicks)});
+    gSnapshot.push_back({pid_t(pid), st.ppid, MakePSN(pid_t(pid), st.startTicks)});
     if (gScopeAncestor) parents[pid_t(pid)] = st.ppid;
   }
   closedir(dir);
@@ -147,9 +155,10 @@ void TakeSnapshot() {
             [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
   // Forget names of processes that are gone.
   for (auto it = gNameCache.begin(); it != gNameCache.end();) {
-    bool live = std::any_of(gSnapshot.begin(), gSnapshot.end(), [&](const ProcessEntry& e) {
-      return e.psn.highLongOfPSN == it->first.first && e.psn.lowLongOfPSN == it->first.second;
-    });
+    auto e = std::lower_bound(gSnapshot.begin(), gSnapshot.end(), pid_t(it->first.second),
+                              [](const ProcessEntry& entry, pid_t pid) { return entry.pid < pid; });
+    bool live = e != gSnapshot.end() && e->psn.lowLongOfPSN == it->first.second &&
+                e->psn.highLongOfPSN == it->first.first;
     it = live ? std::next(it) : gNameCache.erase(it);
   }
 }
@@ -187,7 +196,8 @@ void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
   info->type = CodeFromString(StringFromPlist(dict, "CFBundlePackageType"), kApplicationType);
 }
 
-NameAndSignature LookUpName(pid_t pid) {
+// The name of a process, from `cached` when its executable is still the one the name came from.
+NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
   NameAndSignature info;
   char path[64], target[4096];
   snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
@@ -203,9 +213,14 @@ NameAndSignature LookUpName(pid_t pid) {
     }
     return info;
   }
+  if (cached && cached->exe.size() == size_t(n) &&
+      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0)
+    return *cached;
   std::string exe(target, size_t(n));
+  info.exe = exe;
   const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  if (exe.size() > deleted.size() && exe.ends_with(deleted))
+    exe.resize(exe.size() - deleted.size());
   size_t slash = exe.rfind('/');
   info.name = exe.substr(slash + 1);
   // .../X.app/Contents/MacOS/<file>
@@ -240,9 +255,17 @@ const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
 }
 
 bool CurrentPSN(ProcessSerialNumber* psn) {
-  ProcStat st;
-  if (!ReadProcStat(getpid(), &st)) return false;
-  *psn = MakePSN(getpid(), st.startTicks);
+  // Asked for on every send; a forked child is a new process and looks again.
+  static pid_t cachedPid = 0;
+  static ProcessSerialNumber cached;
+  pid_t self = getpid();
+  if (cachedPid != self) {
+    ProcStat st;
+    if (!ReadProcStat(self, &st)) return false;
+    cached = MakePSN(self, st.startTicks);
+    cachedPid = self;
+  }
+  *psn = cached;
   return true;
 }
 
@@ -306,8 +329,8 @@ bool OpenX() {
 OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   if (!OpenX()) return procNotFound;
   xcb_window_t active = XCB_NONE;
-  if (!xcb_ewmh_get_active_window_reply(
-          &gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen), &active, nullptr) ||
+  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
+                                        &active, nullptr) ||
       active == XCB_NONE) {
     if (xcb_connection_has_error(gX.conn)) CloseX();
     return procNotFound;
@@ -373,12 +396,16 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   if (!LiveProcess(psn, &st)) return procNotFound;
   auto key = std::make_pair(psn.highLongOfPSN, psn.lowLongOfPSN);
   auto cached = gNameCache.find(key);
-  if (cached == gNameCache.end()) {
-    try {
-      cached = gNameCache.emplace(key, LookUpName(st.pid)).first;
-    } catch (const std::bad_alloc&) {
-      return memFullErr;
+  try {
+    if (cached == gNameCache.end()) {
+      // Processes looked up one by one, never in a walk, would otherwise pile up here.
+      if (gNameCache.size() >= 1024) gNameCache.clear();
+      cached = gNameCache.emplace(key, LookUpName(st.pid, nullptr)).first;
+    } else {
+      cached->second = LookUpName(st.pid, &cached->second);
     }
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
   }
   if (info->processName) StoreName(cached->second.name, info->processName);
   info->processNumber = psn;
@@ -388,10 +415,15 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   info->processLocation = nullptr;
   info->processSize = info->processFreeMem = 0;
   info->processLauncher = {0, kNoProcess};
+  auto inSnapshot = std::lower_bound(gSnapshot.begin(), gSnapshot.end(), st.ppid,
+                                     [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
   ProcStat parent;
-  if (st.ppid > 0 && IsListable(st.ppid, &parent))
+  if (inSnapshot != gSnapshot.end() && inSnapshot->pid == st.ppid) {
+    info->processLauncher = inSnapshot->psn;
+  } else if (st.ppid > 0 && IsListable(st.ppid, &parent)) {
     info->processLauncher = MakePSN(st.ppid, parent.startTicks);
-  long hz = sysconf(_SC_CLK_TCK);
+  }
+  static const long hz = sysconf(_SC_CLK_TCK);
   info->processLaunchDate = hz > 0 ? UInt32(st.startTicks * 60 / (unsigned long long)hz) : 0;
   info->processActiveTime = 0;
   return noErr;
@@ -435,7 +467,9 @@ OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
   return noErr;
 }
 
-void SetProcessTableForTesting(const std::vector<TestProcess>* table) { gTestTable = table; }
+void SetProcessTableForTesting(const std::vector<TestProcess>* table) {
+  gTestTable = table;
+}
 
 void SetProcessScopeForTesting(pid_t ancestor) {
   gScopeAncestor = ancestor;
