@@ -508,15 +508,14 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
   }
 
   // 2. The remaining positions in physical order. An index that is already ascending (the common
-  // case) needs no sort.
-  Ptr perm = NewPtr(Size(m) * 4);
-  if (perm) {
-    bool ascending = true;
-    for (SInt32 i = 0; i < m; ++i) {
-      corvimus::StoreNative(perm + 4 * Size(i), i);
-      if (i > 0 && IndexEntry(b, i - 1) > IndexEntry(b, i)) ascending = false;
-    }
-    if (!ascending) {
+  // case) is its own permutation, so neither the list nor the sort is needed.
+  bool ascending = true;
+  for (SInt32 i = 1; i < m && ascending; ++i) ascending = IndexEntry(b, i - 1) < IndexEntry(b, i);
+  Ptr perm = nullptr;
+  if (!ascending) {
+    perm = NewPtr(Size(m) * 4);
+    if (perm) {
+      for (SInt32 i = 0; i < m; ++i) corvimus::StoreNative(perm + 4 * Size(i), i);
       gOffsetIndex = *b.indexHandle;
       FastQSort(perm, m, 4, CompareByOffset);
       gOffsetIndex = nullptr;
@@ -530,7 +529,7 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
   Size shift = 0;
   Size runStart = -1;  // offset of the first record of the current run of kept records
   SInt32 kept = 0, dropped = 0;
-  bool consistent = perm != nullptr;
+  bool consistent = ascending || perm != nullptr;
   auto flushRun = [&](Size end) {
     if (runStart >= 0 && shift > 0) std::memmove(area + runStart - shift, area + runStart, size_t(end - runStart));
     runStart = -1;
@@ -543,9 +542,9 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
       ++dropped;
     } else {
       if (runStart < 0) runStart = off;
-      if (perm && kept < m) {
-        SInt32 pos = corvimus::LoadNative<SInt32>(perm + 4 * Size(kept));
-        SetIndexEntry(b, pos, SInt32(IndexEntry(b, pos) - shift));
+      if (consistent && kept < m) {
+        SInt32 pos = perm ? corvimus::LoadNative<SInt32>(perm + 4 * Size(kept)) : kept;
+        if (shift > 0) SetIndexEntry(b, pos, SInt32(IndexEntry(b, pos) - shift));
       } else {
         consistent = false;
       }
