@@ -52,7 +52,8 @@ void BM_FastQSort(benchmark::State& state) {
     FastQSort(work.data(), SInt32(work.size()), 4, CompareRecords);
     benchmark::DoNotOptimize(work.data());
   }
-  if (!std::is_sorted(work.begin(), work.end(), [](SInt32 a, SInt32 b) { return CompareRecords(&a, &b) < 0; }))
+  if (!std::is_sorted(work.begin(), work.end(),
+                      [](SInt32 a, SInt32 b) { return CompareRecords(&a, &b) < 0; }))
     state.SkipWithError("not sorted");
 }
 
@@ -62,7 +63,8 @@ void BM_StdSort(benchmark::State& state) {
   std::vector<SInt32> work(d.entries.size());
   for (auto _ : state) {
     std::memcpy(work.data(), d.entries.data(), work.size() * 4);
-    std::sort(work.begin(), work.end(), [](SInt32 a, SInt32 b) { return CompareRecords(&a, &b) < 0; });
+    std::sort(work.begin(), work.end(),
+              [](SInt32 a, SInt32 b) { return CompareRecords(&a, &b) < 0; });
     benchmark::DoNotOptimize(work.data());
   }
 }
@@ -73,8 +75,7 @@ BENCHMARK(BM_StdSort)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  return corvimus::bench::RunWithRatios(
-      argc, argv,
-      {{"BM_FastQSort/100000", "BM_StdSort/100000", 1.5},
-       {"BM_FastQSort/1000000", "BM_StdSort/1000000", 1.5}});
+  return corvimus::bench::RunWithRatios(argc, argv,
+                                        {{"BM_FastQSort/100000", "BM_StdSort/100000", 1.5},
+                                         {"BM_FastQSort/1000000", "BM_StdSort/1000000", 1.5}});
 }

@@ -15,7 +15,8 @@ TEST(QBaseReadFuzzCorpus, EveryInputReadsSafely) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     SCOPED_TRACE(entry.path().string());
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0);
+    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+              0);
     ++replayed;
   }
   EXPECT_GE(replayed, 8) << "corpus missing";

@@ -120,7 +120,9 @@ OSErr FastQSort(void* array, SInt32 count, SInt32 size, FastCompareProcPtr compa
   return gCancel ? userCanceledErr : noErr;
 }
 
-void CancelFastQSort() { gCancel = 1; }
+void CancelFastQSort() {
+  gCancel = 1;
+}
 
 void* FastBSearch(const void* key, const void* array, SInt32 count, SInt32 size,
                   FastCompareProcPtr compare) {

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string P(const unsigned char* s) { return std::string(reinterpret_cast<const char*>(s + 1), s[0]); }
+std::string P(const unsigned char* s) {
+  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
+}
 void MakeP(unsigned char* dst, const std::string& s) {
   dst[0] = static_cast<unsigned char>(s.size());
   std::memcpy(dst + 1, s.data(), s.size());

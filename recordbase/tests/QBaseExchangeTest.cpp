@@ -6,8 +6,12 @@ using namespace qbtest;
 
 namespace {
 
-SInt16 All(const void*, SInt32, SInt32) { return 1; }
-SInt16 None(const void*, SInt32, SInt32) { return 0; }
+SInt16 All(const void*, SInt32, SInt32) {
+  return 1;
+}
+SInt16 None(const void*, SInt32, SInt32) {
+  return 0;
+}
 SInt16 EvenTags(const void* d, SInt32 size, SInt32) {
   return size >= 4 && corvimus::LoadNative<UInt32>(d) % 2 == 0;
 }

@@ -177,9 +177,13 @@ TEST_F(QBaseFile, OneSettingsRecordIs1090BytesWithIndexAt64AndRecordAt68) {
 TEST_F(QBaseFile, RoundTripKeepsIndexOrderUserFieldsAndUserBlock) {
   BasePtr b = NewBase();
   for (UInt32 t : {3u, 1u, 2u}) Add(b.get(), Rec(t, 4 + t));
-  QBaseSort(b.get(), [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
-    return SInt16(SInt32(corvimus::LoadNative<UInt32>(a)) - SInt32(corvimus::LoadNative<UInt32>(c)));
-  }, 131);
+  QBaseSort(
+      b.get(),
+      [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
+        return SInt16(SInt32(corvimus::LoadNative<UInt32>(a)) -
+                      SInt32(corvimus::LoadNative<UInt32>(c)));
+      },
+      131);
   QBaseSetUserData(b.get(), -9);
   QBaseSetUserMode(b.get(), 77);
   Rect r{-1, 2, -3, 4};
@@ -292,6 +296,20 @@ TEST_F(QBaseFile, BigEndianFileIsConvertedByTheFlipProcedures) {
   EXPECT_EQ(Values(c.get(), 2), (std::vector<UInt32>{2, 200, 201}));
 }
 
+TEST_F(QBaseFile, FlipProceduresAreNotUsedForFilesInThisMachinesOrder) {
+  FileImage f = ThreeRecords();
+  f.userBlock = "abcd";
+  BasePtr b = NewBase();
+  QBaseSetFlipProc(b.get(), CountingFlip, UserFlip);
+  gFlipCalls = gUserFlipCalls = 0;
+  ASSERT_EQ(ReadBytes(b.get(), path, f.Bytes(), 1, 1, 0, 1), noErr);
+  EXPECT_EQ(gFlipCalls, 0);
+  EXPECT_EQ(gUserFlipCalls, 0);
+  EXPECT_EQ(Values(b.get(), 1), (std::vector<UInt32>{2, 200, 201}));
+  WriteToFile(b.get(), dir / "out");
+  EXPECT_EQ(gFlipCalls, 0) << "never while writing";
+}
+
 TEST_F(QBaseFile, ForeignUserBlockWithoutItsFlipProcedureIsDroppedQuietly) {
   FileImage f = ThreeRecords();
   f.bigEndian = true;
@@ -402,9 +420,13 @@ TEST_F(QBaseFile, ReadOnlyBaseIsNotWritten) {
 TEST_F(QBaseFile, OneByteTooLongIsRefusedUnlessRecovering) {
   BasePtr src = NewBase();
   for (UInt32 t : {1u, 2u, 3u}) Add(src.get(), Rec(t));
-  QBaseSort(src.get(), [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
-    return SInt16(SInt32(corvimus::LoadNative<UInt32>(c)) - SInt32(corvimus::LoadNative<UInt32>(a)));
-  }, 128);
+  QBaseSort(
+      src.get(),
+      [](const void* a, SInt32, const void* c, SInt32) -> SInt16 {
+        return SInt16(SInt32(corvimus::LoadNative<UInt32>(c)) -
+                      SInt32(corvimus::LoadNative<UInt32>(a)));
+      },
+      128);
   std::string bytes = WriteToFile(src.get(), path) + "!";
   BasePtr b = NewBase();
   EXPECT_EQ(ReadBytes(b.get(), path, bytes, 1, 1, 0, 1), kQBaseErr);
@@ -416,8 +438,9 @@ TEST_F(QBaseFile, OneByteTooLongIsRefusedUnlessRecovering) {
   EXPECT_EQ(QBaseGetSortMode(b.get()), 1);
   EXPECT_EQ(QBaseGetRecordsChanged(b.get()), 1);
   // A file that matches its header is not marked as repaired.
-  ASSERT_EQ(ReadBytes(b.get(), path, bytes.substr(0, bytes.size() - 1), 1, 1, 0, 1, 0, 1, &repaired),
-            noErr);
+  ASSERT_EQ(
+      ReadBytes(b.get(), path, bytes.substr(0, bytes.size() - 1), 1, 1, 0, 1, 0, 1, &repaired),
+      noErr);
   EXPECT_EQ(repaired, 0);
   EXPECT_EQ(Tags(b.get()), (std::vector<UInt32>{3, 2, 1}));
   // Asked to rebuild, a clean file also comes back in physical order.
@@ -487,14 +510,14 @@ TEST_F(QBaseFile, FailedAllocationAtEachStepOfAReadLeavesTheRecords) {
     QBaseSetRecordsChanged(b.get(), 0);
     std::string before = Snapshot(b.get());
     OpenFile f(path, fsRdPerm);
-    long start = MemoryAllocationCount();
+    long steps = 0;
     {
       BasePtr probe = NewBase(1);
       Add(probe.get(), Rec(7));
-      start = MemoryAllocationCount();
+      long start = MemoryAllocationCount();
       ASSERT_EQ(QBaseRead(probe.get(), f.ref(), 1, 1, 0, replace), noErr);
+      steps = MemoryAllocationCount() - start;
     }
-    long steps = MemoryAllocationCount() - start;
     ASSERT_GE(steps, 2);
     for (long step = 1; step <= steps; ++step) {
       MemoryFailAllocation(step);
@@ -502,9 +525,10 @@ TEST_F(QBaseFile, FailedAllocationAtEachStepOfAReadLeavesTheRecords) {
       MemoryFailAllocation(0);
       EXPECT_EQ(err, memFullErr) << "step " << step;
       EXPECT_EQ(QBaseValidate(b.get()), 1);
-      if (!replace) EXPECT_EQ(Snapshot(b.get()), before) << "step " << step;
-      if (replace) EXPECT_EQ(QBaseCountRecords(b.get()), 0);
-      if (replace) {
+      if (!replace) {
+        EXPECT_EQ(Snapshot(b.get()), before) << "step " << step;
+      } else {
+        EXPECT_EQ(QBaseCountRecords(b.get()), 0);
         Add(b.get(), Rec(7));
         QBaseSetRecordsChanged(b.get(), 0);
       }
@@ -594,7 +618,8 @@ TEST_F(QBaseFile, PartialWritesTouchOnlyTheirPartOfAMatchingFile) {
   EXPECT_EQ(QBaseCountRecords(c.get()), 2);
 
   // Neither part, to a file that is not a base: a full write.
-  corvimus::testing::WriteFile(path, "garbage that is not a base at all, long enough for a header....");
+  corvimus::testing::WriteFile(path,
+                               "garbage that is not a base at all, long enough for a header....");
   {
     OpenFile f(path);
     ASSERT_EQ(QBaseWrite(b.get(), f.ref(), 0, 0), noErr);

@@ -422,7 +422,8 @@ TEST(QBaseRecords, RemovingFromASortedBaseKeepsItsOrderAndMode) {
   QBaseRemoveMarkedRecords(b.get());
   EXPECT_EQ(Tags(b.get()), (std::vector<UInt32>{9, 7, 6, 3, 2}));
   EXPECT_EQ(QBaseGetSortMode(b.get()), 200);
-  for (SInt32 i = 0; i < 5; ++i) EXPECT_EQ(Get(b.get(), i), Rec(TagAt(b.get(), i), 8 + TagAt(b.get(), i)));
+  for (SInt32 i = 0; i < 5; ++i)
+    EXPECT_EQ(Get(b.get(), i), Rec(TagAt(b.get(), i), 8 + TagAt(b.get(), i)));
   EXPECT_EQ(QBaseValidate(b.get()), 1);
   SInt32 area = 0;
   QBaseGetSize(b.get(), &area);
@@ -474,8 +475,12 @@ TEST(QBaseRecords, MoveIndexesPlacesTheSelectionAsOneRun) {
     SInt32 destination;
     std::vector<UInt32> expected;
   } cases[] = {
-      {{1, 3}, 5, {0, 2, 4, 1, 3}}, {{1, 3}, 0, {1, 3, 0, 2, 4}}, {{1, 3}, 2, {0, 1, 3, 2, 4}},
-      {{0, 4}, 3, {1, 2, 0, 4, 3}}, {{2}, 99, {0, 1, 3, 4, 2}},   {{4}, -3, {4, 0, 1, 2, 3}},
+      {{1, 3}, 5, {0, 2, 4, 1, 3}},
+      {{1, 3}, 0, {1, 3, 0, 2, 4}},
+      {{1, 3}, 2, {0, 1, 3, 2, 4}},
+      {{0, 4}, 3, {1, 2, 0, 4, 3}},
+      {{2}, 99, {0, 1, 3, 4, 2}},
+      {{4}, -3, {4, 0, 1, 2, 3}},
       {{0, 1, 2, 3, 4}, 2, {0, 1, 2, 3, 4}},
   };
   for (const Case& c : cases) {

@@ -131,7 +131,8 @@ TEST(QBaseSort, SortsTheIndexOnlyAndSetsTheMode) {
   EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end()));
   EXPECT_EQ(tags.size(), 300u);
   EXPECT_EQ(QBaseGetRecordsChanged(b.get()), 0);
-  EXPECT_EQ(QBaseFindLongHeader(b.get(), corvimus::LoadNative<UInt32>(firstPhysical)), firstPhysical)
+  EXPECT_EQ(QBaseFindLongHeader(b.get(), corvimus::LoadNative<UInt32>(firstPhysical)),
+            firstPhysical)
       << "records did not move";
   QBaseSort(b.get(), ByTag, 300);
   EXPECT_EQ(QBaseGetSortMode(b.get()), 300);
@@ -181,10 +182,7 @@ TEST(QBaseSort, SearchFindsRecordsWithinTheGivenMaximum) {
   QBaseSort(b.get(), ByTag, 128);
   for (UInt32 t = 0; t < 200; ++t) {
     SInt32 pos = QBaseSearch(b.get(), KeyByTag, &t, 4);
-    if (t % 2)
-      EXPECT_EQ(pos, -1) << t;
-    else
-      EXPECT_EQ(pos, SInt32(t / 2)) << t;
+    EXPECT_EQ(pos, t % 2 ? -1 : SInt32(t / 2)) << t;
   }
   UInt32 key = 10;  // at position 5
   EXPECT_EQ(QBaseSearchMax(b.get(), 3, KeyByTag, &key, 4), -1);
