@@ -313,3 +313,31 @@ TEST_F(KeyboardLayouts, WithoutDisplayTheSystemDefaultKeyboardIsCurrent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every key with every modifier byte, carrying whatever dead-key state the previous key left, and
+// arbitrary state values a caller might pass: results stay within the room given.
+TEST_F(KeyboardLayouts, EveryKeyAndModifierStaysWithinTheRoomGiven) {
+  const UCKeyboardLayout* fr = UseLayout("fr");
+  UInt32 carried = 0;
+  int typed = 0;
+  for (UInt32 mods = 0; mods < 256; ++mods) {
+    for (UInt16 key = 0; key < 130; ++key) {
+      UniChar units[3] = {0, 0, 0xBEEF};
+      UniCharCount n = 99;
+      const OSStatus err =
+          UCKeyTranslate(fr, key, kUCKeyActionDown, mods, 0, 0, &carried, 2, &n, units);
+      ASSERT_TRUE(err == noErr || err == kUCOutputBufferTooSmall) << err;
+      ASSERT_LE(n, 2u);
+      ASSERT_EQ(units[2], 0xBEEF);
+      if (n) ++typed;
+      UInt32 arbitrary = (mods << 24) | (UInt32(key) * 0x010307u);
+      UCKeyTranslate(fr, key, kUCKeyActionDown, mods, 0, 0, &arbitrary, 2, &n, units);
+      ASSERT_LE(n, 2u);
+    }
+  }
+  EXPECT_GT(typed, 256 * 40);
+}
+
+}  // namespace
