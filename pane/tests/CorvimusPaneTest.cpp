@@ -18,7 +18,9 @@
 
 #include "PaneTables.h"
 #include "PaneTestSupport.h"
+#include "platform/FileRefs.h"
 #include "recordbase/PStrings.h"
+#include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "testing/TempDir.h"
 
@@ -58,6 +60,14 @@ TEST_F(PaneTest, FirstRunShowsDefaultsAndApplyCreatesFileAndNotifiesAgent) {
   auto records = FileRecords();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(std::memcmp(&records[0], &pane_->fSettings, sizeof records[0]), 0);
+  Str255 name;
+  CStringPCopy(kCorvimusPrefsFileName, name, 255);
+  FSSpec spec;
+  FInfo info;
+  ASSERT_EQ(FindMouseSettingsFile(name, 0, &spec), noErr);
+  ASSERT_EQ(FSpGetFInfo(&spec, &info), noErr);
+  EXPECT_EQ(info.fdType, FourCC("pref"));
+  EXPECT_EQ(info.fdCreator, FourCC("CvMP"));
   auto log = WaitForAgentLog(2);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1], "reload 1");  // the file was complete when the agent was told
