@@ -28,6 +28,8 @@
 #include <cstddef>
 
 #include "platform/MacTypes.h"
+// kUnknownSignature ('????', an application without a signature) is the Process Manager's.
+#include "platform/Processes.h"
 
 struct CorvimusActionRec {
   UInt16 command;
@@ -93,7 +95,6 @@ enum : SInt32 { kCorvimusPrefsRecSize = sizeof(CorvimusPrefsRec) };
 // Signatures
 enum : OSType {
   kCorvimusGlobalApplication = 0,
-  kUnknownSignature = FourCC("????"),
   kCorvimusAppSignature = FourCC("CvMP"),  // the product's own application
   // Back and forward are command-[ and command-] in these applications, command with the arrow
   // characters 0x1C / 0x1D elsewhere.
