@@ -29,9 +29,13 @@ function(add_corvimus_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # The test environment goes in through env(1): a list in the ENVIRONMENT property would be split
+  # into separate arguments by the discovery script, losing every entry but the first.
+  if(T_ENV)
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR env ${T_ENV})
+  endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
 
 # corvimus_module_tests(NAME [LIBS ...]): the module's tests/*.cpp as one test program NAME_tests.
