@@ -1,0 +1,22 @@
+// Choosing the settings record for the front application.
+//
+// A record belongs to an application by its signature; an application without a usable signature
+// ('????', four spaces or 0) is matched by its file name instead. Actions whose command is "as in
+// the global record" are filled from the global record before the record reaches the driver.
+#pragma once
+
+#include "platform/MacTypes.h"
+#include "settings/CorvimusPrefs.h"
+
+// True for a signature that names an application; '????', '    ' and 0 do not.
+Boolean IsApplicationSignature(OSType signature);
+
+// Compares a record's appFileName with a process name. A name longer than 4 characters that ends in
+// ".app" (lower case only) loses those 4 characters; the rest is compared with only 'A'-'Z' folded,
+// and the names match only when they are then equally long. A stored length above the field's 63
+// characters is taken as 63 so that a damaged record cannot read past its name.
+Boolean AppFileNameMatches(ConstStringPtr recordFileName, ConstStringPtr processName);
+
+// Replaces every action of `prefs` whose command is 1 by the global record's action of the same
+// slot (all 56 bytes).
+void FillActionsFromGlobal(CorvimusPrefsRec* prefs, const CorvimusPrefsRec* global);
