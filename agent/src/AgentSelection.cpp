@@ -40,3 +40,60 @@ void FillActionsFromGlobal(CorvimusPrefsRec* prefs, const CorvimusPrefsRec* glob
                   sizeof(CorvimusActionRec));
   }
 }
+
+namespace {
+
+// Copies the record at `position` when it has the settings record's size.
+Boolean CopySettingsRecord(QBaseHandle base, SInt32 position, CorvimusPrefsRec* out) {
+  SInt32 size = 0;
+  const void* data = QBaseGetRecord(base, position, &size);
+  if (!data || size != kCorvimusPrefsRecSize) return false;
+  std::memcpy(out, data, sizeof *out);
+  return true;
+}
+
+// QBaseFindLongHeader gives the record but not its size; the index position that holds the same
+// data pointer does.
+SInt32 PositionOfRecordData(QBaseHandle base, const void* data) {
+  SInt32 count = QBaseCountRecords(base);
+  for (SInt32 position = 0; position < count; ++position)
+    if (QBaseGetRecord(base, position, nullptr) == data) return position;
+  return -1;
+}
+
+}  // namespace
+
+SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStringPtr processName,
+                                    CorvimusPrefsRec* out) {
+  if (!base || !out) return kNoSettingsRecord;
+  // Records inside the base are only 2-aligned, so every record is copied out before its fields
+  // are read.
+  CorvimusPrefsRec found;
+  Boolean haveFound = false;
+  if (IsApplicationSignature(signature)) {
+    if (const void* data = QBaseFindLongHeader(base, signature)) {
+      SInt32 position = PositionOfRecordData(base, data);
+      haveFound = position >= 0 && CopySettingsRecord(base, position, &found);
+    }
+  } else if (processName) {
+    SInt32 count = QBaseCountRecords(base);
+    for (SInt32 position = 0; position < count && !haveFound; ++position) {
+      if (CopySettingsRecord(base, position, &found) &&
+          AppFileNameMatches(found.appFileName, processName))
+        haveFound = true;
+    }
+  }
+
+  CorvimusPrefsRec global;
+  Boolean haveGlobal = CopySettingsRecord(base, 0, &global);
+  if (haveFound) {
+    if (haveGlobal) FillActionsFromGlobal(&found, &global);
+    std::memcpy(out, &found, sizeof found);
+    return kApplicationRecord;
+  }
+  if (haveGlobal) {
+    std::memcpy(out, &global, sizeof global);
+    return kGlobalRecord;
+  }
+  return kNoSettingsRecord;
+}

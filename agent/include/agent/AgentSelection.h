@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/MacTypes.h"
+#include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
 
 // True for a signature that names an application; '????', '    ' and 0 do not.
@@ -20,3 +21,18 @@ Boolean AppFileNameMatches(ConstStringPtr recordFileName, ConstStringPtr process
 // Replaces every action of `prefs` whose command is 1 by the global record's action of the same
 // slot (all 56 bytes).
 void FillActionsFromGlobal(CorvimusPrefsRec* prefs, const CorvimusPrefsRec* global);
+
+// What ChooseSettingsRecord found.
+enum SettingsChoice : SInt16 {
+  kNoSettingsRecord = 0,   // neither the application's record nor a global record
+  kApplicationRecord = 1,  // the application's own record, deferred actions filled in
+  kGlobalRecord = 2,       // the global record (record 0)
+};
+
+// Picks the record for a front application from `base`: by signature when it is one (the first
+// record in storage order with that `application`; names are then not compared), else by file
+// name (the first record in index order whose appFileName matches `processName`); otherwise the
+// global record. A record whose stored size is not that of CorvimusPrefsRec is not a settings
+// record and is passed over. `out` is written only when something was found.
+SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStringPtr processName,
+                                    CorvimusPrefsRec* out);
