@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/Folders.h"
 #include "platform/LaunchServices.h"
 
 namespace corvimus {
@@ -96,17 +97,20 @@ std::vector<std::string> DefaultApplicationFolders() {
   std::vector<std::string> folders;
   if (const char* home = std::getenv("HOME"); home && *home)
     folders.push_back(std::string(home) + "/Applications");
-  // The installation prefix lies two levels above the program (<prefix>/bin/x) or, for a program
-  // inside a bundle, above the bundle's folder.
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    fs::path dir = exe.parent_path();
-    if (dir.filename() == "MacOS" && dir.parent_path().filename() == "Contents")
-      dir = dir.parent_path().parent_path().parent_path();
-    folders.push_back((dir.parent_path() / "lib/corvimus/Applications").string());
-  }
+  std::string local;
+  if (FolderPath(kLocalDomain, kApplicationsFolderType, &local) == noErr) folders.push_back(local);
   return folders;
 }
 
 }  // namespace corvimus
+
+OSStatus LSGetApplicationForInfo(OSType inType, OSType inCreator, const char*, LSRolesMask,
+                                 FSRef* outAppRef, void*) {
+  if (!outAppRef || (inType == kLSUnknownType && inCreator == kLSUnknownCreator)) return paramErr;
+  if (inCreator == kLSUnknownCreator) return kLSApplicationNotFoundErr;
+  std::string path;
+  OSStatus result =
+      corvimus::FindApplicationForCreator(inCreator, corvimus::DefaultApplicationFolders(), &path);
+  if (result != noErr) return result;
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), outAppRef, nullptr);
+}

@@ -116,3 +116,30 @@ TEST(DefaultApplicationFolders, StartsWithTheUsersApplications) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LSGetApplicationForInfo, FindsTheBundleInTheUsersApplications) {
+  TempDir dir;
+  MakeBundle(dir / "Applications/Tools/Editor.app", XmlInfo("ttxt"));
+  std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir.path().c_str(), 1);
+  FSRef ref;
+  OSStatus found =
+      LSGetApplicationForInfo(kLSUnknownType, FourCC("ttxt"), nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus missing =
+      LSGetApplicationForInfo(kLSUnknownType, FourCC("none"), nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus noCreator =
+      LSGetApplicationForInfo(kLSUnknownType, 0, nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus noOutput = LSGetApplicationForInfo(kLSUnknownType, FourCC("ttxt"), nullptr, kLSRolesAll,
+                                              nullptr, nullptr);
+  setenv("HOME", oldHome.c_str(), 1);
+  ASSERT_EQ(noErr, found);
+  EXPECT_EQ(std::filesystem::canonical(dir / "Applications/Tools/Editor.app").string(),
+            std::string(ref.path));
+  EXPECT_EQ(kLSApplicationNotFoundErr, missing);
+  EXPECT_EQ(paramErr, noCreator);
+  EXPECT_EQ(paramErr, noOutput);
+}
+
+}  // namespace

@@ -36,3 +36,8 @@ enum SettingsChoice : SInt16 {
 // record and is passed over. `out` is written only when something was found.
 SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStringPtr processName,
                                     CorvimusPrefsRec* out);
+
+// The front-process change procedure: records the signature, switches the drivers' own-application
+// mode on or off, chooses the record, puts it in gCurrentPrefs and pushes it to every connection.
+// Nothing is pushed when the base has neither the application's record nor a global record.
+void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32 refcon);

@@ -10,9 +10,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileRefs.h"
 #include "platform/MacTypes.h"
 
 enum : OSStatus { kLSApplicationNotFoundErr = -10814 };
+
+using LSRolesMask = UInt32;
+enum : LSRolesMask {
+  kLSRolesNone = 1,
+  kLSRolesViewer = 2,
+  kLSRolesEditor = 4,
+  kLSRolesAll = 0xFFFFFFFF
+};
+enum : OSType { kLSUnknownType = 0, kLSUnknownCreator = 0 };
+
+// The application for a creator code. Only the creator decides here: a type, an extension (a
+// C string, may be null) and the roles do not narrow the choice, since bundles on this system
+// declare no document types. paramErr when both type and creator are unknown or outAppRef is null;
+// kLSApplicationNotFoundErr when no bundle carries the creator.
+OSStatus LSGetApplicationForInfo(OSType inType, OSType inCreator, const char* inExtension,
+                                 LSRolesMask inRoleMask, FSRef* outAppRef, void* outAppURL);
 
 namespace corvimus {
 
@@ -24,8 +41,8 @@ bool ReadBundleSignature(const std::string& bundlePath, OSType* signature);
 OSStatus FindApplicationForCreator(OSType creator, const std::vector<std::string>& folders,
                                    std::string* bundlePath);
 
-// The folders searched by default: ~/Applications, then <prefix>/lib/corvimus/Applications of
-// the running program's installation.
+// The folders searched by default: ~/Applications, then the installation's Applications folder
+// (the Folder Manager's local 'apps').
 std::vector<std::string> DefaultApplicationFolders();
 
 }  // namespace corvimus
