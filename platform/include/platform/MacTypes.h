@@ -76,6 +76,20 @@ enum : OSErr {
   userCanceledErr = -128,
 };
 
+// Processes, Apple events and the event loop.
+enum : OSErr {
+  connectionInvalid = -609,
+  errAECorruptData = -1702,
+  errAENotAEDesc = -1704,
+  errAENotAppleEvent = -1707,
+  errAEUnknownSendMode = -1715,
+  errAEHandlerNotFound = -1717,
+};
+enum : OSStatus {
+  eventInternalErr = -9868,
+  eventNotHandledErr = -9874,
+};
+
 // A four-character code from its text, as written between single quotes: FourCC("CvBa").
 constexpr OSType FourCC(const char (&code)[5]) {
   return (OSType(UInt8(code[0])) << 24) | (OSType(UInt8(code[1])) << 16) |

@@ -1,0 +1,447 @@
+#include "platform/Processes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <plist/plist++.h>
+#include <sstream>
+#include <unordered_map>
+
+namespace {
+
+constexpr unsigned kKernelThreadFlag = 0x00200000;  // PF_KTHREAD in /proc/<pid>/stat flags
+
+struct ProcStat {
+  pid_t pid = 0;
+  pid_t ppid = 0;
+  char state = '?';
+  unsigned flags = 0;
+  unsigned long long startTicks = 0;  // clock ticks since boot
+};
+
+struct ProcessEntry {
+  pid_t pid;
+  ProcessSerialNumber psn;
+};
+
+struct NameAndSignature {
+  std::string name;
+  OSType signature = kUnknownSignature;
+  OSType type = kApplicationType;
+};
+
+const std::vector<TestProcess>* gTestTable = nullptr;
+pid_t gScopeAncestor = 0;
+std::function<OSErr(ProcessSerialNumber*)> gFrontSource;
+
+std::vector<ProcessEntry> gSnapshot;
+// Names by serial number, so a walk that asks for every process reads each bundle only once.
+std::map<std::pair<UInt32, UInt32>, NameAndSignature> gNameCache;
+
+ssize_t ReadSmallFile(const char* path, char* buf, size_t size) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  size_t total = 0;
+  while (total < size) {
+    ssize_t n = read(fd, buf + total, size - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    total += size_t(n);
+  }
+  close(fd);
+  return ssize_t(total);
+}
+
+// /proc/<pid>/stat: "pid (comm) state ppid ... flags(9) ... starttime(22) ...". The name may hold
+// spaces and parentheses, so fields are counted from the last ')'.
+bool ReadProcStat(pid_t pid, ProcStat* out) {
+  char path[64], buf[1024];
+  snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+  ssize_t n = ReadSmallFile(path, buf, sizeof buf - 1);
+  if (n <= 0) return false;
+  buf[n] = '\0';
+  char* close = strrchr(buf, ')');
+  if (!close || close[1] != ' ') return false;
+  char* p = close + 2;
+  out->pid = pid;
+  out->state = *p;
+  // Fields 4.. follow the state; index them from 4.
+  unsigned long long fields[23] = {};
+  char* cursor = p + 1;
+  for (int field = 4; field <= 22; ++field) {
+    while (*cursor == ' ') ++cursor;
+    char* end;
+    long long v = strtoll(cursor, &end, 10);
+    if (end == cursor) return false;
+    fields[field] = static_cast<unsigned long long>(v);
+    cursor = end;
+  }
+  out->ppid = pid_t(fields[4]);
+  out->flags = unsigned(fields[9]);
+  out->startTicks = fields[22];
+  return true;
+}
+
+ProcessSerialNumber MakePSN(pid_t pid, unsigned long long startTicks) {
+  UInt32 high = UInt32(startTicks + 1);
+  if (high == 0) high = 1;
+  return {high, UInt32(pid)};
+}
+
+bool IsListable(pid_t pid, ProcStat* stat) {
+  struct stat st;
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d", int(pid));
+  if (::stat(path, &st) != 0 || st.st_uid != getuid()) return false;
+  if (!ReadProcStat(pid, stat)) return false;
+  if (stat->state == 'Z' || stat->state == 'X') return false;
+  if (stat->flags & kKernelThreadFlag) return false;
+  return true;
+}
+
+void TakeSnapshot() {
+  gSnapshot.clear();
+  DIR* dir = opendir("/proc");
+  if (!dir) return;
+  std::unordered_map<pid_t, pid_t> parents;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    char* end;
+    long pid = strtol(e->d_name, &end, 10);
+    if (*end) continue;
+    ProcStat st;
+    if (!IsListable(pid_t(pid), &st)) continue;
+    gSnapshot.push_back({pid_t(pid), MakePSN(pid_t(pid), st.startTicks)});
+    if (gScopeAncestor) parents[pid_t(pid)] = st.ppid;
+  }
+  closedir(dir);
+  if (gScopeAncestor) {
+    // The ancestor's own parent chain may leave the user's processes; look those up directly.
+    std::erase_if(gSnapshot, [&](const ProcessEntry& e) {
+      pid_t p = e.pid;
+      for (int depth = 0; depth < 4096 && p > 0; ++depth) {
+        if (p == gScopeAncestor) return false;
+        auto it = parents.find(p);
+        if (it == parents.end()) return true;
+        p = it->second;
+      }
+      return true;
+    });
+  }
+  std::sort(gSnapshot.begin(), gSnapshot.end(),
+            [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+  // Forget names of processes that are gone.
+  for (auto it = gNameCache.begin(); it != gNameCache.end();) {
+    bool live = std::any_of(gSnapshot.begin(), gSnapshot.end(), [&](const ProcessEntry& e) {
+      return e.psn.highLongOfPSN == it->first.first && e.psn.lowLongOfPSN == it->first.second;
+    });
+    it = live ? std::next(it) : gNameCache.erase(it);
+  }
+}
+
+std::string StringFromPlist(PList::Dictionary* dict, const char* key) {
+  auto it = dict->Find(key);
+  if (it == dict->End()) return {};
+  auto* str = dynamic_cast<PList::String*>(it->second);
+  return str ? str->GetValue() : std::string();
+}
+
+OSType CodeFromString(const std::string& s, OSType fallback) {
+  if (s.size() != 4) return fallback;
+  return (OSType(UInt8(s[0])) << 24) | (OSType(UInt8(s[1])) << 16) | (OSType(UInt8(s[2])) << 8) |
+         OSType(UInt8(s[3]));
+}
+
+// Reads X.app/Contents/Info.plist (XML or binary); a damaged or missing list leaves the defaults.
+void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
+  std::ifstream in(contents + "/Info.plist", std::ios::binary);
+  if (!in) return;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.empty() || bytes.size() > (1u << 20)) return;
+  std::unique_ptr<PList::Structure> root;
+  if (bytes.compare(0, 6, "bplist") == 0) {
+    root.reset(PList::Structure::FromBin(std::vector<char>(bytes.begin(), bytes.end())));
+  } else {
+    root.reset(PList::Structure::FromXml(bytes));
+  }
+  auto* dict = dynamic_cast<PList::Dictionary*>(root.get());
+  if (!dict) return;
+  std::string name = StringFromPlist(dict, "CFBundleName");
+  if (!name.empty()) info->name = name;
+  info->signature = CodeFromString(StringFromPlist(dict, "CFBundleSignature"), kUnknownSignature);
+  info->type = CodeFromString(StringFromPlist(dict, "CFBundlePackageType"), kApplicationType);
+}
+
+NameAndSignature LookUpName(pid_t pid) {
+  NameAndSignature info;
+  char path[64], target[4096];
+  snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+  ssize_t n = readlink(path, target, sizeof target - 1);
+  if (n <= 0) {
+    // No executable to look at: the kernel's short name is all there is.
+    snprintf(path, sizeof path, "/proc/%d/comm", int(pid));
+    char comm[64];
+    ssize_t c = ReadSmallFile(path, comm, sizeof comm - 1);
+    if (c > 0) {
+      while (c > 0 && comm[c - 1] == '\n') --c;
+      info.name.assign(comm, size_t(c));
+    }
+    return info;
+  }
+  std::string exe(target, size_t(n));
+  const std::string deleted = " (deleted)";
+  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  size_t slash = exe.rfind('/');
+  info.name = exe.substr(slash + 1);
+  // .../X.app/Contents/MacOS/<file>
+  const std::string marker = ".app/Contents/MacOS";
+  std::string folder = exe.substr(0, slash);
+  if (folder.ends_with(marker)) {
+    std::string bundle = folder.substr(0, folder.size() - marker.size());
+    size_t start = bundle.rfind('/');
+    std::string bundleName = bundle.substr(start == std::string::npos ? 0 : start + 1);
+    if (!bundleName.empty()) {
+      info.name = bundleName;
+      ReadBundleInfo(folder.substr(0, folder.size() - std::strlen("/MacOS")), &info);
+    }
+  }
+  return info;
+}
+
+// Copies a UTF-8 name as a Pascal string of at most 255 bytes, not cutting a character in two.
+void StoreName(const std::string& name, StringPtr out) {
+  size_t len = std::min<size_t>(name.size(), 255);
+  if (len < name.size())
+    while (len > 0 && (UInt8(name[len]) & 0xC0) == 0x80) --len;
+  out[0] = UInt8(len);
+  std::memcpy(out + 1, name.data(), len);
+}
+
+const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
+  for (const auto& p : *gTestTable)
+    if (p.psn.highLongOfPSN == psn.highLongOfPSN && p.psn.lowLongOfPSN == psn.lowLongOfPSN)
+      return &p;
+  return nullptr;
+}
+
+bool CurrentPSN(ProcessSerialNumber* psn) {
+  ProcStat st;
+  if (!ReadProcStat(getpid(), &st)) return false;
+  *psn = MakePSN(getpid(), st.startTicks);
+  return true;
+}
+
+// kCurrentProcess stands for the caller.
+bool Resolve(const ProcessSerialNumber* in, ProcessSerialNumber* out) {
+  if (in->highLongOfPSN == 0 && in->lowLongOfPSN == kCurrentProcess) return CurrentPSN(out);
+  *out = *in;
+  return true;
+}
+
+// The real process behind a serial number, when it is still the same process and a listed one.
+bool LiveProcess(const ProcessSerialNumber& psn, ProcStat* st) {
+  if (psn.lowLongOfPSN == 0 || psn.lowLongOfPSN > 0x7fffffff) return false;
+  pid_t pid = pid_t(psn.lowLongOfPSN);
+  if (!IsListable(pid, st)) return false;
+  ProcessSerialNumber now = MakePSN(pid, st->startTicks);
+  return now.highLongOfPSN == psn.highLongOfPSN;
+}
+
+// X11 connection kept between calls: the front process is asked for twice a second.
+struct XState {
+  std::string display;
+  xcb_connection_t* conn = nullptr;
+  xcb_ewmh_connection_t ewmh{};
+  int screen = 0;
+  bool ewmhReady = false;
+};
+XState gX;
+
+void CloseX() {
+  if (gX.ewmhReady) xcb_ewmh_connection_wipe(&gX.ewmh);
+  if (gX.conn) xcb_disconnect(gX.conn);
+  gX.conn = nullptr;
+  gX.ewmhReady = false;
+}
+
+bool OpenX() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) {
+    CloseX();
+    return false;
+  }
+  if (gX.conn && (gX.display != display || xcb_connection_has_error(gX.conn))) CloseX();
+  if (gX.conn) return true;
+  gX.display = display;
+  gX.conn = xcb_connect(display, &gX.screen);
+  if (xcb_connection_has_error(gX.conn)) {
+    CloseX();
+    return false;
+  }
+  xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(gX.conn, &gX.ewmh);
+  if (!cookies || !xcb_ewmh_init_atoms_replies(&gX.ewmh, cookies, nullptr)) {
+    xcb_disconnect(gX.conn);
+    gX.conn = nullptr;
+    return false;
+  }
+  gX.ewmhReady = true;
+  return true;
+}
+
+OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
+  if (!OpenX()) return procNotFound;
+  xcb_window_t active = XCB_NONE;
+  if (!xcb_ewmh_get_active_window_reply(
+          &gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen), &active, nullptr) ||
+      active == XCB_NONE) {
+    if (xcb_connection_has_error(gX.conn)) CloseX();
+    return procNotFound;
+  }
+  uint32_t pid = 0;
+  if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) ||
+      pid == 0 || pid > 0x7fffffff)
+    return procNotFound;
+  return GetProcessForPID(pid_t(pid), psn);
+}
+
+}  // namespace
+
+OSErr GetNextProcess(ProcessSerialNumber* PSN) {
+  if (!PSN) return paramErr;
+  if (gTestTable) {
+    const auto& t = *gTestTable;
+    size_t next = 0;
+    if (PSN->highLongOfPSN != 0 || PSN->lowLongOfPSN != kNoProcess) {
+      while (next < t.size() && (t[next].psn.highLongOfPSN != PSN->highLongOfPSN ||
+                                 t[next].psn.lowLongOfPSN != PSN->lowLongOfPSN))
+        ++next;
+      if (next == t.size()) return procNotFound;
+      ++next;
+    }
+    if (next >= t.size()) return procNotFound;
+    *PSN = t[next].psn;
+    return noErr;
+  }
+  if (PSN->highLongOfPSN == 0 && PSN->lowLongOfPSN == kNoProcess) {
+    TakeSnapshot();
+    if (gSnapshot.empty()) return procNotFound;
+    *PSN = gSnapshot.front().psn;
+    return noErr;
+  }
+  if (gSnapshot.empty()) TakeSnapshot();
+  auto it = std::upper_bound(gSnapshot.begin(), gSnapshot.end(), pid_t(PSN->lowLongOfPSN),
+                             [](pid_t pid, const ProcessEntry& e) { return pid < e.pid; });
+  if (it == gSnapshot.end()) return procNotFound;
+  *PSN = it->psn;
+  return noErr;
+}
+
+OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info) {
+  if (!PSN || !info || info->processAppSpec) return paramErr;
+  ProcessSerialNumber psn;
+  if (!Resolve(PSN, &psn)) return procNotFound;
+  if (gTestTable) {
+    const TestProcess* p = FindTestProcess(psn);
+    if (!p) return procNotFound;
+    if (info->processName) StoreName(p->name, info->processName);
+    info->processNumber = psn;
+    info->processType = kApplicationType;
+    info->processSignature = p->signature;
+    info->processMode = 0;
+    info->processLocation = nullptr;
+    info->processSize = info->processFreeMem = 0;
+    info->processLauncher = {0, kNoProcess};
+    info->processLaunchDate = info->processActiveTime = 0;
+    return noErr;
+  }
+  ProcStat st;
+  if (!LiveProcess(psn, &st)) return procNotFound;
+  auto key = std::make_pair(psn.highLongOfPSN, psn.lowLongOfPSN);
+  auto cached = gNameCache.find(key);
+  if (cached == gNameCache.end()) {
+    try {
+      cached = gNameCache.emplace(key, LookUpName(st.pid)).first;
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+  }
+  if (info->processName) StoreName(cached->second.name, info->processName);
+  info->processNumber = psn;
+  info->processType = cached->second.type;
+  info->processSignature = cached->second.signature;
+  info->processMode = 0;
+  info->processLocation = nullptr;
+  info->processSize = info->processFreeMem = 0;
+  info->processLauncher = {0, kNoProcess};
+  ProcStat parent;
+  if (st.ppid > 0 && IsListable(st.ppid, &parent))
+    info->processLauncher = MakePSN(st.ppid, parent.startTicks);
+  long hz = sysconf(_SC_CLK_TCK);
+  info->processLaunchDate = hz > 0 ? UInt32(st.startTicks * 60 / (unsigned long long)hz) : 0;
+  info->processActiveTime = 0;
+  return noErr;
+}
+
+OSErr GetCurrentProcess(ProcessSerialNumber* PSN) {
+  if (!PSN) return paramErr;
+  return CurrentPSN(PSN) ? noErr : procNotFound;
+}
+
+OSErr GetFrontProcess(ProcessSerialNumber* PSN) {
+  if (!PSN) return paramErr;
+  if (gFrontSource) return gFrontSource(PSN);
+  return FrontProcessFromX(PSN);
+}
+
+OSErr SameProcess(const ProcessSerialNumber* PSN1, const ProcessSerialNumber* PSN2,
+                  Boolean* result) {
+  if (!PSN1 || !PSN2 || !result) return paramErr;
+  ProcessSerialNumber a, b;
+  if (!Resolve(PSN1, &a) || !Resolve(PSN2, &b)) return procNotFound;
+  *result = a.highLongOfPSN == b.highLongOfPSN && a.lowLongOfPSN == b.lowLongOfPSN;
+  return noErr;
+}
+
+OSErr GetProcessPID(const ProcessSerialNumber* PSN, pid_t* pid) {
+  if (!PSN || !pid) return paramErr;
+  ProcessSerialNumber psn;
+  if (!Resolve(PSN, &psn)) return procNotFound;
+  ProcStat st;
+  if (!LiveProcess(psn, &st)) return procNotFound;
+  *pid = st.pid;
+  return noErr;
+}
+
+OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
+  if (!PSN || pid <= 0) return paramErr;
+  ProcStat st;
+  if (!IsListable(pid, &st)) return procNotFound;
+  *PSN = MakePSN(pid, st.startTicks);
+  return noErr;
+}
+
+void SetProcessTableForTesting(const std::vector<TestProcess>* table) { gTestTable = table; }
+
+void SetProcessScopeForTesting(pid_t ancestor) {
+  gScopeAncestor = ancestor;
+  gSnapshot.clear();
+}
+
+void SetFrontProcessSourceForTesting(std::function<OSErr(ProcessSerialNumber*)> source) {
+  gFrontSource = std::move(source);
+}
