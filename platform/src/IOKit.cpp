@@ -701,6 +701,10 @@ void IONotificationPortDispatch(IONotificationPortRef notify) {
     if (Object* it = Find(n.target, kObjIterator)) {
       if (it->port == notify && it->matchCallback) it->matchCallback(it->refcon, n.target);
     } else if (Object* interest = Find(n.target, kObjInterest)) {
+      // The callback learns no size: it reads what its message type implies, so a short
+      // argument from a faulty driver is padded with zeros rather than read past its end.
+      if (!n.argument.empty() && n.argument.size() < kIOInterestArgumentMinSize)
+        n.argument.resize(kIOInterestArgumentMinSize, 0);
       if (interest->port == notify && interest->interestCallback)
         interest->interestCallback(interest->refcon, interest->service, n.messageType,
                                    n.argument.empty() ? nullptr : n.argument.data());
