@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/MacTypes.h"
 
 enum { kFSRefPathMax = 4096 };
@@ -54,8 +55,6 @@ enum : UInt16 { kIsInvisible = 0x4000, kIsAlias = 0x8000, kHasCustomIcon = 0x040
 
 // Root folder ID of a volume and the parent ID of a volume's root, as on HFS.
 enum : SInt32 { fsRtParID = 1, fsRtDirID = 2 };
-
-enum : SInt8 { fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3 };
 
 // FSSpec from a volume, a folder and a name (or partial path). Returns noErr when the item exists,
 // fnfErr when only its folder exists (the spec is still filled in, so the item can be created),
