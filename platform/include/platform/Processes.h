@@ -30,7 +30,6 @@ enum : UInt32 {
 };
 
 enum : OSType {
-  kUnknownSignature = FourCC("????"),
   kApplicationType = FourCC("APPL"),
 };
 

@@ -83,7 +83,6 @@ enum : SInt32 { kCorvimusPrefsRecSize = sizeof(CorvimusPrefsRec) };
 // Signatures
 enum : OSType {
   kCorvimusGlobalApplication = 0,
-  kUnknownSignature = FourCC("????"),
   kCorvimusAppSignature = FourCC("CvMP"),  // the product's own application
 };
 
