@@ -138,9 +138,11 @@ bool ReadAvailable(Connection* c) {
     ssize_t n = recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       c->in.insert(c->in.end(), buf, buf + n);
-      // More than one frame can hold means the peer is not speaking the protocol.
+      // More than a few frames can hold means the peer is not speaking the protocol.
       if (c->in.size() > 4 * (corvimus::ae::kFrameHeaderSize + corvimus::ae::kMaxFrameBody))
         return false;
+      // A short read drained the socket; what comes later wakes the caller's poll again.
+      if (size_t(n) < sizeof buf) return true;
       continue;
     }
     if (n == 0) return false;

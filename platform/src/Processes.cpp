@@ -28,10 +28,12 @@ struct ProcStat {
   char state = '?';
   unsigned flags = 0;
   unsigned long long startTicks = 0;  // clock ticks since boot
+  uid_t uid = 0;
 };
 
 struct ProcessEntry {
   pid_t pid;
+  pid_t ppid;
   ProcessSerialNumber psn;
 };
 
@@ -72,7 +74,16 @@ ssize_t ReadSmallFile(const char* path, char* buf, size_t size) {
 bool ReadProcStat(pid_t pid, ProcStat* out) {
   char path[64], buf[1024];
   snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-  ssize_t n = ReadSmallFile(path, buf, sizeof buf - 1);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The file belongs to the process's owner, like its /proc folder.
+  struct stat owner;
+  ssize_t n = -1;
+  if (fstat(fd, &owner) == 0) {
+    out->uid = owner.st_uid;
+    n = read(fd, buf, sizeof buf - 1);
+  }
+  close(fd);
   if (n <= 0) return false;
   buf[n] = '\0';
   char* close = strrchr(buf, ')');
@@ -104,11 +115,7 @@ ProcessSerialNumber MakePSN(pid_t pid, unsigned long long startTicks) {
 }
 
 bool IsListable(pid_t pid, ProcStat* stat) {
-  struct stat st;
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%d", int(pid));
-  if (::stat(path, &st) != 0 || st.st_uid != getuid()) return false;
-  if (!ReadProcStat(pid, stat)) return false;
+  if (!ReadProcStat(pid, stat) || stat->uid != getuid()) return false;
   if (stat->state == 'Z' || stat->state == 'X') return false;
   if (stat->flags & kKernelThreadFlag) return false;
   return true;
@@ -126,7 +133,7 @@ void TakeSnapshot() {
     if (*end) continue;
     ProcStat st;
     if (!IsListable(pid_t(pid), &st)) continue;
-    gSnapshot.push_back({pid_t(pid), MakePSN(pid_t(pid), st.startTicks)});
+    gSnapshot.push_back({pid_t(pid), st.ppid, MakePSN(pid_t(pid), st.startTicks)});
     if (gScopeAncestor) parents[pid_t(pid)] = st.ppid;
   }
   closedir(dir);
@@ -240,9 +247,17 @@ const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
 }
 
 bool CurrentPSN(ProcessSerialNumber* psn) {
-  ProcStat st;
-  if (!ReadProcStat(getpid(), &st)) return false;
-  *psn = MakePSN(getpid(), st.startTicks);
+  // Asked for on every send; a forked child is a new process and looks again.
+  static pid_t cachedPid = 0;
+  static ProcessSerialNumber cached;
+  pid_t self = getpid();
+  if (cachedPid != self) {
+    ProcStat st;
+    if (!ReadProcStat(self, &st)) return false;
+    cached = MakePSN(self, st.startTicks);
+    cachedPid = self;
+  }
+  *psn = cached;
   return true;
 }
 
@@ -388,10 +403,16 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   info->processLocation = nullptr;
   info->processSize = info->processFreeMem = 0;
   info->processLauncher = {0, kNoProcess};
+  auto inSnapshot = std::lower_bound(
+      gSnapshot.begin(), gSnapshot.end(), st.ppid,
+      [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
   ProcStat parent;
-  if (st.ppid > 0 && IsListable(st.ppid, &parent))
+  if (inSnapshot != gSnapshot.end() && inSnapshot->pid == st.ppid) {
+    info->processLauncher = inSnapshot->psn;
+  } else if (st.ppid > 0 && IsListable(st.ppid, &parent)) {
     info->processLauncher = MakePSN(st.ppid, parent.startTicks);
-  long hz = sysconf(_SC_CLK_TCK);
+  }
+  static const long hz = sysconf(_SC_CLK_TCK);
   info->processLaunchDate = hz > 0 ? UInt32(st.startTicks * 60 / (unsigned long long)hz) : 0;
   info->processActiveTime = 0;
   return noErr;

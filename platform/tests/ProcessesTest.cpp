@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Processes.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+
+using corvimus::testing::ChildProcess;
+using corvimus::testing::TempDir;
+using corvimus::testing::WriteFile;
+
+namespace {
+
+std::string NameOf(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+
+// Copies the peer program to `path` (a copy, not a link: the kernel reports the resolved file).
+void InstallCopy(const std::string& path) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::filesystem::copy_file(TEST_PEER_PATH, path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+void StartAndWait(ChildProcess* child, const std::string& program, const std::string& runtime) {
+  ASSERT_TRUE(child->Start({program}, {"XDG_RUNTIME_DIR=" + runtime}));
+  std::string line;
+  ASSERT_TRUE(child->ReadLine(&line));
+  ASSERT_EQ(line, "ready");
+}
+
+struct Seen {
+  ProcessSerialNumber psn;
+  std::string name;
+  OSType signature;
+  OSType type;
+  ProcessSerialNumber launcher;
+};
+
+std::vector<Seen> WalkAll() {
+  std::vector<Seen> seen;
+  ProcessSerialNumber psn{0, kNoProcess};
+  OSErr err;
+  while ((err = GetNextProcess(&psn)) == noErr) {
+    Str255 name;
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    info.processName = name;
+    if (GetProcessInformation(&psn, &info) != noErr) continue;
+    seen.push_back({psn, NameOf(name), info.processSignature, info.processType,
+                    info.processLauncher});
+  }
+  EXPECT_EQ(err, procNotFound);
+  return seen;
+}
+
+class ProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetProcessScopeForTesting(getpid()); }
+  void TearDown() override { SetProcessScopeForTesting(0); }
+  TempDir dir_;
+};
+
+TEST_F(ProcessesTest, NamesComeFromBundlesOrTheExecutable) {
+  std::string runtime = dir_.path();
+  std::string plain = dir_ / "bin/corvimus-plain-tool";
+  std::string bare = dir_ / "Bare Helper.app/Contents/MacOS/bare";
+  std::string listed = dir_ / "Listed.app/Contents/MacOS/listed";
+  InstallCopy(plain);
+  InstallCopy(bare);
+  InstallCopy(listed);
+  WriteFile(dir_ / "Listed.app/Contents/Info.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<plist version=\"1.0\"><dict>\n"
+            "<key>CFBundleName</key><string>Différent Name</string>\n"
+            "<key>CFBundleSignature</key><string>CvMP</string>\n"
+            "</dict></plist>\n");
+  // A damaged list is as good as none.
+  WriteFile(dir_ / "Bare Helper.app/Contents/Info.plist", "<plist><dict><key>CFBundleName");
+  ChildProcess a, b, c;
+  ASSERT_NO_FATAL_FAILURE(StartAndWait(&a, plain, runtime));
+  ASSERT_NO_FATAL_FAILURE(StartAndWait(&b, bare, runtime));
+  ASSERT_NO_FATAL_FAILURE(StartAndWait(&c, listed, runtime));
+
+  std::vector<Seen> seen = WalkAll();
+  ProcessSerialNumber self;
+  ASSERT_EQ(GetCurrentProcess(&self), noErr);
+  auto find = [&](pid_t pid) -> const Seen* {
+    for (const auto& s : seen)
+      if (s.psn.lowLongOfPSN == UInt32(pid)) return &s;
+    return nullptr;
+  };
+  ASSERT_EQ(seen.size(), 4u);  // this process and its three children, nothing from elsewhere
+  const Seen* sa = find(a.pid());
+  const Seen* sb = find(b.pid());
+  const Seen* sc = find(c.pid());
+  ASSERT_TRUE(sa && sb && sc && find(getpid()));
+  EXPECT_EQ(sa->name, "corvimus-plain-tool");
+  EXPECT_EQ(sa->signature, FourCC("????"));
+  EXPECT_EQ(sb->name, "Bare Helper");
+  EXPECT_EQ(sb->signature, FourCC("????"));
+  EXPECT_EQ(sc->name, "Différent Name");
+  EXPECT_EQ(sc->signature, FourCC("CvMP"));
+  EXPECT_EQ(sc->type, FourCC("APPL"));
+  Boolean same = false;
+  ASSERT_EQ(SameProcess(&sc->launcher, &self, &same), noErr);
+  EXPECT_TRUE(same);
+  // Ascending pids, each once.
+  for (size_t i = 1; i < seen.size(); ++i)
+    EXPECT_LT(seen[i - 1].psn.lowLongOfPSN, seen[i].psn.lowLongOfPSN);
+}
+
+TEST_F(ProcessesTest, EndedProcessHasNoInformation) {
+  ChildProcess child;
+  ASSERT_NO_FATAL_FAILURE(StartAndWait(&child, TEST_PEER_PATH, dir_.path()));
+  ProcessSerialNumber psn;
+  ASSERT_EQ(GetProcessForPID(child.pid(), &psn), noErr);
+  ProcessInfoRec info{};
+  EXPECT_EQ(GetProcessInformation(&psn, &info), noErr);
+  child.Signal(SIGKILL);
+  int status;
+  ASSERT_TRUE(child.Wait(&status));
+  EXPECT_EQ(GetProcessInformation(&psn, &info), procNotFound);
+  pid_t pid;
+  EXPECT_EQ(GetProcessPID(&psn, &pid), procNotFound);
+}
+
+TEST(Processes, WalkWithoutScopeListsOnlyOwnProcessesAndNoKernelThreads) {
+  SetProcessScopeForTesting(0);
+  ProcessSerialNumber psn{0, kNoProcess};
+  bool sawSelf = false;
+  int count = 0;
+  while (GetNextProcess(&psn) == noErr) {
+    ++count;
+    pid_t pid = pid_t(psn.lowLongOfPSN);
+    sawSelf |= pid == getpid();
+    struct stat st;
+    std::string dir = "/proc/" + std::to_string(pid);
+    if (stat(dir.c_str(), &st) == 0) {
+      EXPECT_EQ(st.st_uid, getuid());
+    }
+    // A kernel thread has no executable; every listed process that still runs has one, or is ours
+    // and not readable for another reason (then its name still comes from comm).
+    std::string stat;
+    if (corvimus::testing::ReadFile(dir + "/stat", &stat)) {
+      auto close = stat.rfind(')');
+      ASSERT_NE(close, std::string::npos);
+      std::istringstream fields(stat.substr(close + 2));
+      std::string field;
+      unsigned long flags = 0;
+      for (int i = 3; i <= 9 && fields >> field; ++i)
+        if (i == 9) flags = std::stoul(field);
+      EXPECT_EQ(flags & 0x00200000, 0u) << "kernel thread " << pid;
+    }
+  }
+  EXPECT_TRUE(sawSelf);
+  EXPECT_GT(count, 0);
+}
+
+TEST(Processes, SerialNumbersAndArguments) {
+  ProcessSerialNumber self, current{0, kCurrentProcess};
+  ASSERT_EQ(GetCurrentProcess(&self), noErr);
+  EXPECT_EQ(self.lowLongOfPSN, UInt32(getpid()));
+  EXPECT_NE(self.highLongOfPSN, 0u);
+  Boolean same = false;
+  ASSERT_EQ(SameProcess(&self, &current, &same), noErr);
+  EXPECT_TRUE(same);
+  pid_t pid = 0;
+  ASSERT_EQ(GetProcessPID(&current, &pid), noErr);
+  EXPECT_EQ(pid, getpid());
+  EXPECT_EQ(GetNextProcess(nullptr), paramErr);
+  EXPECT_EQ(GetProcessInformation(&self, nullptr), paramErr);
+  ProcessInfoRec withSpec{};
+  int spec;
+  withSpec.processAppSpec = &spec;
+  EXPECT_EQ(GetProcessInformation(&self, &withSpec), paramErr);
+  ProcessSerialNumber none{0, kNoProcess};
+  ProcessInfoRec info{};
+  EXPECT_EQ(GetProcessInformation(&none, &info), procNotFound);
+  EXPECT_EQ(GetProcessForPID(-1, &none), paramErr);
+}
+
+TEST(Processes, TestSeamsReplaceTheTableAndTheFrontProcess) {
+  std::vector<TestProcess> table = {
+      {{10, 100}, "Finder", FourCC("MACS")},
+      {{11, 200}, std::string(300, 'x'), FourCC("????")},
+  };
+  SetProcessTableForTesting(&table);
+  ProcessSerialNumber psn{0, kNoProcess};
+  ASSERT_EQ(GetNextProcess(&psn), noErr);
+  EXPECT_EQ(psn.lowLongOfPSN, 100u);
+  Str255 name;
+  ProcessInfoRec info{};
+  info.processName = name;
+  ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+  EXPECT_EQ(NameOf(name), "Finder");
+  EXPECT_EQ(info.processSignature, FourCC("MACS"));
+  ASSERT_EQ(GetNextProcess(&psn), noErr);
+  ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+  EXPECT_EQ(name[0], 255);  // cut to what a Pascal string holds
+  EXPECT_EQ(GetNextProcess(&psn), procNotFound);
+  SetProcessTableForTesting(nullptr);
+
+  SetFrontProcessSourceForTesting([](ProcessSerialNumber* out) {
+    *out = {10, 100};
+    return OSErr(noErr);
+  });
+  ASSERT_EQ(GetFrontProcess(&psn), noErr);
+  EXPECT_EQ(psn.lowLongOfPSN, 100u);
+  SetFrontProcessSourceForTesting(nullptr);
+}
+
+}  // namespace

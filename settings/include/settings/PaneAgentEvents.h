@@ -1,0 +1,23 @@
+// The pane's side of the pane-agent events, and the installation of the agent's two handlers.
+#pragma once
+
+#include "platform/AppleEvents.h"
+#include "platform/MacTypes.h"
+#include "platform/Processes.h"
+#include "settings/CorvimusEvents.h"
+
+// The first process whose name equals `name` with case ignored and accents respected. `psn` may be
+// null. procNotFound when no process has the name.
+OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn);
+
+// Asks the agent to reload the settings file ('CvMP'/'CVup'); does not wait.
+OSErr RequestDriverPrefsUpdate();
+
+// Asks the agent for the connected devices ('CvMP'/'CVco'), waiting at most 15 ticks. `list` is
+// changed only when the reply carries a device list.
+OSErr GetConnectedDevices(CorvimusDeviceList* list);
+
+// Installs the agent's handlers for 'CvMP'/'CVup' and 'CvMP'/'CVco' (refcon 0). A null procedure
+// is skipped and the other is still installed; returns the first error met.
+OSErr InstallAgentEventHandlers(AEEventHandlerProcPtr reloadHandler,
+                                AEEventHandlerProcPtr devicesHandler);

@@ -1,0 +1,91 @@
+#include "settings/PaneAgentEvents.h"
+
+#include <cstring>
+
+#include "platform/TextUtils.h"
+
+namespace {
+
+// The agent as target of a new 'CvMP' event with the given id.
+OSErr MakeAgentEvent(AEEventID eventID, AppleEvent* event) {
+  ProcessSerialNumber psn;
+  OSErr err = FindNamedProcess(kCorvimusHelperName, &psn);
+  if (err != noErr) return err;
+  AEAddressDesc target;
+  err = AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
+  if (err != noErr) return err;
+  err = AECreateAppleEvent(kCorvimusEventClass, eventID, &target, kAutoGenerateReturnID,
+                           kAnyTransactionID, event);
+  AEDisposeDesc(&target);
+  return err;
+}
+
+}  // namespace
+
+OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn) {
+  if (!name) return paramErr;
+  ProcessSerialNumber current = {0, kNoProcess};
+  for (;;) {
+    OSErr err = GetNextProcess(&current);
+    if (err != noErr) return err;
+    Str255 processName;
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    info.processName = processName;
+    err = GetProcessInformation(&current, &info);
+    // A process that ended since the walk began is simply passed over.
+    if (err == procNotFound) continue;
+    if (err != noErr) return err;
+    if (EqualString(name, processName, false, true)) {
+      if (psn) *psn = current;
+      return noErr;
+    }
+  }
+}
+
+OSErr RequestDriverPrefsUpdate() {
+  AppleEvent event;
+  OSErr err = MakeAgentEvent(kCorvimusEventReload, &event);
+  if (err != noErr) return err;
+  err = AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
+  AEDisposeDesc(&event);
+  return err;
+}
+
+OSErr GetConnectedDevices(CorvimusDeviceList* list) {
+  if (!list) return paramErr;
+  AppleEvent event;
+  OSErr err = MakeAgentEvent(kCorvimusEventDevices, &event);
+  if (err != noErr) return err;
+  AppleEvent reply;
+  err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kCorvimusDevicesTimeoutTicks,
+               nullptr, nullptr);
+  if (err == noErr) {
+    // Into a copy first, so a refused reply leaves the caller's list as it was; a short one leaves
+    // the rest zero.
+    CorvimusDeviceList received;
+    std::memset(&received, 0, sizeof received);
+    DescType actualType;
+    Size actualSize = 0;
+    err = AEGetParamPtr(&reply, keyDirectObject, typeCorvimusDeviceList, &actualType, &received,
+                        sizeof received, &actualSize);
+    if (err == noErr) std::memcpy(list, &received, sizeof received);
+  }
+  AEDisposeDesc(&reply);
+  AEDisposeDesc(&event);
+  return err;
+}
+
+OSErr InstallAgentEventHandlers(AEEventHandlerProcPtr reloadHandler,
+                                AEEventHandlerProcPtr devicesHandler) {
+  OSErr result = noErr;
+  if (AEEventHandlerUPP upp = NewAEEventHandlerUPP(reloadHandler)) {
+    result = AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventReload, upp, nullptr, false);
+  }
+  if (AEEventHandlerUPP upp = NewAEEventHandlerUPP(devicesHandler)) {
+    OSErr err =
+        AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventDevices, upp, nullptr, false);
+    if (result == noErr) result = err;
+  }
+  return result;
+}
