@@ -31,6 +31,13 @@ CFIndex CFGetRetainCount(CFTypeRef object) {
 
 CFMutableDictionaryRef CFDictionaryCreateMutable() { return new (std::nothrow) __CFDictionary; }
 
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFDictionaryRef dict) {
+  if (!dict) return nullptr;
+  CFMutableDictionaryRef copy = CFDictionaryCreateMutable();
+  if (copy) copy->values = dict->values;
+  return copy;
+}
+
 bool CFDictionarySetCString(CFMutableDictionaryRef dict, const char* key, const char* value) {
   if (!dict || !key) return false;
   dict->values[key] = value ? value : "";

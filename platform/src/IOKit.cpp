@@ -735,18 +735,23 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notify,
     CFRelease(matching);
     return kIOReturnUnsupported;
   }
+  // The registration keeps its own copy, so a caller changing the dictionary later changes
+  // nothing here; the caller's reference is consumed as the registration's was.
+  CFMutableDictionaryRef copy = CFDictionaryCreateMutableCopy(matching);
+  CFRelease(matching);
+  if (!copy) return kIOReturnNoMemory;
   Object it;
   it.kind = kObjIterator;
   it.port = notify;
   it.firstMatch = firstMatch;
-  it.matching = matching;  // the reference passed in is now the iterator's
+  it.matching = copy;
   it.matchCallback = callback;
   it.refcon = refcon;
   if (firstMatch) {
     for (const Place& place : gRegistry.places)
       for (auto& [remote, handle] : place.services) {
         Object* service = Find(handle, kObjService);
-        if (service && !service->terminated && Matches(matching, *service)) {
+        if (service && !service->terminated && Matches(copy, *service)) {
           ++service->refs;
           it.items.push_back(handle);
         }

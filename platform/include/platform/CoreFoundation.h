@@ -17,6 +17,8 @@ CFIndex CFGetRetainCount(CFTypeRef object);
 
 // A new empty dictionary with one reference.
 CFMutableDictionaryRef CFDictionaryCreateMutable();
+// A new dictionary with the same entries and one reference; null for null.
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFDictionaryRef dict);
 // Sets key to value (both copied). Returns false for a null dictionary or key.
 bool CFDictionarySetCString(CFMutableDictionaryRef dict, const char* key, const char* value);
 // The value for key, or null. Valid while the dictionary lives and the key is not set again.
