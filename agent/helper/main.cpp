@@ -14,6 +14,7 @@
 #include "platform/AppleEvents.h"
 #include "platform/EventLoop.h"
 #include "settings/MouseSettings.h"
+#include "settings/PaneAgentEvents.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ void HandleInterrupt(int) {
 void NotifyPortReadable(EventLoopSourceRef, int, void* userData) {
   auto* source = static_cast<IORunLoopSourceRef>(userData);
   source->perform(source->info);
-}
-
-void InstallPaneHandler(AEEventID id, AEEventHandlerProcPtr handler) {
-  AEEventHandlerUPP upp = NewAEEventHandlerUPP(handler);
-  if (!upp) return;
-  AEInstallEventHandler(kCorvimusEventClass, id, upp, 0, false);
 }
 
 }  // namespace
@@ -77,8 +72,7 @@ int main() {
   CFRelease(matching);
   mach_port_deallocate(mach_task_self(), masterPort);
 
-  InstallPaneHandler(kCorvimusEventReload, HandleReloadEvent);
-  InstallPaneHandler(kCorvimusEventDevices, HandleDevicesEvent);
+  InstallAgentEventHandlers(HandleReloadEvent, HandleDevicesEvent);
 
   RunApplicationEventLoop();
   return 0;
