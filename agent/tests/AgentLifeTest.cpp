@@ -28,8 +28,8 @@ TEST_F(AgentLifeTest, QuitEventEndsItWithZero) {
   ASSERT_EQ(noErr, AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target,
                                       kAutoGenerateReturnID, kAnyTransactionID, &quit));
   AEDisposeDesc(&target);
-  EXPECT_EQ(noErr, AESend(&quit, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout,
-                          nullptr, nullptr));
+  EXPECT_EQ(noErr, AESend(&quit, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
+                          nullptr));
   AEDisposeDesc(&quit);
   int status = -1;
   ASSERT_TRUE(agent_.Wait(&status, 10000));
