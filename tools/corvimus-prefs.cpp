@@ -24,6 +24,7 @@
 #include "platform/FileRefs.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Resources.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
@@ -307,6 +308,25 @@ int WriteRecords(const Target& t, const std::vector<CorvimusPrefsRec>& records) 
   return 0;
 }
 
+// The default record as the installed pane would add it: with the pane's localized name of the
+// global record (string list 132) when the pane is installed. The tool lies in no bundle of its
+// own, so GetIndString would find nothing for it.
+CorvimusPrefsRec PaneDefaultRecord() {
+  CorvimusPrefsRec r = kCorvimusDefaultPrefs;
+  std::string library;
+  if (corvimus::FolderPath(kLocalDomain, kDomainLibraryFolderType, &library) != noErr) return r;
+  std::string name;
+  if (!corvimus::GetIndStringFromBundle(library + "/PreferencePanes/Corvimus.prefPane", 132, 1,
+                                        &name))
+    return r;
+  size_t n = std::min<size_t>(name.size(), 31);
+  if (n < name.size())
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  r.appName[0] = UInt8(n);
+  std::memcpy(r.appName + 1, name.data(), n);
+  return r;
+}
+
 // The records an edit starts from: those of the file, or the default record when there is no file
 // or an empty one, as the pane would find them. A file that is not valid is refused.
 bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* exitCode) {
@@ -327,7 +347,7 @@ bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* e
       return false;
     }
   }
-  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) {
     *exitCode = Fail(kExitUsage, "cannot load the settings: " + ErrorText(e));
@@ -410,7 +430,7 @@ int Init(const Options& o) {
   if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
   BasePtr base(NewMouseSettingsBase(4));
   if (!base) return Fail(kExitUsage, "out of memory");
-  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) return Fail(kExitUsage, "cannot make the default record: " + ErrorText(e));
   int rc = WriteRecords(t, RecordsOf(base.get()));
@@ -556,22 +576,23 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
                 {"alt", optionKey},          {"control", controlKey}, {"ctrl", controlKey},
                 {"space", kCorvimusSpaceKey}};
   UInt16 bits = 0;
-  std::string word;
-  std::stringstream ss(s);
-  while (std::getline(ss, word, ',')) {
-    // Names may also be joined with '+'.
-    std::stringstream inner(word);
-    std::string name;
-    while (std::getline(inner, name, '+')) {
-      for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-      bool found = false;
-      for (const auto& k : kNames)
-        if (name == k.name) {
-          bits |= k.bit;
-          found = true;
-        }
-      if (!found) return false;
-    }
+  // Names are joined with '-', '+' or ','; "caps-lock" is one name.
+  std::string text;
+  for (char c : s) text.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+  for (size_t at; (at = text.find("caps-lock")) != std::string::npos;)
+    text.replace(at, 9, "capslock");
+  for (char& c : text)
+    if (c == '+' || c == ',') c = '-';
+  std::stringstream ss(text);
+  std::string name;
+  while (std::getline(ss, name, '-')) {
+    bool found = false;
+    for (const auto& k : kNames)
+      if (name == k.name) {
+        bits |= k.bit;
+        found = true;
+      }
+    if (!found) return false;
   }
   *out = bits;
   return true;
@@ -874,7 +895,8 @@ int main(int argc, char** argv) {
       o.json = true;
     } else if (!endOfOptions && arg == "--recover" && command == "show") {
       o.recover = true;
-    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' && arg != "-") {
+    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' &&
+               !(arg[1] >= '0' && arg[1] <= '9')) {
       return Fail(kExitUsage, "unknown option " + arg + " for " + command + "\n" + kUsage);
     } else {
       o.args.push_back(arg);

@@ -122,7 +122,7 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
     std::string dir = kDirections[(c - 8) % 4];
     switch ((c - 8) / 4) {
       case 0:
-        return "scroll " + dir + " by " + std::to_string(action.repeat ? action.repeat : 1);
+        return "scroll " + dir + (action.repeat ? " by " + std::to_string(action.repeat) : "");
       case 1:
         return "scroll " + dir + " by a page";
       default:
