@@ -20,6 +20,8 @@ constexpr UInt64 kListenTag = 0;
 // A client that lets this much output pile up is not reading; it is dropped rather than let the
 // driver's memory grow without bound.
 constexpr size_t kMaxQueuedOutput = 1 << 20;
+// Every client costs a descriptor; past this many, newcomers are hung up on at once.
+constexpr size_t kMaxPeers = 256;
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof *addr);
@@ -51,8 +53,8 @@ OSErr DriverServer::Listen(const std::string& socketPath) {
     int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un existing{};
     FillAddress(socketPath, &existing);
-    bool live = probe >= 0 &&
-                connect(probe, reinterpret_cast<sockaddr*>(&existing), sizeof existing) == 0;
+    bool live =
+        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&existing), sizeof existing) == 0;
     if (probe >= 0) close(probe);
     if (live) return fBsyErr;
   }
@@ -102,6 +104,10 @@ void DriverServer::Accept() {
   for (;;) {
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
+    if (peers_.size() >= kMaxPeers) {
+      close(fd);
+      continue;
+    }
     auto peer = std::make_unique<Peer>();
     peer->id = nextPeer_++;
     peer->fd = fd;

@@ -17,7 +17,8 @@ OSErr GetCorvimusRuntimeFolder(std::string* path) {
     } else {
       folder = "/tmp/corvimus-" + std::to_string(getuid());
     }
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno == ENOENT ? dirNFErr : permErr;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+      return errno == ENOENT ? dirNFErr : permErr;
     struct stat st;
     if (lstat(folder.c_str(), &st) != 0) return ioErr;
     if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) return permErr;

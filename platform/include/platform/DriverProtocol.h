@@ -14,10 +14,11 @@
 //     8    4 requestId   pairs a reply with its request; 0 in unsolicited frames
 //
 // Bodies (offsets from the end of the header; "C>S" client to driver, "S>C" driver to client)
-//   kHello          C>S  0 4 magic 'CVdp'
+//   kHello          C>S  0 4 magic 'CVdp' (the four-character code as a 32-bit value)
 //   kHelloReply     S>C  0 4 magic 'CVdp'
-//   kPing           C>S  empty; the driver answers kPong with the same requestId once every frame
-//   kPong           S>C  empty   it queued before has been written (a barrier for the client)
+//   kPing           C>S  empty
+//   kPong           S>C  empty; sent after everything the driver queued before the ping, so the
+//                        client knows it has seen the driver's whole list of services
 //   kPublish        S>C  0 4 serviceId (non-zero)
 //                        4 1 class name length n (1..kDriverMaxNameLength), then n bytes
 //                        . 2 property count (0..kDriverMaxProperties), then per property:
@@ -41,6 +42,15 @@
 //                       16 the argument bytes
 //
 // A body must be exactly as long as its fields say: trailing bytes are malformed too.
+//
+// Order. The client's first frame is kHello, sent once; the driver answers kHelloReply and then
+// publishes every service it has. Each request (kPing, kOpen, kClose, kCall) gets exactly one reply
+// of the matching type carrying its requestId, in the order the requests came. kPublish,
+// kTerminate and kInterest come unasked at any time after kHelloReply; a kPublish names an id not
+// in use, a kTerminate or kInterest only a service published before and not yet terminated. Anything else (a frame before the
+// greeting, a second greeting, a reply nobody asked for, a frame meant for the other direction)
+// is out of order and treated as malformed. A request naming a connection or service that does not
+// exist (any more) is not a fault: the reply carries an error result.
 #pragma once
 
 #include <cstddef>
@@ -90,23 +100,23 @@ struct DriverFrame {
   UInt32 requestId = 0;
   UInt32 serviceId = 0;
   UInt32 connectionId = 0;
-  UInt32 selector = 0;      // kCall
-  UInt32 openType = 0;      // kOpen
-  UInt32 messageType = 0;   // kInterest
-  SInt32 result = 0;        // replies
-  std::string className;    // kPublish
+  UInt32 selector = 0;                                          // kCall
+  UInt32 openType = 0;                                          // kOpen
+  UInt32 messageType = 0;                                       // kInterest
+  SInt32 result = 0;                                            // replies
+  std::string className;                                        // kPublish
   std::vector<std::pair<std::string, std::string>> properties;  // kPublish
-  UInt32 scalarCount = 0;   // scalars carried: in for kCall, out for kCallReply
+  UInt32 scalarCount = 0;  // scalars carried: in for kCall, out for kCallReply
   UInt64 scalars[kDriverMaxScalars] = {};
-  UInt32 scalarOutWanted = 0;   // kCall
-  UInt32 structOutSize = 0;     // kCall: capacity of the caller's buffer
-  std::vector<UInt8> data;      // structure in (kCall), structure out (kCallReply), argument
+  UInt32 scalarOutWanted = 0;  // kCall
+  UInt32 structOutSize = 0;    // kCall: capacity of the caller's buffer
+  std::vector<UInt8> data;     // structure in (kCall), structure out (kCallReply), argument
 };
 
 enum DriverDecodeResult {
-  kDriverDecodeOK,        // one frame decoded; *consumed bytes belong to it
-  kDriverDecodeNeedMore,  // the bytes so far are a valid start of a frame
-  kDriverDecodeMalformed, // the peer broke the protocol: close it
+  kDriverDecodeOK,         // one frame decoded; *consumed bytes belong to it
+  kDriverDecodeNeedMore,   // the bytes so far are a valid start of a frame
+  kDriverDecodeMalformed,  // the peer broke the protocol: close it
 };
 
 // Appends the frame to out. Returns paramErr, leaving out as it was, when a field is outside the
