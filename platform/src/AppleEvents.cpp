@@ -192,7 +192,7 @@ void Dispatch(const FrameMessage& eventMessage, bool wantsReply, FrameMessage* r
   OSErr err;
   const Handler* h = FindHandler(eventMessage.eventClass, eventMessage.eventID);
   if (h) {
-    err = h->proc(&event, wantsReply ? &reply : &reply, h->refcon);
+    err = h->proc(&event, &reply, h->refcon);  // a null reply when none is wanted
   } else if (eventMessage.eventClass == kCoreEventClass &&
              eventMessage.eventID == kAEQuitApplication) {
     QuitApplicationEventLoop();
@@ -296,7 +296,9 @@ void CleanUpFolder(const std::string& folder) {
   closedir(dir);
 }
 
-void ListenerReadable(EventLoopSourceRef, int, void*) { AEProcessPendingEvents(); }
+void ListenerReadable(EventLoopSourceRef, int, void*) {
+  AEProcessPendingEvents();
+}
 
 OSErr StartListener() {
   if (gListener.listenFd >= 0 && gListener.ownerPid == getpid()) return noErr;
@@ -339,6 +341,13 @@ OSErr StartListener() {
 }
 
 OSErr ConnectTo(const ProcessSerialNumber& target, Connection** out) {
+  // A forked child shares the parent's sockets: replies could reach either. It makes its own.
+  static pid_t outgoingOwner = 0;
+  if (outgoingOwner != getpid()) {
+    for (auto& entry : gOutgoing) close(entry.second->fd);
+    gOutgoing.clear();
+    outgoingOwner = getpid();
+  }
   auto key = std::make_pair(target.highLongOfPSN, target.lowLongOfPSN);
   auto cached = gOutgoing.find(key);
   if (cached != gOutgoing.end()) {
@@ -423,8 +432,8 @@ OSErr SendToOtherProcess(const ProcessSerialNumber& target, const FrameMessage& 
   for (;;) {
     FrameMessage message;
     FrameStatus status = TakeFrame(c, &message);
-    if (status == FrameStatus::kMalformed || (status == FrameStatus::kComplete &&
-                                              message.kind != corvimus::ae::kFrameReply)) {
+    if (status == FrameStatus::kMalformed ||
+        (status == FrameStatus::kComplete && message.kind != corvimus::ae::kFrameReply)) {
       DropOutgoing(target);
       return connectionInvalid;
     }
@@ -454,7 +463,9 @@ OSErr SendToOtherProcess(const ProcessSerialNumber& target, const FrameMessage& 
 
 }  // namespace
 
-void CorvimusStartAppleEventListener() { StartListener(); }
+void CorvimusStartAppleEventListener() {
+  StartListener();
+}
 
 void AEInitializeDesc(AEDesc* desc) {
   if (desc) *desc = AEDesc{typeNull, nullptr};
@@ -528,8 +539,7 @@ OSErr AECreateAppleEvent(AEEventClass theAEEventClass, AEEventID theAEEventID,
 OSErr AEPutParamPtr(AppleEvent* theAppleEvent, AEKeyword theAEKeyword, DescType typeCode,
                     const void* dataPtr, Size dataSize) {
   if (!IsAppleEvent(theAppleEvent)) return errAENotAppleEvent;
-  if (dataSize < 0 || (dataSize > 0 && !dataPtr) ||
-      size_t(dataSize) > corvimus::ae::kMaxFrameBody)
+  if (dataSize < 0 || (dataSize > 0 && !dataPtr) || size_t(dataSize) > corvimus::ae::kMaxFrameBody)
     return paramErr;
   auto& params = theAppleEvent->dataHandle->event.params;
   try {
@@ -653,28 +663,28 @@ OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
   return errAEHandlerNotFound;
 }
 
-int AEGetEventDescriptor() { return StartListener() == noErr ? gListener.epollFd : -1; }
+int AEGetEventDescriptor() {
+  return StartListener() == noErr ? gListener.epollFd : -1;
+}
 
 OSErr AEProcessPendingEvents() {
   if (gListener.epollFd < 0 || gListener.dispatching) return noErr;
   gListener.dispatching = true;
+  // One pass: level-triggered descriptors wake the caller again for whatever is left, and a quit
+  // event must not wait behind more work.
   epoll_event events[16];
-  int n;
-  while ((n = epoll_wait(gListener.epollFd, events, 16, 0)) > 0) {
-    for (int i = 0; i < n; ++i) {
-      try {
-        if (events[i].data.fd == gListener.listenFd) {
-          AcceptConnections();
-        } else {
-          ServeConnection(events[i].data.fd);
-        }
-      } catch (const std::bad_alloc&) {
-        // Out of memory for this frame: drop the connection, keep serving the others.
-        if (events[i].data.fd != gListener.listenFd) CloseIncoming(events[i].data.fd);
+  int n = epoll_wait(gListener.epollFd, events, 16, 0);
+  for (int i = 0; i < n; ++i) {
+    try {
+      if (events[i].data.fd == gListener.listenFd) {
+        AcceptConnections();
+      } else {
+        ServeConnection(events[i].data.fd);
       }
+    } catch (const std::bad_alloc&) {
+      // Out of memory for this frame: drop the connection, keep serving the others.
+      if (events[i].data.fd != gListener.listenFd) CloseIncoming(events[i].data.fd);
     }
-    // One pass per call is enough for a loop that calls again; a quit must not wait for more.
-    break;
   }
   gListener.dispatching = false;
   return noErr;

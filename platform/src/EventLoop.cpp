@@ -136,7 +136,8 @@ void SignalPipeReadable(EventLoopSourceRef, int fd, void*) {
   while ((n = read(fd, signos, sizeof signos)) > 0) {
     for (ssize_t i = 0; i < n; ++i) {
       int signo = signos[i];
-      if (signo > 0 && signo < 65 && gLoop.signalHandlers[signo]) gLoop.signalHandlers[signo](signo);
+      if (signo > 0 && signo < 65 && gLoop.signalHandlers[signo])
+        gLoop.signalHandlers[signo](signo);
     }
   }
 }
@@ -171,8 +172,12 @@ void DispatchOnce(int timeoutMs) {
 
 }  // namespace
 
-EventLoopRef GetMainEventLoop() { return &gLoop.ref; }
-EventLoopRef GetCurrentEventLoop() { return &gLoop.ref; }
+EventLoopRef GetMainEventLoop() {
+  return &gLoop.ref;
+}
+EventLoopRef GetCurrentEventLoop() {
+  return &gLoop.ref;
+}
 
 void RunApplicationEventLoop() {
   if (!EnsureEpoll()) return;
@@ -277,12 +282,13 @@ OSStatus RemoveEventLoopSource(EventLoopSourceRef inSource) {
 }
 
 OSStatus InstallEventLoopSignalHandler(int signo, void (*handler)(int)) {
-  if (signo <= 0 || signo >= 65 || !handler || signo == SIGKILL || signo == SIGSTOP) return paramErr;
+  if (signo <= 0 || signo >= 65 || !handler || signo == SIGKILL || signo == SIGSTOP)
+    return paramErr;
   if (!EnsureEpoll()) return eventInternalErr;
   if (gLoop.signalPipe[0] < 0) {
     if (pipe2(gLoop.signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return eventInternalErr;
-    OSStatus err =
-        InstallEventLoopSource(&gLoop.ref, gLoop.signalPipe[0], SignalPipeReadable, nullptr, nullptr);
+    OSStatus err = InstallEventLoopSource(&gLoop.ref, gLoop.signalPipe[0], SignalPipeReadable,
+                                          nullptr, nullptr);
     if (err != noErr) {
       close(gLoop.signalPipe[0]);
       close(gLoop.signalPipe[1]);
@@ -291,7 +297,7 @@ OSStatus InstallEventLoopSignalHandler(int signo, void (*handler)(int)) {
     }
   }
   gLoop.signalHandlers[signo] = handler;
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = SignalArrived;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <plist/plist++.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <plist/plist++.h>
 #include <sstream>
 #include <unordered_map>
 
@@ -38,6 +38,7 @@ struct ProcessEntry {
 };
 
 struct NameAndSignature {
+  std::string exe;  // what the name was worked out from: an exec changes it
   std::string name;
   OSType signature = kUnknownSignature;
   OSType type = kApplicationType;
@@ -154,9 +155,10 @@ void TakeSnapshot() {
             [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
   // Forget names of processes that are gone.
   for (auto it = gNameCache.begin(); it != gNameCache.end();) {
-    bool live = std::any_of(gSnapshot.begin(), gSnapshot.end(), [&](const ProcessEntry& e) {
-      return e.psn.highLongOfPSN == it->first.first && e.psn.lowLongOfPSN == it->first.second;
-    });
+    auto e = std::lower_bound(gSnapshot.begin(), gSnapshot.end(), pid_t(it->first.second),
+                              [](const ProcessEntry& entry, pid_t pid) { return entry.pid < pid; });
+    bool live = e != gSnapshot.end() && e->psn.lowLongOfPSN == it->first.second &&
+                e->psn.highLongOfPSN == it->first.first;
     it = live ? std::next(it) : gNameCache.erase(it);
   }
 }
@@ -194,7 +196,8 @@ void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
   info->type = CodeFromString(StringFromPlist(dict, "CFBundlePackageType"), kApplicationType);
 }
 
-NameAndSignature LookUpName(pid_t pid) {
+// The name of a process, from `cached` when its executable is still the one the name came from.
+NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
   NameAndSignature info;
   char path[64], target[4096];
   snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
@@ -210,9 +213,14 @@ NameAndSignature LookUpName(pid_t pid) {
     }
     return info;
   }
+  if (cached && cached->exe.size() == size_t(n) &&
+      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0)
+    return *cached;
   std::string exe(target, size_t(n));
+  info.exe = exe;
   const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  if (exe.size() > deleted.size() && exe.ends_with(deleted))
+    exe.resize(exe.size() - deleted.size());
   size_t slash = exe.rfind('/');
   info.name = exe.substr(slash + 1);
   // .../X.app/Contents/MacOS/<file>
@@ -321,8 +329,8 @@ bool OpenX() {
 OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   if (!OpenX()) return procNotFound;
   xcb_window_t active = XCB_NONE;
-  if (!xcb_ewmh_get_active_window_reply(
-          &gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen), &active, nullptr) ||
+  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
+                                        &active, nullptr) ||
       active == XCB_NONE) {
     if (xcb_connection_has_error(gX.conn)) CloseX();
     return procNotFound;
@@ -388,12 +396,16 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   if (!LiveProcess(psn, &st)) return procNotFound;
   auto key = std::make_pair(psn.highLongOfPSN, psn.lowLongOfPSN);
   auto cached = gNameCache.find(key);
-  if (cached == gNameCache.end()) {
-    try {
-      cached = gNameCache.emplace(key, LookUpName(st.pid)).first;
-    } catch (const std::bad_alloc&) {
-      return memFullErr;
+  try {
+    if (cached == gNameCache.end()) {
+      // Processes looked up one by one, never in a walk, would otherwise pile up here.
+      if (gNameCache.size() >= 1024) gNameCache.clear();
+      cached = gNameCache.emplace(key, LookUpName(st.pid, nullptr)).first;
+    } else {
+      cached->second = LookUpName(st.pid, &cached->second);
     }
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
   }
   if (info->processName) StoreName(cached->second.name, info->processName);
   info->processNumber = psn;
@@ -403,9 +415,8 @@ OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info
   info->processLocation = nullptr;
   info->processSize = info->processFreeMem = 0;
   info->processLauncher = {0, kNoProcess};
-  auto inSnapshot = std::lower_bound(
-      gSnapshot.begin(), gSnapshot.end(), st.ppid,
-      [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
+  auto inSnapshot = std::lower_bound(gSnapshot.begin(), gSnapshot.end(), st.ppid,
+                                     [](const ProcessEntry& e, pid_t pid) { return e.pid < pid; });
   ProcStat parent;
   if (inSnapshot != gSnapshot.end() && inSnapshot->pid == st.ppid) {
     info->processLauncher = inSnapshot->psn;
@@ -456,7 +467,9 @@ OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
   return noErr;
 }
 
-void SetProcessTableForTesting(const std::vector<TestProcess>* table) { gTestTable = table; }
+void SetProcessTableForTesting(const std::vector<TestProcess>* table) {
+  gTestTable = table;
+}
 
 void SetProcessScopeForTesting(pid_t ancestor) {
   gScopeAncestor = ancestor;

@@ -65,18 +65,20 @@ TEST(AppleEventFrames, DamagedHeadersAndBodiesAreRefused) {
   ASSERT_TRUE(EncodeFrame(Sample(), &good));
   FrameMessage m;
   size_t consumed;
-  auto decode = [&](std::vector<UInt8> b) { return DecodeFrame(b.data(), b.size(), &m, &consumed); };
+  auto decode = [&](std::vector<UInt8> b) {
+    return DecodeFrame(b.data(), b.size(), &m, &consumed);
+  };
   auto with = [&](size_t offset, UInt32 value) {
     std::vector<UInt8> b = good;
     corvimus::StoreU32LE(b.data() + offset, value);
     return b;
   };
   EXPECT_EQ(decode({'X'}), FrameStatus::kMalformed);  // garbage is refused at its first byte
-  EXPECT_EQ(decode(with(4, 2 | (1u << 16))), FrameStatus::kMalformed);            // version 2
-  EXPECT_EQ(decode(with(4, 1 | (3u << 16))), FrameStatus::kMalformed);            // kind 3
-  EXPECT_EQ(decode(with(8, kMaxFrameBody + 1)), FrameStatus::kMalformed);         // oversized
-  EXPECT_EQ(decode(with(8, 4)), FrameStatus::kMalformed);                         // too short
-  EXPECT_EQ(decode(with(12, 2)), FrameStatus::kMalformed);                        // unknown flag
+  EXPECT_EQ(decode(with(4, 2 | (1u << 16))), FrameStatus::kMalformed);             // version 2
+  EXPECT_EQ(decode(with(4, 1 | (3u << 16))), FrameStatus::kMalformed);             // kind 3
+  EXPECT_EQ(decode(with(8, kMaxFrameBody + 1)), FrameStatus::kMalformed);          // oversized
+  EXPECT_EQ(decode(with(8, 4)), FrameStatus::kMalformed);                          // too short
+  EXPECT_EQ(decode(with(12, 2)), FrameStatus::kMalformed);                         // unknown flag
   EXPECT_EQ(decode(with(16 + 16, kMaxFrameParams + 1)), FrameStatus::kMalformed);  // count
   EXPECT_EQ(decode(with(16 + 16, 2)), FrameStatus::kMalformed);  // body longer than its params
   EXPECT_EQ(decode(with(16 + 16, 4)), FrameStatus::kMalformed);  // params past the body

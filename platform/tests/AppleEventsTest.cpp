@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -81,9 +81,9 @@ TEST_F(AppleEventsTest, ReplyCarriesTheDirectObjectBackWhole) {
     std::vector<UInt8> back(2000, 0xEE);
     DescType type = 0;
     Size size = 0;
-    ASSERT_EQ(AEGetParamPtr(&reply, keyDirectObject, FourCC("CVct"), &type, back.data(), 1804,
-                            &size),
-              noErr);
+    ASSERT_EQ(
+        AEGetParamPtr(&reply, keyDirectObject, FourCC("CVct"), &type, back.data(), 1804, &size),
+        noErr);
     EXPECT_EQ(type, FourCC("CVct"));
     EXPECT_EQ(size, 1804);
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), back.begin()));
@@ -134,15 +134,15 @@ TEST_F(AppleEventsTest, HandlerErrorsAndUnhandledEventsComeBackInTheReply) {
                  60, &reply),
             noErr);
   SInt32 number = 0;
-  ASSERT_EQ(AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number,
-                          nullptr),
-            noErr);
+  ASSERT_EQ(
+      AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number, nullptr),
+      noErr);
   EXPECT_EQ(number, -5123);
   AEDisposeDesc(&reply);
   ASSERT_EQ(Send(psn, kTestClass, FourCC("none"), 0, nullptr, 0, kAEWaitReply, 60, &reply), noErr);
-  ASSERT_EQ(AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number,
-                          nullptr),
-            noErr);
+  ASSERT_EQ(
+      AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number, nullptr),
+      noErr);
   EXPECT_EQ(number, errAEEventNotHandled);
   AEDisposeDesc(&reply);
 }
@@ -305,17 +305,17 @@ TEST_F(AppleEventsTest, EventsToOneselfRunTheHandlerDirectly) {
   ProcessSerialNumber self{0, kCurrentProcess};
   SInt32 v = 21;
   AppleEvent reply;
-  ASSERT_EQ(Send(self, kTestClass, FourCC("dbl "), typeSInt32, &v, sizeof v, kAEWaitReply, 15,
-                 &reply),
-            noErr);
+  ASSERT_EQ(
+      Send(self, kTestClass, FourCC("dbl "), typeSInt32, &v, sizeof v, kAEWaitReply, 15, &reply),
+      noErr);
   SInt32 got = 0;
   EXPECT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeSInt32, nullptr, &got, sizeof got, nullptr),
             noErr);
   EXPECT_EQ(got, 42);
   AEDisposeDesc(&reply);
-  EXPECT_EQ(Send(self, kTestClass, FourCC("dbl "), typeSInt32, &v, sizeof v, kAENoReply, 15,
-                 nullptr),
-            noErr);
+  EXPECT_EQ(
+      Send(self, kTestClass, FourCC("dbl "), typeSInt32, &v, sizeof v, kAENoReply, 15, nullptr),
+      noErr);
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(AERemoveEventHandler(kTestClass, FourCC("dbl "), Doubler, 0), noErr);
   EXPECT_EQ(AERemoveEventHandler(kTestClass, FourCC("dbl "), Doubler, 0), errAEHandlerNotFound);
@@ -403,6 +403,20 @@ TEST(RuntimeFolder, IsPrivateAndRefusesASymbolicLink) {
   ASSERT_EQ(rmdir(folder.c_str()), 0);
   ASSERT_EQ(symlink(other.path().c_str(), folder.c_str()), 0);
   EXPECT_EQ(GetCorvimusRuntimeFolder(&folder), permErr);
+
+  // Without the variable (or with a relative one): a folder of this user's own in /tmp.
+  for (const char* value : {static_cast<const char*>(nullptr), "relative/dir"}) {
+    if (value)
+      setenv("XDG_RUNTIME_DIR", value, 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(GetCorvimusRuntimeFolder(&folder), noErr);
+    EXPECT_EQ(folder, "/tmp/corvimus-" + std::to_string(getuid()));
+    ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, getuid());
+    EXPECT_EQ(st.st_mode & 077, 0u);
+  }
   unsetenv("XDG_RUNTIME_DIR");
 }
 

@@ -22,7 +22,9 @@ void CountAndQuit(EventLoopTimerRef, void* data) {
   if (++log->ticks == log->quitAfter) QuitApplicationEventLoop();
 }
 
-void Quit(EventLoopTimerRef, void*) { QuitApplicationEventLoop(); }
+void Quit(EventLoopTimerRef, void*) {
+  QuitApplicationEventLoop();
+}
 
 void RemoveSelf(EventLoopTimerRef timer, void* data) {
   auto* log = static_cast<Log*>(data);
@@ -75,7 +77,8 @@ TEST(EventLoop, PostponedTimerWaitsForItsNewTime) {
   ASSERT_EQ(SetEventLoopTimerNextFireTime(timer, kEventDurationForever), noErr);
   Log other;
   other.quitAfter = 1;
-  ASSERT_EQ(InstallEventLoopTimer(GetMainEventLoop(), 0.02, 0, CountAndQuit, &other, &first), noErr);
+  ASSERT_EQ(InstallEventLoopTimer(GetMainEventLoop(), 0.02, 0, CountAndQuit, &other, &first),
+            noErr);
   RunApplicationEventLoop();
   EXPECT_EQ(log.ticks, 0);
   EXPECT_EQ(other.ticks, 1);

@@ -103,7 +103,10 @@ TEST(FrontProcess, WithoutADisplayThereIsNoFrontProcess) {
   EXPECT_EQ(GetFrontProcess(&front), procNotFound);
   setenv("DISPLAY", ":9999", 1);  // nobody there
   EXPECT_EQ(GetFrontProcess(&front), procNotFound);
-  if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
+  if (saved)
+    setenv("DISPLAY", keep.c_str(), 1);
+  else
+    unsetenv("DISPLAY");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -19,7 +18,9 @@ using corvimus::testing::WriteFile;
 
 namespace {
 
-std::string NameOf(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string NameOf(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 // Copies the peer program to `path` (a copy, not a link: the kernel reports the resolved file).
 void InstallCopy(const std::string& path) {
@@ -53,8 +54,8 @@ std::vector<Seen> WalkAll() {
     info.processInfoLength = sizeof info;
     info.processName = name;
     if (GetProcessInformation(&psn, &info) != noErr) continue;
-    seen.push_back({psn, NameOf(name), info.processSignature, info.processType,
-                    info.processLauncher});
+    seen.push_back(
+        {psn, NameOf(name), info.processSignature, info.processType, info.processLauncher});
   }
   EXPECT_EQ(err, procNotFound);
   return seen;
@@ -129,6 +130,38 @@ TEST_F(ProcessesTest, EndedProcessHasNoInformation) {
   EXPECT_EQ(GetProcessInformation(&psn, &info), procNotFound);
   pid_t pid;
   EXPECT_EQ(GetProcessPID(&psn, &pid), procNotFound);
+}
+
+TEST_F(ProcessesTest, NameFollowsAnExec) {
+  // The pane starts the agent this way: a forked copy of itself that then runs the agent.
+  ChildProcess child;
+  std::string peer = std::filesystem::path(TEST_PEER_PATH).filename();
+  ASSERT_TRUE(child.Start({"/bin/sh", "-c", std::string("read line; exec '") + TEST_PEER_PATH + "'"},
+                          {"XDG_RUNTIME_DIR=" + dir_.path()}));
+  ProcessSerialNumber psn;
+  ASSERT_EQ(GetProcessForPID(child.pid(), &psn), noErr);
+  Str255 name;
+  ProcessInfoRec info{};
+  info.processName = name;
+  // Right after the fork the child is a copy of this program; the name must not stay that.
+  std::string shell = std::filesystem::canonical("/bin/sh").filename();
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+    if (NameOf(name) == shell) break;
+    usleep(10000);
+  }
+  EXPECT_EQ(NameOf(name), shell);
+  ASSERT_TRUE(child.WriteInput("go\n"));
+  std::string line;
+  ASSERT_TRUE(child.ReadLine(&line));
+  ASSERT_EQ(line, "ready");
+  ProcessSerialNumber after;
+  ASSERT_EQ(GetProcessForPID(child.pid(), &after), noErr);
+  Boolean same = false;
+  ASSERT_EQ(SameProcess(&psn, &after, &same), noErr);
+  EXPECT_TRUE(same);  // the same process, now running another program
+  ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+  EXPECT_EQ(NameOf(name), peer);
 }
 
 TEST(Processes, WalkWithoutScopeListsOnlyOwnProcessesAndNoKernelThreads) {

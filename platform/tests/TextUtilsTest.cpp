@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string P(const std::string& s) { return std::string(1, char(s.size())) + s; }
+std::string P(const std::string& s) {
+  return std::string(1, char(s.size())) + s;
+}
 
 bool Equal(const std::string& a, const std::string& b, bool caseSens, bool diacSens) {
   std::string pa = P(a), pb = P(b);

@@ -69,6 +69,9 @@ OSErr GetConnectedDevices(CorvimusDeviceList* list) {
     Size actualSize = 0;
     err = AEGetParamPtr(&reply, keyDirectObject, typeCorvimusDeviceList, &actualType, &received,
                         sizeof received, &actualSize);
+    // The pane indexes the entries by the count: one out of range is a damaged reply, not a list.
+    if (err == noErr && (received.count < 0 || received.count > kCorvimusMaxListedDevices))
+      err = errAECorruptData;
     if (err == noErr) std::memcpy(list, &received, sizeof received);
   }
   AEDisposeDesc(&reply);

@@ -18,7 +18,9 @@ using corvimus::testing::TempDir;
 
 namespace {
 
-std::string Pascal(const std::string& s) { return std::string(1, char(s.size())) + s; }
+std::string Pascal(const std::string& s) {
+  return std::string(1, char(s.size())) + s;
+}
 const unsigned char* P(const std::string& pascal) {
   return reinterpret_cast<const unsigned char*>(pascal.data());
 }
@@ -85,7 +87,8 @@ TEST_F(PaneAgentEventsTest, ConnectedDevicesComeBackAsTheAgentListedThem) {
   EXPECT_EQ(list.device[1].transport, kCorvimusTransportBluetooth);
   EXPECT_EQ(list.device[2].numButtons, 5);
   const auto* rest = reinterpret_cast<const UInt8*>(&list.device[3]);
-  EXPECT_TRUE(std::all_of(rest, rest + 7 * sizeof(CorvimusDeviceInfo), [](UInt8 b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::all_of(rest, rest + 7 * sizeof(CorvimusDeviceInfo), [](UInt8 b) { return b == 0; }));
 }
 
 TEST_F(PaneAgentEventsTest, MoreThanTenDevicesListTheFirstTenAndNoneListsZeros) {
@@ -128,7 +131,8 @@ TEST_F(PaneAgentEventsTest, WithoutAnAgentBothCallsReportNoSuchProcess) {
 
 TEST_F(PaneAgentEventsTest, AnAgentThatDoesNotAnswerInFifteenTicksTimesOut) {
   ChildProcess agent;
-  ASSERT_NO_FATAL_FAILURE(StartAgent(&agent, "CorvimusHelper", {"--devices", "2", "--stall", "1500"}));
+  ASSERT_NO_FATAL_FAILURE(
+      StartAgent(&agent, "CorvimusHelper", {"--devices", "2", "--stall", "1500"}));
   CorvimusDeviceList list = Filled(0x3C);
   EXPECT_EQ(GetConnectedDevices(&list), errAETimeout);
   EXPECT_TRUE(Same(list, Filled(0x3C)));
@@ -142,9 +146,9 @@ TEST_F(PaneAgentEventsTest, AnAgentThatDoesNotAnswerInFifteenTicksTimesOut) {
                                kAnyTransactionID, &quit),
             noErr);
   AEDisposeDesc(&target);
-  EXPECT_EQ(AESend(&quit, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                   nullptr),
-            noErr);
+  EXPECT_EQ(
+      AESend(&quit, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr),
+      noErr);
   AEDisposeDesc(&quit);
   int status = -1;
   ASSERT_TRUE(agent.Wait(&status));
@@ -157,6 +161,20 @@ TEST_F(PaneAgentEventsTest, AReplyOfTheWrongTypeIsRefusedAndChangesNothing) {
   CorvimusDeviceList list = Filled(0x3C);
   EXPECT_EQ(GetConnectedDevices(&list), errAECoercionFail);
   EXPECT_TRUE(Same(list, Filled(0x3C)));
+}
+
+TEST_F(PaneAgentEventsTest, AListWithACountOutOfRangeIsRefused) {
+  for (const char* count : {"11", "-2"}) {
+    ChildProcess agent;
+    ASSERT_NO_FATAL_FAILURE(
+        StartAgent(&agent, "CorvimusHelper", {"--devices", "2", "--count", count}));
+    CorvimusDeviceList list = Filled(0x3C);
+    EXPECT_EQ(GetConnectedDevices(&list), errAECorruptData) << count;
+    EXPECT_TRUE(Same(list, Filled(0x3C)));
+    agent.Signal(SIGKILL);
+    int status;
+    ASSERT_TRUE(agent.Wait(&status));
+  }
 }
 
 }  // namespace

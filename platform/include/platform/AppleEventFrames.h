@@ -1,5 +1,6 @@
-// The wire format of Apple events between processes, over a Unix stream socket. A connection carries
-// any number of frames each way: events from the connecting process, replies from the listening one.
+// The wire format of Apple events between processes, over a Unix stream socket. A connection
+// carries any number of frames each way: events from the connecting process, replies from the
+// listening one.
 //
 // All integers little-endian; four-character codes as 32-bit integers.
 //
@@ -16,7 +17,7 @@
 //        8    4 return id (signed; a reply carries its event's)
 //       12    4 transaction id (signed)
 //       16    4 parameter count k, at most kMaxFrameParams
-//       20  ... k parameters, each: keyword 4, descriptor type 4, data length m 4, then m data bytes
+//       20  ... k parameters, each: keyword 4, descriptor type 4, length m 4, m data bytes
 // The parameters must fill the body exactly. Descriptor data is passed as it is: both ends are the
 // same machine.
 #pragma once

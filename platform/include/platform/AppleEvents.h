@@ -4,8 +4,8 @@
 // Transport: a process that installs a handler (or runs the application event loop) listens on a
 // Unix stream socket in the runtime folder (RuntimeFolder.h) named after its process serial number,
 // "ae-<pid>-<start>.sock". Only peers of the same user are accepted, in both directions; each frame
-// (AppleEventFrames.h) is checked before use and a malformed or oversized one closes that connection
-// only. Sockets of processes that ended are removed when found.
+// (AppleEventFrames.h) is checked before use and a malformed or oversized one closes that
+// connection only. Sockets of processes that ended are removed when found.
 //
 // Handlers run on the thread that dispatches: from RunApplicationEventLoop, or from
 // AEProcessPendingEvents in a process with its own event loop (watch AEGetEventDescriptor for
@@ -13,6 +13,9 @@
 // reports only what went wrong with the delivery (procNotFound, connectionInvalid, errAETimeout).
 // Without a handler for the core quit event ('aevt', 'quit'), that event ends the application event
 // loop.
+//
+// A connection's reply is written within one second or the connection is dropped. A child forked
+// without exec may send events (on connections of its own); to receive them it must exec first.
 #pragma once
 
 #include "platform/MacTypes.h"
@@ -84,7 +87,9 @@ enum : SInt32 {
 using AEEventHandlerProcPtr = OSErr (*)(const AppleEvent* theAppleEvent, AppleEvent* reply,
                                         SRefCon handlerRefcon);
 using AEEventHandlerUPP = AEEventHandlerProcPtr;
-inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) { return proc; }
+inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) {
+  return proc;
+}
 inline void DisposeAEEventHandlerUPP(AEEventHandlerUPP) {}
 // Idle and filter procedures are not offered; pass null.
 using AEIdleUPP = void*;
@@ -114,8 +119,8 @@ OSErr AEGetEventClassAndID(const AppleEvent* theAppleEvent, AEEventClass* eventC
                            AEEventID* eventID);
 
 // kAENoReply returns once the event is handed over; kAEWaitReply waits at most timeOutInTicks
-// (1/60 s; kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to a
-// null descriptor first and may be null with kAENoReply.
+// (1/60 s; kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to
+// a null descriptor first and may be null with kAENoReply.
 OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode sendMode,
              AESendPriority sendPriority, SInt32 timeOutInTicks, AEIdleUPP idleProc,
              AEFilterUPP filterProc);

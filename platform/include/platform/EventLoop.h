@@ -1,6 +1,7 @@
 // The application event loop: timers, file-descriptor sources and signals, all dispatched one at a
-// time on the thread that runs the loop. Built on epoll with a single timerfd re-armed to the earliest
-// timer, so an idle process sleeps until its next timer or until a descriptor becomes readable.
+// time on the thread that runs the loop. Built on epoll with a single timerfd re-armed to the
+// earliest timer, so an idle process sleeps until its next timer or until a descriptor becomes
+// readable.
 //
 // Processes that run a Qt event loop instead (the pane, the uninstaller) do not call
 // RunApplicationEventLoop; they hook the Apple-event descriptor into Qt (see AppleEvents.h).
@@ -24,7 +25,9 @@ inline constexpr EventTimerInterval kEventDurationForever = -1.0;
 
 using EventLoopTimerProcPtr = void (*)(EventLoopTimerRef inTimer, void* inUserData);
 using EventLoopTimerUPP = EventLoopTimerProcPtr;
-inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) { return proc; }
+inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) {
+  return proc;
+}
 inline void DisposeEventLoopTimerUPP(EventLoopTimerUPP) {}
 
 // Called when `fd` is readable (or has hung up: the procedure must then remove the source).
@@ -39,8 +42,8 @@ EventLoopRef GetCurrentEventLoop();
 void RunApplicationEventLoop();
 void QuitApplicationEventLoop();
 
-// A timer first fires `inFireDelay` seconds from now, then every `inInterval` seconds; an interval of 0
-// fires once (the timer stays installed until removed). Missed periods are not made up.
+// A timer first fires `inFireDelay` seconds from now, then every `inInterval` seconds; an interval
+// of 0 fires once (the timer stays installed until removed). Missed periods are not made up.
 OSStatus InstallEventLoopTimer(EventLoopRef inEventLoop, EventTimerInterval inFireDelay,
                                EventTimerInterval inInterval, EventLoopTimerUPP inTimerProc,
                                void* inTimerData, EventLoopTimerRef* outTimer);
@@ -55,7 +58,7 @@ OSStatus InstallEventLoopSource(EventLoopRef inEventLoop, int fd, EventLoopSourc
                                 void* inUserData, EventLoopSourceRef* outSource);
 OSStatus RemoveEventLoopSource(EventLoopSourceRef inSource);
 
-// Runs `handler(signo)` from the loop, not from the signal context, each time the signal arrives, so
-// the handler may do anything ordinary code does. A signal that arrives before the loop runs is
+// Runs `handler(signo)` from the loop, not from the signal context, each time the signal arrives,
+// so the handler may do anything ordinary code does. A signal that arrives before the loop runs is
 // handled as soon as it does.
 OSStatus InstallEventLoopSignalHandler(int signo, void (*handler)(int signo));

@@ -4,9 +4,10 @@
 // clock ticks since boot plus one), so a pid the kernel hands out again is a different process.
 // Processes of other users and kernel threads are never listed; zombies neither.
 //
-// Name: when the executable lies in X.app/Contents/MacOS/, the bundle's Info.plist CFBundleName, else
-// X; otherwise the executable's file name. Signature: the bundle's CFBundleSignature, else '????'.
-// Front process: the X11 active window (_NET_ACTIVE_WINDOW of the root window) and its _NET_WM_PID.
+// Name: when the executable lies in X.app/Contents/MacOS/, the bundle's Info.plist CFBundleName,
+// else X; otherwise the executable's file name. Signature: the bundle's CFBundleSignature, else
+// '????'. Front process: the X11 active window (_NET_ACTIVE_WINDOW of the root window) and its
+// _NET_WM_PID.
 #pragma once
 
 #include <sys/types.h>
@@ -34,8 +35,8 @@ enum : OSType {
 };
 
 // The fields the system reads are processName, processNumber, processType and processSignature.
-// processInfoLength is not checked against sizeof: the record's pointers make its size depend on the
-// build. processAppSpec must be null (no file specification is produced).
+// processInfoLength is not checked against sizeof: the record's pointers make its size depend on
+// the build. processAppSpec must be null (no file specification is produced).
 struct ProcessInfoRec {
   UInt32 processInfoLength;
   StringPtr processName;  // the caller's 256-byte buffer or null; receives a Pascal string
@@ -60,7 +61,8 @@ OSErr GetCurrentProcess(ProcessSerialNumber* PSN);
 // Fails (procNotFound) without a display, without an active window, or when its process is not one
 // of the calling user's.
 OSErr GetFrontProcess(ProcessSerialNumber* PSN);
-OSErr SameProcess(const ProcessSerialNumber* PSN1, const ProcessSerialNumber* PSN2, Boolean* result);
+OSErr SameProcess(const ProcessSerialNumber* PSN1, const ProcessSerialNumber* PSN2,
+                  Boolean* result);
 OSErr GetProcessPID(const ProcessSerialNumber* PSN, pid_t* pid);
 OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN);
 

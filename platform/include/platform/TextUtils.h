@@ -1,13 +1,13 @@
-// Text comparison of Pascal strings. Process and file names are UTF-8 on Linux; the comparison works
-// on characters, not bytes.
+// Text comparison of Pascal strings. Process and file names are UTF-8 on Linux; the comparison
+// works on characters, not bytes.
 #pragma once
 
 #include "platform/MacTypes.h"
 
 // True when the two Pascal strings are equal. Without case sensitivity, letters compare equal to
 // their other case (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic). Without diacritical
-// sensitivity, accents are ignored (Latin-1 letters and combining marks). A precomposed Latin-1 letter
-// equals the same letter written with a combining mark. Bytes that are not valid UTF-8 compare as
-// themselves.
+// sensitivity, accents are ignored (Latin-1 letters and combining marks). A precomposed Latin-1
+// letter equals the same letter written with a combining mark. Bytes that are not valid UTF-8
+// compare as themselves.
 Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSensitive,
                     Boolean diacSensitive);

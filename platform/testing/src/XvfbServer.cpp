@@ -33,9 +33,13 @@ bool Fail(std::string* whyNot, const std::string& reason) {
 
 }  // namespace
 
-XvfbServer::~XvfbServer() { Stop(); }
+XvfbServer::~XvfbServer() {
+  Stop();
+}
 
-bool XvfbServer::Available() { return !FindProgram("Xvfb").empty(); }
+bool XvfbServer::Available() {
+  return !FindProgram("Xvfb").empty();
+}
 
 bool XvfbServer::Start(std::string* whyNot) {
   if (pid_ > 0) return true;

@@ -38,7 +38,9 @@ OSErr HandleSlow(const AppleEvent* event, AppleEvent* reply, SRefCon refcon) {
   return HandleEcho(event, reply, refcon);
 }
 
-OSErr HandleFail(const AppleEvent* event, AppleEvent*, SRefCon) { return OSErr(NumberParam(event)); }
+OSErr HandleFail(const AppleEvent* event, AppleEvent*, SRefCon) {
+  return OSErr(NumberParam(event));
+}
 
 OSErr HandleNote(const AppleEvent* event, AppleEvent*, SRefCon) {
   char text[256];

@@ -14,7 +14,8 @@ OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn);
 OSErr RequestDriverPrefsUpdate();
 
 // Asks the agent for the connected devices ('CvMP'/'CVco'), waiting at most 15 ticks. `list` is
-// changed only when the reply carries a device list.
+// changed only when the reply carries a device list; a list whose count lies outside 0..10 is
+// refused with errAECorruptData.
 OSErr GetConnectedDevices(CorvimusDeviceList* list);
 
 // Installs the agent's handlers for 'CvMP'/'CVup' and 'CvMP'/'CVco' (refcon 0). A null procedure

@@ -3,6 +3,7 @@
 //   --devices N     the list holds N devices ("Mouse 1" ...), at most 10
 //   --stall MS      the 'CVco' handler sleeps MS milliseconds before answering
 //   --wrong-type    the list comes back as direct object of type 'TEXT'
+//   --count N       the list's count field is N whatever the entries
 // Prints "ready" once reachable; exits 0 when the event loop ends.
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ namespace {
 int gDevices = 0;
 int gStallMs = 0;
 bool gWrongType = false;
+int gCount = -1;
 
 OSErr Reload(const AppleEvent*, AppleEvent*, SRefCon) {
   std::printf("reload\n");
@@ -38,9 +40,11 @@ OSErr Devices(const AppleEvent*, AppleEvent* reply, SRefCon) {
     d.productID = UInt16(i);
     std::snprintf(d.productName, sizeof d.productName, "Mouse %d", i + 1);
   }
+  if (gCount >= -32768 && gCount != -1) list.count = SInt16(gCount);
   if (reply->descriptorType == typeNull) return noErr;
-  return AEPutParamPtr(reply, keyDirectObject, gWrongType ? DescType(typeChar) : DescType(typeCorvimusDeviceList),
-                       &list, sizeof list);
+  return AEPutParamPtr(reply, keyDirectObject,
+                       gWrongType ? DescType(typeChar) : DescType(typeCorvimusDeviceList), &list,
+                       sizeof list);
 }
 
 }  // namespace
@@ -48,10 +52,16 @@ OSErr Devices(const AppleEvent*, AppleEvent* reply, SRefCon) {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--devices" && i + 1 < argc) gDevices = std::atoi(argv[++i]);
-    else if (arg == "--stall" && i + 1 < argc) gStallMs = std::atoi(argv[++i]);
-    else if (arg == "--wrong-type") gWrongType = true;
-    else return 2;
+    if (arg == "--devices" && i + 1 < argc)
+      gDevices = std::atoi(argv[++i]);
+    else if (arg == "--stall" && i + 1 < argc)
+      gStallMs = std::atoi(argv[++i]);
+    else if (arg == "--wrong-type")
+      gWrongType = true;
+    else if (arg == "--count" && i + 1 < argc)
+      gCount = std::atoi(argv[++i]);
+    else
+      return 2;
   }
   if (InstallAgentEventHandlers(Reload, Devices) != noErr) return 3;
   std::printf("ready\n");
