@@ -80,6 +80,11 @@ TEST(SessionOnConsole, LogindBundleReportsTheCallersSession) {
     std::free(session);
   }
   EXPECT_EQ(Probe(prefix), expected);
+
+  // A program in the build tree finds the bundle the build put in place.
+  auto result = RunProgram({SESSION_PROBE}, {}, {"CORVIMUS_PREFIX="});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, expected);
 }
 
 TEST(LoadFrameworkBundle, RefusesWhatIsNotALoadableBundle) {

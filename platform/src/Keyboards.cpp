@@ -650,7 +650,6 @@ OSStatus KLGetKeyboardLayoutProperty(KeyboardLayoutRef layout, KeyboardLayoutPro
       *value = layout->uchr.get();
       return noErr;
     case kKLName:
-    case kKLIdentifier:
       *value = layout->name.c_str();
       return noErr;
     default:

@@ -86,10 +86,10 @@ TEST_F(KeyboardLayouts, UsTypesLettersAndControlCharactersByPosition) {
 
   // Keys whose keysym has no character give the classic control characters.
   const std::pair<UInt16, char16_t> special[] = {
-      {0x7A, 0x10}, {0x78, 0x10}, {0x6F, 0x10}, {0x73, 0x01}, {0x77, 0x04}, {0x72, 0x05},
-      {0x74, 0x0B}, {0x79, 0x0C}, {0x7B, 0x1C}, {0x7C, 0x1D}, {0x7E, 0x1E}, {0x7D, 0x1F},
-      {0x75, 0x7F}, {0x33, 0x08}, {0x4C, 0x03}, {0x24, 0x0D}, {0x30, 0x09}, {0x35, 0x1B},
-      {0x47, 0x1B}, {0x31, 0x20}};
+      {0x7A, 0x10}, {0x78, 0x10}, {0x6F, 0x10}, {0x73, 0x01}, {0x77, 0x04},
+      {0x72, 0x05}, {0x74, 0x0B}, {0x79, 0x0C}, {0x7B, 0x1C}, {0x7C, 0x1D},
+      {0x7E, 0x1E}, {0x7D, 0x1F}, {0x75, 0x7F}, {0x33, 0x08}, {0x4C, 0x03},
+      {0x24, 0x0D}, {0x30, 0x09}, {0x35, 0x1B}, {0x47, 0x1B}, {0x31, 0x20}};
   for (auto [key, ch] : special) EXPECT_EQ(Type(us, key), std::u16string(1, ch)) << int(key);
   EXPECT_EQ(Type(us, 0x30, 0x02), u"\t");  // shift-tab is still tab
 
@@ -254,8 +254,8 @@ TEST_F(KeyboardLayouts, BuiltInKCHRLayoutTranslatesThroughItsTables) {
   EXPECT_EQ(KeyTranslate(kchr, 0x0412, &state) & 0xFF, UInt32('1'));
   EXPECT_EQ(KeyTranslate(kchr, 0x1006, &state) & 0xFF, 0x1Au);
   EXPECT_EQ(KeyTranslate(kchr, 0x0106, &state) & 0xFF, UInt32('z'));
-  EXPECT_EQ(KeyTranslate(kchr, 0x0800, &state) & 0xFF, 0x8Cu);   // option-a
-  EXPECT_EQ(KeyTranslate(kchr, 0x4000, &state) & 0xFF, 0x8Cu);   // right option
+  EXPECT_EQ(KeyTranslate(kchr, 0x0800, &state) & 0xFF, 0x8Cu);        // option-a
+  EXPECT_EQ(KeyTranslate(kchr, 0x4000, &state) & 0xFF, 0x8Cu);        // right option
   EXPECT_EQ(KeyTranslate(kchr, 0x2021, &state) & 0xFF, UInt32('{'));  // right shift
   EXPECT_EQ(KeyTranslate(kchr, 0x0021, &state) & 0xFF, UInt32('['));
   EXPECT_EQ(KeyTranslate(kchr, 0x0035, &state) & 0xFF, 0x1Bu);
@@ -310,6 +310,34 @@ TEST_F(KeyboardLayouts, WithoutDisplayTheSystemDefaultKeyboardIsCurrent) {
   EXPECT_STREQ(static_cast<const char*>(name), "us");
 
   if (display) setenv("DISPLAY", saved.c_str(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Every key with every modifier byte, carrying whatever dead-key state the previous key left, and
+// arbitrary state values a caller might pass: results stay within the room given.
+TEST_F(KeyboardLayouts, EveryKeyAndModifierStaysWithinTheRoomGiven) {
+  const UCKeyboardLayout* fr = UseLayout("fr");
+  UInt32 carried = 0;
+  int typed = 0;
+  for (UInt32 mods = 0; mods < 256; ++mods) {
+    for (UInt16 key = 0; key < 130; ++key) {
+      UniChar units[3] = {0, 0, 0xBEEF};
+      UniCharCount n = 99;
+      const OSStatus err =
+          UCKeyTranslate(fr, key, kUCKeyActionDown, mods, 0, 0, &carried, 2, &n, units);
+      ASSERT_TRUE(err == noErr || err == kUCOutputBufferTooSmall) << err;
+      ASSERT_LE(n, 2u);
+      ASSERT_EQ(units[2], 0xBEEF);
+      if (n) ++typed;
+      UInt32 arbitrary = (mods << 24) | (UInt32(key) * 0x010307u);
+      UCKeyTranslate(fr, key, kUCKeyActionDown, mods, 0, 0, &arbitrary, 2, &n, units);
+      ASSERT_LE(n, 2u);
+    }
+  }
+  EXPECT_GT(typed, 256 * 40);
 }
 
 }  // namespace

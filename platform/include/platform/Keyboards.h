@@ -35,8 +35,7 @@ struct UCKeyboardLayout;
 enum : KeyboardLayoutPropertyTag {
   kKLKCHRData = 0,  // const void*: the 'KCHR' resource bytes
   kKLuchrData = 1,  // const UCKeyboardLayout*
-  kKLIdentifier = 2,
-  kKLName = 4,  // const char*: the layout's name, "de" or "us(intl)"; zero-terminated
+  kKLName = 4,      // const char*: the layout's name, "de" or "us(intl)"; zero-terminated
   kKLKind = 7,  // const KeyboardLayoutKind*: points at the kind (never the kind cast to a pointer)
 };
 
