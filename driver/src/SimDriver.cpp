@@ -168,6 +168,7 @@ SInt32 SimDriver::Call(SimMouse& mouse, const DriverCallRequest& call, DriverCal
       // A record of any other size is refused whole: a short one would leave stale actions
       // behind, a long one would be cut without anyone knowing.
       if (in.size() != sizeof(CorvimusPrefsRec)) return kIOReturnBadArgument;
+      if (mouse.refusePrefs) return kIOReturnNotPermitted;
       std::memcpy(&mouse.record, in.data(), sizeof mouse.record);
       mouse.hasRecord = true;
       ++mouse.pushes;
@@ -281,11 +282,22 @@ bool SimDriver::Control(const std::string& line, std::string* answer) {
       for (UInt32 c : connections) server_.CloseConnection(c);
       *answer = "ok closed " + std::to_string(connections.size()) + " connections\n";
     }
+  } else if (verb == "refuse" && words.size() == 3 && ParseNumber(words[1], &number) &&
+             (words[2] == "on" || words[2] == "off")) {
+    auto it = mice_.find(number);
+    if (it == mice_.end()) {
+      *answer = "error: no mouse " + words[1] + "\n";
+    } else {
+      it->second.refusePrefs = words[2] == "on";
+      *answer = "ok mouse " + words[1] + (words[2] == "on" ? " refuses" : " accepts") +
+                " settings records\n";
+    }
   } else if (verb == "show" && words.size() == 1) {
     *answer = Show() + "ok\n";
   } else {
     *answer = "error: unknown command: " + line +
-              " (add [bluetooth], remove N, press N SLOT, report N HEX, close N, show, quit)\n";
+              " (add [bluetooth], remove N, press N SLOT, report N HEX, close N, refuse N on|off, "
+              "show, quit)\n";
   }
   return true;
 }

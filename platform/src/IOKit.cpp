@@ -305,7 +305,9 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
         // A driver that answered and then went away still answered; the end of the stream is
         // seen again on the next dispatch, which drops the link then.
         *reply = std::move(frame);
-        if (!place.pending.empty()) Signal(gRegistry.wakeFd);
+        // Frames that came in the same read as the reply are already off the socket, so its
+        // descriptor will not wake the loop for them: the wake descriptor must.
+        if (!place.pending.empty() || place.reader.Buffered() > 0) Signal(gRegistry.wakeFd);
         return kIOReturnSuccess;
       }
       place.pending.push_back(std::move(frame));
@@ -711,6 +713,10 @@ void IONotificationPortDispatch(IONotificationPortRef notify) {
     if (Object* it = Find(n.target, kObjIterator)) {
       if (it->port == notify && it->matchCallback) it->matchCallback(it->refcon, n.target);
     } else if (Object* interest = Find(n.target, kObjInterest)) {
+      // The callback learns no size: it reads what its message type implies, so a short
+      // argument from a faulty driver is padded with zeros rather than read past its end.
+      if (!n.argument.empty() && n.argument.size() < kIOInterestArgumentMinSize)
+        n.argument.resize(kIOInterestArgumentMinSize, 0);
       if (interest->port == notify && interest->interestCallback)
         interest->interestCallback(interest->refcon, interest->service, n.messageType,
                                    n.argument.empty() ? nullptr : n.argument.data());

@@ -10,6 +10,7 @@
 //                       client receives 'CVda' with that action
 //   report N HEX        'CVrr' with up to 32 bytes (zero-filled to 32)
 //   close N             the driver closes every connection to mouse N (kIOMessageServiceWasClosed)
+//   refuse N on|off     mouse N refuses settings records (kIOReturnNotPermitted) until "off"
 //   show                each mouse's settings in words
 //   quit
 #pragma once
@@ -34,6 +35,7 @@ struct SimMouse {
   bool ownAppMode = false;
   std::vector<UInt32> keystrokes;
   UInt32 pushes = 0;
+  bool refusePrefs = false;  // answers settings records with an error, to try a failing mouse
 };
 
 class SimDriver : public DriverServerDelegate {

@@ -122,6 +122,10 @@ UInt32 IOObjectGetRetainCount(io_object_t object);
 // The service's class name, or kIOReturnBadArgument.
 kern_return_t IOObjectGetClass(io_object_t object, io_name_t className);
 
+// A message's argument (when it has one) is handed to the callback zero-padded to at least this
+// many bytes, since the callback is not told its size.
+enum : UInt32 { kIOInterestArgumentMinSize = 256 };
+
 // Registers for kIOGeneralInterest messages of the service: the driver's messages and, when the
 // service goes away, kIOMessageServiceIsTerminated. The registration lasts until it is released.
 kern_return_t IOServiceAddInterestNotification(IONotificationPortRef notify, io_service_t service,
