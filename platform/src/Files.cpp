@@ -221,7 +221,9 @@ OSErr FSClose(SInt16 refNum) {
   return r == 0 ? OSErr(noErr) : MacErrorFromErrno(err);
 }
 
-OSErr FSCloseFork(SInt16 refNum) { return FSClose(refNum); }
+OSErr FSCloseFork(SInt16 refNum) {
+  return FSClose(refNum);
+}
 
 OSErr FSRead(SInt16 refNum, SInt32* count, void* buffer) {
   OpenFork* f = ForkOf(refNum);
@@ -277,7 +279,9 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF) {
   return err;
 }
 
-OSErr SetEOF(SInt16 refNum, SInt32 logEOF) { return FSSetForkSize(refNum, fsFromStart, logEOF); }
+OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
+  return FSSetForkSize(refNum, fsFromStart, logEOF);
+}
 
 OSErr FSReadFork(SInt16 refNum, UInt16 positionMode, SInt64 positionOffset, UInt32 requestCount,
                  void* buffer, UInt32* actualCount) {
@@ -362,10 +366,18 @@ OSErr FSFlushFork(SInt16 refNum) {
   return noErr;
 }
 
-void FSFailWritesAfter(SInt64 bytes) { gWriteBudget = bytes < 0 ? -1 : bytes; }
-void FSFailReadsAfter(SInt64 bytes) { gReadBudget = bytes < 0 ? -1 : bytes; }
-void FSLimitTransfer(SInt32 bytes) { gTransferLimit = bytes > 0 ? bytes : 0; }
-void FSFailNextFlush() { gFailNextFlush = true; }
+void FSFailWritesAfter(SInt64 bytes) {
+  gWriteBudget = bytes < 0 ? -1 : bytes;
+}
+void FSFailReadsAfter(SInt64 bytes) {
+  gReadBudget = bytes < 0 ? -1 : bytes;
+}
+void FSLimitTransfer(SInt32 bytes) {
+  gTransferLimit = bytes > 0 ? bytes : 0;
+}
+void FSFailNextFlush() {
+  gFailNextFlush = true;
+}
 void FSResetTestSeams() {
   gWriteBudget = -1;
   gReadBudget = -1;

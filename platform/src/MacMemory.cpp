@@ -20,7 +20,8 @@ namespace {
 struct MasterBlock {
   char* ptr;
   Size size;
-  Size capacity;  // bytes allocated; [size, capacity) is the room a locked block may still grow into
+  // Bytes allocated; [size, capacity) is the room a locked block may still grow into.
+  Size capacity;
   bool locked;
 };
 static_assert(offsetof(MasterBlock, ptr) == 0);
@@ -32,7 +33,9 @@ OSErr gMemError = noErr;
 long gAllocationCount = 0;
 long gFailAt = 0;  // allocation number (gAllocationCount value) that fails; 0 = never
 
-MasterBlock* BlockOf(Handle h) { return reinterpret_cast<MasterBlock*>(h); }
+MasterBlock* BlockOf(Handle h) {
+  return reinterpret_cast<MasterBlock*>(h);
+}
 
 // Counts one allocation; false when the test seam says this one fails.
 bool AllowAllocation() {
@@ -85,8 +88,12 @@ Handle MakeHandle(Size byteCount, bool clear) {
 
 }  // namespace
 
-Handle NewHandle(Size byteCount) { return MakeHandle(byteCount, false); }
-Handle NewHandleClear(Size byteCount) { return MakeHandle(byteCount, true); }
+Handle NewHandle(Size byteCount) {
+  return MakeHandle(byteCount, false);
+}
+Handle NewHandleClear(Size byteCount) {
+  return MakeHandle(byteCount, true);
+}
 
 void DisposeHandle(Handle h) {
   if (!h) {
@@ -176,7 +183,9 @@ void HLock(Handle h) {
   gMemError = noErr;
 }
 
-void HLockHi(Handle h) { HLock(h); }
+void HLockHi(Handle h) {
+  HLock(h);
+}
 
 void HUnlock(Handle h) {
   if (!h) {
@@ -187,7 +196,9 @@ void HUnlock(Handle h) {
   gMemError = noErr;
 }
 
-Boolean HIsLocked(Handle h) { return h && BlockOf(h)->locked; }
+Boolean HIsLocked(Handle h) {
+  return h && BlockOf(h)->locked;
+}
 
 OSErr PtrToHand(const void* source, Handle* destination, Size byteCount) {
   Handle h = NewHandle(byteCount);
@@ -200,7 +211,9 @@ OSErr PtrToHand(const void* source, Handle* destination, Size byteCount) {
   return noErr;
 }
 
-OSErr MemError() { return gMemError; }
+OSErr MemError() {
+  return gMemError;
+}
 
 namespace {
 Ptr MakePtr(Size byteCount, bool clear) {
@@ -224,8 +237,12 @@ Ptr MakePtr(Size byteCount, bool clear) {
 }
 }  // namespace
 
-Ptr NewPtr(Size byteCount) { return MakePtr(byteCount, false); }
-Ptr NewPtrClear(Size byteCount) { return MakePtr(byteCount, true); }
+Ptr NewPtr(Size byteCount) {
+  return MakePtr(byteCount, false);
+}
+Ptr NewPtrClear(Size byteCount) {
+  return MakePtr(byteCount, true);
+}
 
 void DisposePtr(Ptr p) {
   if (p) std::free(p - kPtrHeader);
@@ -247,5 +264,9 @@ void BlockMoveData(const void* source, void* destination, Size byteCount) {
   if (byteCount > 0) std::memmove(destination, source, byteCount);
 }
 
-void MemoryFailAllocation(long n) { gFailAt = n > 0 ? gAllocationCount + n : 0; }
-long MemoryAllocationCount() { return gAllocationCount; }
+void MemoryFailAllocation(long n) {
+  gFailAt = n > 0 ? gAllocationCount + n : 0;
+}
+long MemoryAllocationCount() {
+  return gAllocationCount;
+}

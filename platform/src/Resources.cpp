@@ -302,13 +302,12 @@ bool GetIndStringFromBundle(const std::string& bundlePath, SInt16 strListID, SIn
 
 }  // namespace corvimus
 
-__attribute__((noinline)) void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) {
+void corvimus::GetIndStringNear(const void* anchor, Str255 theString, SInt16 strListID,
+                                SInt16 index) {
   if (!theString) return;
   theString[0] = 0;
-  const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
   std::string text;
-  if (!corvimus::GetIndStringFromBundle(corvimus::BundleForCode(caller), strListID, index, &text))
-    return;
+  if (!GetIndStringFromBundle(BundleForCode(anchor), strListID, index, &text)) return;
   size_t n = std::min<size_t>(text.size(), 255);
   // Never end inside a UTF-8 character.
   if (n < text.size())

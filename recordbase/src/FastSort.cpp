@@ -17,39 +17,41 @@ UInt32 NextRandom(UInt32 n) {
   return ((gSeed >> 1) & 0x7FFF) % n;
 }
 
-// Exchanges two elements; word-wise where the size allows, byte-wise otherwise.
+// Exchanges two elements of kSize bytes (0 = the run-time size gSize); word-wise where the size
+// allows, byte-wise otherwise.
+template <size_t kSize>
 inline void Exchange(char* a, char* b) {
-  if (a == b) return;
-  size_t n = gSize;
-  if (n == 4) {
-    UInt32 t, u;
-    std::memcpy(&t, a, 4);
-    std::memcpy(&u, b, 4);
-    std::memcpy(a, &u, 4);
-    std::memcpy(b, &t, 4);
-    return;
-  }
-  while (n >= 8) {
-    UInt64 t, u;
-    std::memcpy(&t, a, 8);
-    std::memcpy(&u, b, 8);
-    std::memcpy(a, &u, 8);
-    std::memcpy(b, &t, 8);
-    a += 8, b += 8, n -= 8;
-  }
-  while (n--) {
-    char t = *a;
-    *a++ = *b;
-    *b++ = t;
+  if constexpr (kSize == 4 || kSize == 8) {
+    unsigned char t[kSize], u[kSize];
+    std::memcpy(t, a, kSize);
+    std::memcpy(u, b, kSize);
+    std::memcpy(a, u, kSize);
+    std::memcpy(b, t, kSize);
+  } else {
+    size_t n = gSize;
+    while (n >= 8) {
+      UInt64 t, u;
+      std::memcpy(&t, a, 8);
+      std::memcpy(&u, b, 8);
+      std::memcpy(a, &u, 8);
+      std::memcpy(b, &t, 8);
+      a += 8, b += 8, n -= 8;
+    }
+    while (n--) {
+      char t = *a;
+      *a++ = *b;
+      *b++ = t;
+    }
   }
 }
 
-inline SInt32 Cmp(const char* a, const char* b) { return gCompare(a, b); }
-
 // Sorts [first, end); recurses on the smaller part and loops on the larger, so the stack stays
-// at log n.
+// at log n. Instantiated for the common element sizes so that moving an element is one load and
+// one store.
+template <size_t kSize>
 void SortRange(char* first, char* end) {
-  const size_t size = gSize;
+  const FastCompareProcPtr cmp = gCompare;
+  const size_t size = kSize ? kSize : gSize;
   while (!gCancel) {
     size_t n = size_t(end - first) / size;
     if (n < 2) return;
@@ -60,36 +62,36 @@ void SortRange(char* first, char* end) {
       char* a = first;
       char* m = first + (n / 2) * size;
       char* r = first + NextRandom(UInt32(n)) * size;
-      if (Cmp(a, m) > 0) {
-        pivot = Cmp(a, r) <= 0 ? a : (Cmp(m, r) > 0 ? m : r);
+      if (cmp(a, m) > 0) {
+        pivot = cmp(a, r) <= 0 ? a : (cmp(m, r) > 0 ? m : r);
       } else {
-        pivot = Cmp(a, r) > 0 ? a : (Cmp(m, r) <= 0 ? m : r);
+        pivot = cmp(a, r) > 0 ? a : (cmp(m, r) <= 0 ? m : r);
       }
     }
-    Exchange(first, pivot);
+    if (pivot != first) Exchange<kSize>(first, pivot);
     // Equal elements stop both scans, so runs of equal elements are split evenly.
     char* i = first;
     char* j = end;
     for (;;) {
       do i += size;
-      while (i < end && Cmp(i, first) < 0);
+      while (i < end && cmp(i, first) < 0);
       do j -= size;
-      while (j > first && Cmp(j, first) > 0);
+      while (j > first && cmp(j, first) > 0);
       if (i >= j) break;
-      Exchange(i, j);
+      Exchange<kSize>(i, j);
     }
     if (j == first) {
       first += size;
       continue;
     }
-    Exchange(first, j);
+    Exchange<kSize>(first, j);
     char* leftEnd = j;
     char* rightFirst = j + size;
     if (leftEnd - first < end - rightFirst) {
-      SortRange(first, leftEnd);
+      SortRange<kSize>(first, leftEnd);
       first = rightFirst;
     } else {
-      SortRange(rightFirst, end);
+      SortRange<kSize>(rightFirst, end);
       end = leftEnd;
     }
   }
@@ -107,12 +109,20 @@ OSErr FastQSort(void* array, SInt32 count, SInt32 size, FastCompareProcPtr compa
   gSeed = UInt32(std::chrono::steady_clock::now().time_since_epoch().count() / 16666667) +
           (++calls * 2654435761u);
   char* first = static_cast<char*>(array);
-  SortRange(first, first + size_t(count) * gSize);
+  char* end = first + size_t(count) * gSize;
+  if (gSize == 4)
+    SortRange<4>(first, end);
+  else if (gSize == 8)
+    SortRange<8>(first, end);
+  else
+    SortRange<0>(first, end);
   gCompare = nullptr;
   return gCancel ? userCanceledErr : noErr;
 }
 
-void CancelFastQSort() { gCancel = 1; }
+void CancelFastQSort() {
+  gCancel = 1;
+}
 
 void* FastBSearch(const void* key, const void* array, SInt32 count, SInt32 size,
                   FastCompareProcPtr compare) {

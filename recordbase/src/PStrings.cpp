@@ -3,10 +3,14 @@
 
 namespace {
 
-inline unsigned char Fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+inline unsigned char Fold(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 // A length byte cannot count past 255, whatever limit the caller passes.
-inline int PLimit(SInt16 limit) { return limit < 0 ? 0 : (limit > 255 ? 255 : limit); }
+inline int PLimit(SInt16 limit) {
+  return limit < 0 ? 0 : (limit > 255 ? 255 : limit);
+}
 
 }  // namespace
 
@@ -52,7 +56,8 @@ void CStringPCopy(const char* source, StringPtr destination, SInt16 limit) {
 void CStringPCat(const char* source, StringPtr destination, SInt16 limit) {
   int max = PLimit(limit);
   int n = destination[0];
-  for (int i = 0; n < max && source[i] != 0; ++i) destination[++n] = static_cast<unsigned char>(source[i]);
+  for (int i = 0; n < max && source[i] != 0; ++i)
+    destination[++n] = static_cast<unsigned char>(source[i]);
   destination[0] = static_cast<unsigned char>(n);
 }
 

@@ -14,7 +14,9 @@ namespace {
 
 SInt16* gWantsMemFull = nullptr;
 
-OpaqueQBaseRec& B(QBaseHandle base) { return **base; }
+OpaqueQBaseRec& B(QBaseHandle base) {
+  return **base;
+}
 
 // Resizes the index block to `entries` entries; false (block unchanged) on failure.
 bool SetIndexEntries(OpaqueQBaseRec& b, Size entries) {
@@ -145,7 +147,9 @@ void QBaseUnlock(QBaseHandle base, SInt16 force) {
   if (b.lockCount > 0) --b.lockCount;
 }
 
-void QBaseUseWantsMemFull(SInt16* flagPtr) { gWantsMemFull = flagPtr; }
+void QBaseUseWantsMemFull(SInt16* flagPtr) {
+  gWantsMemFull = flagPtr;
+}
 
 void QBaseSetFlipProc(QBaseHandle base, QBaseFlipProcPtr flipProc,
                       QBaseFlipProcPtr userBlockFlipProc) {
@@ -201,18 +205,24 @@ SInt16 QBaseValidate(QBaseHandle base) {
 
 // ---- Accessors ---------------------------------------------------------------------------------
 
-SInt32 QBaseCountRecords(QBaseHandle base) { return base ? B(base).recordCount : 0; }
-SInt16 QBaseGetSortMode(QBaseHandle base) { return base ? B(base).sortMode : 0; }
+SInt32 QBaseCountRecords(QBaseHandle base) {
+  return base ? B(base).recordCount : 0;
+}
+SInt16 QBaseGetSortMode(QBaseHandle base) {
+  return base ? B(base).sortMode : 0;
+}
 void QBaseSetSortMode(QBaseHandle base, SInt16 mode) {
   if (base) B(base).sortMode = mode;
 }
 
-#define QBASE_USER_FIELD(Name, field, GetType, SetType) \
-  GetType QBaseGet##Name(QBaseHandle base) { return base ? GetType(B(base).field) : 0; } \
-  void QBaseSet##Name(QBaseHandle base, SetType value) {                                 \
-    if (!base) return;                                                                   \
-    B(base).field = value;                                                               \
-    B(base).userFieldsChanged = 1;                                                       \
+#define QBASE_USER_FIELD(Name, field, GetType, SetType)  \
+  GetType QBaseGet##Name(QBaseHandle base) {             \
+    return base ? GetType(B(base).field) : 0;            \
+  }                                                      \
+  void QBaseSet##Name(QBaseHandle base, SetType value) { \
+    if (!base) return;                                   \
+    B(base).field = value;                               \
+    B(base).userFieldsChanged = 1;                       \
   }
 QBASE_USER_FIELD(UserLong, userLong, SInt32, SInt32)
 QBASE_USER_FIELD(UserData, userData, SInt32, SInt32)
@@ -221,10 +231,12 @@ QBASE_USER_FIELD(UserWord, userWord, SInt32, SInt16)
 QBASE_USER_FIELD(UserMode, userMode, SInt32, SInt16)
 #undef QBASE_USER_FIELD
 
-#define QBASE_PLAIN_FIELD(Name, field, Type)                                           \
-  Type QBaseGet##Name(QBaseHandle base) { return base ? Type(B(base).field) : 0; } \
-  void QBaseSet##Name(QBaseHandle base, Type value) {                              \
-    if (base) B(base).field = value;                                               \
+#define QBASE_PLAIN_FIELD(Name, field, Type)          \
+  Type QBaseGet##Name(QBaseHandle base) {             \
+    return base ? Type(B(base).field) : 0;            \
+  }                                                   \
+  void QBaseSet##Name(QBaseHandle base, Type value) { \
+    if (base) B(base).field = value;                  \
   }
 QBASE_PLAIN_FIELD(RecordsChanged, recordsChanged, UInt16)
 QBASE_PLAIN_FIELD(UserFieldsChanged, userFieldsChanged, UInt16)
@@ -317,7 +329,8 @@ SInt32 QBaseAddRecord(QBaseHandle base, const void* data, SInt32 size) {
   if (Size(slot) > Size(INT32_MAX) - oldArea || b.recordCount == INT32_MAX) return kQBaseErr;
   // Data that lies in the record area itself moves when the area grows.
   Size dataOffset = -1;
-  if (PointsInto(data, b.recordsHandle)) dataOffset = static_cast<const char*>(data) - *b.recordsHandle;
+  if (PointsInto(data, b.recordsHandle))
+    dataOffset = static_cast<const char*>(data) - *b.recordsHandle;
   SetHandleSize(b.recordsHandle, oldArea + slot);
   if (MemError() != noErr) return kQBaseErr;
   if (b.recordCount >= b.indexCapacity) {
@@ -486,7 +499,8 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
       if (live && runStart < 0) runStart = i;
       if (!live && runStart >= 0) {
         SInt32 len = i - runStart;
-        if (m != runStart) std::memmove(idx + 4 * Size(m), idx + 4 * Size(runStart), 4 * size_t(len));
+        if (m != runStart)
+          std::memmove(idx + 4 * Size(m), idx + 4 * Size(runStart), 4 * size_t(len));
         m += len;
         runStart = -1;
       }
@@ -508,15 +522,14 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
   }
 
   // 2. The remaining positions in physical order. An index that is already ascending (the common
-  // case) needs no sort.
-  Ptr perm = NewPtr(Size(m) * 4);
-  if (perm) {
-    bool ascending = true;
-    for (SInt32 i = 0; i < m; ++i) {
-      corvimus::StoreNative(perm + 4 * Size(i), i);
-      if (i > 0 && IndexEntry(b, i - 1) > IndexEntry(b, i)) ascending = false;
-    }
-    if (!ascending) {
+  // case) is its own permutation, so neither the list nor the sort is needed.
+  bool ascending = true;
+  for (SInt32 i = 1; i < m && ascending; ++i) ascending = IndexEntry(b, i - 1) < IndexEntry(b, i);
+  Ptr perm = nullptr;
+  if (!ascending) {
+    perm = NewPtr(Size(m) * 4);
+    if (perm) {
+      for (SInt32 i = 0; i < m; ++i) corvimus::StoreNative(perm + 4 * Size(i), i);
       gOffsetIndex = *b.indexHandle;
       FastQSort(perm, m, 4, CompareByOffset);
       gOffsetIndex = nullptr;
@@ -530,9 +543,10 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
   Size shift = 0;
   Size runStart = -1;  // offset of the first record of the current run of kept records
   SInt32 kept = 0, dropped = 0;
-  bool consistent = perm != nullptr;
+  bool consistent = ascending || perm != nullptr;
   auto flushRun = [&](Size end) {
-    if (runStart >= 0 && shift > 0) std::memmove(area + runStart - shift, area + runStart, size_t(end - runStart));
+    if (runStart >= 0 && shift > 0)
+      std::memmove(area + runStart - shift, area + runStart, size_t(end - runStart));
     runStart = -1;
   };
   Size walkEnd = 0;
@@ -543,9 +557,9 @@ void QBaseRemoveMarkedRecords(QBaseHandle base) {
       ++dropped;
     } else {
       if (runStart < 0) runStart = off;
-      if (perm && kept < m) {
-        SInt32 pos = corvimus::LoadNative<SInt32>(perm + 4 * Size(kept));
-        SetIndexEntry(b, pos, SInt32(IndexEntry(b, pos) - shift));
+      if (consistent && kept < m) {
+        SInt32 pos = perm ? corvimus::LoadNative<SInt32>(perm + 4 * Size(kept)) : kept;
+        if (shift > 0) SetIndexEntry(b, pos, SInt32(IndexEntry(b, pos) - shift));
       } else {
         consistent = false;
       }

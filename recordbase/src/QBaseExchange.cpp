@@ -96,8 +96,8 @@ Handle QBaseGetExchange(QBaseHandle base, QBaseSelectProcPtr select) {
   return h;
 }
 
-SInt32 QBasePutExchangePtr(QBaseHandle base, const void* buffer, SInt32 size,
-                           SInt32 insertPosition, SInt16 flags) {
+SInt32 QBasePutExchangePtr(QBaseHandle base, const void* buffer, SInt32 size, SInt32 insertPosition,
+                           SInt16 flags) {
   const char* p = static_cast<const char*>(buffer);
   if (!base || !p || size < kExchangeMinSize + 1) return 0;
   OpaqueQBaseRec& b = **base;
@@ -140,7 +140,8 @@ SInt32 QBasePutExchange(QBaseHandle base, Handle buffer, SInt32 insertPosition, 
   if (!base || !buffer) return 0;
   SInt32 size = 0;
   char* p = static_cast<char*>(QBaseLockExchange(buffer, &size));
-  SInt32 added = HasSignature(p, size) ? QBasePutExchangePtr(base, p, size, insertPosition, flags) : 0;
+  SInt32 added =
+      HasSignature(p, size) ? QBasePutExchangePtr(base, p, size, insertPosition, flags) : 0;
   QBaseUnlockExchange(buffer);
   return added;
 }

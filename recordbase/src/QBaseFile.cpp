@@ -1,31 +1,32 @@
 // Reading and writing a record base as one file.
 //
+// clang-format off
 // File layout, version 2. Every integer is in the byte order of the machine that wrote the file;
 // n = record count, U = user block size, D = record area size.
 //
-//   offset        size  field           contents
-//   0             4     signature       'QBSE' as a 32-bit integer ("ESBQ" from a little-endian writer)
-//   4             4     type            the base's type, e.g. 'CvBa'
-//   8             2     version         2
-//   10            2     typeVersion     e.g. 0x1100
-//   12            4     recordCount     n
-//   16            4     recordsSize     D
-//   20            4     spare1          0
-//   24            4     spare2          0
-//   28            2     fileSortMode    sort mode when user fields and records were last written together
-//   30            2     spare3          0
-//   32            4     userLong
-//   36            4     userData
-//   40            4     userFlags
-//   44            2     userWord
-//   46            2     userMode
-//   48            8     userRect        four 16-bit values
-//   56            4     userBlockSize   U
-//   60            4     spare4          0
-//   64            U     user block
-//   64+U          4n    index           signed 32-bit offsets into the record area, in index order
-//   64+U+4n       D     record area     records in physical order: slotSize (u32), dataSize (s32),
-//                                       flags (16), data, a pad byte when needed
+//   offset    size  field          contents
+//   0         4     signature      'QBSE' as a 32-bit integer ("ESBQ" when little-endian)
+//   4         4     type           the base's type, e.g. 'CvBa'
+//   8         2     version        2
+//   10        2     typeVersion    e.g. 0x1100
+//   12        4     recordCount    n
+//   16        4     recordsSize    D
+//   20        4     spare1         0
+//   24        4     spare2         0
+//   28        2     fileSortMode   sort mode when user fields and records were written together
+//   30        2     spare3         0
+//   32        4     userLong
+//   36        4     userData
+//   40        4     userFlags
+//   44        2     userWord
+//   46        2     userMode
+//   48        8     userRect       four 16-bit values
+//   56        4     userBlockSize  U
+//   60        4     spare4         0
+//   64        U     user block
+//   64+U      4n    index          signed 32-bit offsets into the record area, in index order
+//   64+U+4n   D     record area    records in physical order: slotSize (u32), dataSize (s32),
+//                                  flags (16), data, a pad byte when needed
 //
 // The file is exactly 64 + U + 4n + D bytes. Bytes 0..27 are the records part of the header,
 // 28..63 the user part; a partial write rewrites only one of them.
@@ -34,6 +35,7 @@
 //   0 signature, 4 type, 8 version (1), 10 typeVersion, 12 userData, 16 userFlags,
 //   20 sort mode (16), 22 userWord (16), 24 unused (4), 28 record count, 32 record area size,
 //   36 unused (12).
+// clang-format on
 #include <cstring>
 
 #include "QBasePrivate.h"
@@ -139,13 +141,11 @@ OSErr QBaseWrite(QBaseHandle base, SInt16 fileRef, SInt16 writeUserFields, SInt1
     // A partial write needs a file whose layout matches the base's.
     unsigned char h[kHeaderSize];
     SInt32 count = kHeaderSize;
-    bool matches = SetFPos(fileRef, fsFromStart, 0) == noErr &&
-                   FSRead(fileRef, &count, h) == noErr && count == kHeaderSize &&
-                   LoadNative<OSType>(h) == kQBaseSignature &&
-                   LoadNative<UInt16>(h + 8) == kQBaseVersion &&
-                   LoadNative<OSType>(h + 4) == b.type &&
-                   LoadNative<UInt16>(h + 10) == b.typeVersion &&
-                   LoadNative<UInt32>(h + 56) == UInt32(U);
+    bool matches =
+        SetFPos(fileRef, fsFromStart, 0) == noErr && FSRead(fileRef, &count, h) == noErr &&
+        count == kHeaderSize && LoadNative<OSType>(h) == kQBaseSignature &&
+        LoadNative<UInt16>(h + 8) == kQBaseVersion && LoadNative<OSType>(h + 4) == b.type &&
+        LoadNative<UInt16>(h + 10) == b.typeVersion && LoadNative<UInt32>(h + 56) == UInt32(U);
     if (!matches) writeUserFields = writeRecords = 1;
   }
   const Size total = kHeaderSize + U + 4 * n + D;
@@ -185,9 +185,9 @@ OSErr QBaseWrite(QBaseHandle base, SInt16 fileRef, SInt16 writeUserFields, SInt1
   return err != noErr ? err : flushErr;
 }
 
-OSErr QBaseReadRebuild(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields,
-                       SInt16 readRecords, SInt16 emptyOK, SInt16 replace, SInt16 rebuildIndex,
-                       SInt16 recover, SInt16* repaired) {
+OSErr QBaseReadRebuild(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 readRecords,
+                       SInt16 emptyOK, SInt16 replace, SInt16 rebuildIndex, SInt16 recover,
+                       SInt16* repaired) {
   SInt16 didRepair = 0;
   auto finish = [&](OSErr status) {
     if (repaired) *repaired = didRepair;
@@ -276,7 +276,8 @@ OSErr QBaseReadRebuild(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields,
       status = MemError();
     }
     if (status == noErr) status = SetFPos(fileRef, fsFromStart, SInt32(H + U));
-    if (status == noErr) status = ReadHere(fileRef, *b.indexHandle + 4 * Size(oldCount), SInt32(4 * n));
+    if (status == noErr)
+      status = ReadHere(fileRef, *b.indexHandle + 4 * Size(oldCount), SInt32(4 * n));
     if (status == noErr) status = ReadHere(fileRef, *b.recordsHandle + oldSize, SInt32(D));
     if (status == noErr) {
       for (SInt64 i = oldCount; i < oldCount + n; ++i) {
@@ -342,9 +343,8 @@ OSErr QBaseRead(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 
                           nullptr);
 }
 
-OSErr QBaseReadRecover(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields,
-                       SInt16 readRecords, SInt16 emptyOK, SInt16 replace, SInt16 recover,
-                       SInt16* repaired) {
-  return QBaseReadRebuild(base, fileRef, readUserFields, readRecords, emptyOK, replace, 0,
-                          recover, repaired);
+OSErr QBaseReadRecover(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 readRecords,
+                       SInt16 emptyOK, SInt16 replace, SInt16 recover, SInt16* repaired) {
+  return QBaseReadRebuild(base, fileRef, readUserFields, readRecords, emptyOK, replace, 0, recover,
+                          repaired);
 }

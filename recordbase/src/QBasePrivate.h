@@ -55,12 +55,24 @@ inline UInt32 SlotSizeFor(SInt32 dataSize) {
   return slot + (slot & 1);
 }
 
-inline UInt32 RecSlotSize(const char* rec) { return corvimus::LoadNative<UInt32>(rec); }
-inline SInt32 RecDataSize(const char* rec) { return corvimus::LoadNative<SInt32>(rec + 4); }
-inline SInt16 RecFlags(const char* rec) { return corvimus::LoadNative<SInt16>(rec + 8); }
-inline void SetRecSlotSize(char* rec, UInt32 v) { corvimus::StoreNative(rec, v); }
-inline void SetRecDataSize(char* rec, SInt32 v) { corvimus::StoreNative(rec + 4, v); }
-inline void SetRecFlags(char* rec, SInt16 v) { corvimus::StoreNative(rec + 8, v); }
+inline UInt32 RecSlotSize(const char* rec) {
+  return corvimus::LoadNative<UInt32>(rec);
+}
+inline SInt32 RecDataSize(const char* rec) {
+  return corvimus::LoadNative<SInt32>(rec + 4);
+}
+inline SInt16 RecFlags(const char* rec) {
+  return corvimus::LoadNative<SInt16>(rec + 8);
+}
+inline void SetRecSlotSize(char* rec, UInt32 v) {
+  corvimus::StoreNative(rec, v);
+}
+inline void SetRecDataSize(char* rec, SInt32 v) {
+  corvimus::StoreNative(rec + 4, v);
+}
+inline void SetRecFlags(char* rec, SInt16 v) {
+  corvimus::StoreNative(rec + 8, v);
+}
 
 inline SInt32 IndexEntry(const OpaqueQBaseRec& b, SInt32 pos) {
   return corvimus::LoadNative<SInt32>(*b.indexHandle + 4 * Size(pos));
@@ -68,7 +80,9 @@ inline SInt32 IndexEntry(const OpaqueQBaseRec& b, SInt32 pos) {
 inline void SetIndexEntry(OpaqueQBaseRec& b, SInt32 pos, SInt32 v) {
   corvimus::StoreNative(*b.indexHandle + 4 * Size(pos), v);
 }
-inline Size AreaSize(const OpaqueQBaseRec& b) { return GetHandleSize(b.recordsHandle); }
+inline Size AreaSize(const OpaqueQBaseRec& b) {
+  return GetHandleSize(b.recordsHandle);
+}
 
 inline bool IsValidBase(QBaseHandle base) {
   return base && (**base).signature == kQBaseSignature && (**base).version == kQBaseVersion;

@@ -62,8 +62,7 @@ void QBaseSort(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode) {
     (**base).sortMode = mode < kQBaseSortFirstUser ? SInt16(kQBaseSortFirstUser) : mode;
 }
 
-SInt32 QBaseSortTrack(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode,
-                      SInt32 position) {
+SInt32 QBaseSortTrack(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode, SInt32 position) {
   if (!base || !compare) return -1;
   if (position >= 0) {
     QBaseSetAllRecordFlags(base, 0);
@@ -93,7 +92,6 @@ SInt32 QBaseSearchMax(QBaseHandle base, SInt32 max, QBaseCompareProcPtr compare,
   return hit ? SInt32((static_cast<char*>(hit) - *b.indexHandle) / 4) : -1;
 }
 
-SInt32 QBaseSearch(QBaseHandle base, QBaseCompareProcPtr compare, const void* key,
-                   SInt32 keySize) {
+SInt32 QBaseSearch(QBaseHandle base, QBaseCompareProcPtr compare, const void* key, SInt32 keySize) {
   return QBaseSearchMax(base, 0, compare, key, keySize);
 }

@@ -22,8 +22,8 @@ void CutName(StringPtr fileName) {
 // A copy of a Pascal string cut to `limit` bytes without ending inside a UTF-8 character.
 void CopyNameCut(ConstStringPtr source, StringPtr destination, SInt16 limit) {
   SInt16 n = PStringCopy(source, destination, limit);
-  if (n < source[0])
-    while (n > 0 && (destination[n + 1] & 0xC0) == 0x80) --n;
+  // The first byte left out must not continue a character that was cut.
+  while (n > 0 && n < source[0] && (source[n + 1] & 0xC0) == 0x80) --n;
   destination[0] = static_cast<UInt8>(n);
 }
 

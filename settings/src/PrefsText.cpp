@@ -105,7 +105,9 @@ std::string PascalText(const unsigned char* field, int capacity) {
   return std::string(reinterpret_cast<const char*>(field) + 1, size_t(n));
 }
 
-std::string DescribeAction(const CorvimusActionRec& action) {
+namespace {
+
+std::string DescribeCommand(const CorvimusActionRec& action) {
   static const char* const kDirections[4] = {"up", "down", "left", "right"};
   static const char* const kClicks[] = {
       "middle click",   "main click",     "secondary click", "button 4 click", "button 5 click",
@@ -120,7 +122,7 @@ std::string DescribeAction(const CorvimusActionRec& action) {
     std::string dir = kDirections[(c - 8) % 4];
     switch ((c - 8) / 4) {
       case 0:
-        return "scroll " + dir + " by " + std::to_string(action.repeat ? action.repeat : 1);
+        return "scroll " + dir + (action.repeat ? " by " + std::to_string(action.repeat) : "");
       case 1:
         return "scroll " + dir + " by a page";
       default:
@@ -153,6 +155,17 @@ std::string DescribeAction(const CorvimusActionRec& action) {
     default:
       return "unknown command " + std::to_string(c);
   }
+}
+
+}  // namespace
+
+std::string DescribeAction(const CorvimusActionRec& action) {
+  std::string out = DescribeCommand(action);
+  // A key code on anything but a keystroke is a value for the driver (the default scroll
+  // controls carry 1 and 100); show it so that two such slots can be told apart.
+  if (action.command != kCmdKeystroke && action.keyCode != 0 && action.keyCode != 255)
+    out += " (key code " + std::to_string(action.keyCode) + ")";
+  return out;
 }
 
 std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {

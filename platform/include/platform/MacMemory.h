@@ -31,10 +31,10 @@ Size GetPtrSize(Ptr p);
 void BlockMoveData(const void* source, void* destination, Size byteCount);
 
 // ---- Test seam -------------------------------------------------------------------------------
-// Every NewHandle, NewHandleClear, PtrToHand, NewPtr, NewPtrClear and every SetHandleSize that makes
-// a block larger counts as one allocation. MemoryFailAllocation(n) makes the n-th allocation from
-// now fail with memFullErr (1 = the next one); 0 switches it off. MemoryAllocationCount() counts
-// allocations since the start of the process, so a test can find how many steps a call takes and
-// then fail each step in turn.
+// Every NewHandle, NewHandleClear, PtrToHand, NewPtr, NewPtrClear and every SetHandleSize that
+// makes a block larger counts as one allocation. MemoryFailAllocation(n) makes the n-th allocation
+// from now fail with memFullErr (1 = the next one); 0 switches it off. MemoryAllocationCount()
+// counts allocations since the start of the process, so a test can find how many steps a call takes
+// and then fail each step in turn.
 void MemoryFailAllocation(long n);
 long MemoryAllocationCount();

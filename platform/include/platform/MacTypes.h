@@ -74,6 +74,7 @@ enum : OSErr {
   errAECoercionFail = -1700,
   errAETimeout = -1712,
   userCanceledErr = -128,
+  coreFoundationUnknownErr = -4960,
 };
 
 // Processes, Apple events and the event loop.

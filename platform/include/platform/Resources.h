@@ -30,9 +30,23 @@
 #include "platform/FileCatalog.h"
 #include "platform/MacTypes.h"
 
+namespace corvimus {
+
+// GetIndString for the bundle that holds the code or data at `anchor`.
+void GetIndStringNear(const void* anchor, Str255 theString, SInt16 strListID, SInt16 index);
+
+// One byte in each translation unit that includes this header: its address tells which program or
+// library that unit was linked into. (A return address would not do: a caller that ends in a call
+// to GetIndString may jump to it, and the return address is then its own caller's.)
+[[maybe_unused]] static const char kResourceAnchor = 0;
+
+}  // namespace corvimus
+
 // String `index` (from 1) of string list `strListID` of the calling code's bundle, cut to 255 bytes
 // at a character boundary; the empty string when there is no bundle, file or entry.
-void GetIndString(Str255 theString, SInt16 strListID, SInt16 index);
+static inline void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) {
+  corvimus::GetIndStringNear(&corvimus::kResourceAnchor, theString, strListID, index);
+}
 
 namespace corvimus {
 

@@ -140,13 +140,11 @@ OSErr QBaseDuplicate(QBaseHandle source, QBaseHandle destination);
 void QBaseSort(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode);
 // Sorts and returns the new position of the record that was at `position`, or -1. Record flags
 // are all 0 afterwards.
-SInt32 QBaseSortTrack(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode,
-                      SInt32 position);
+SInt32 QBaseSortTrack(QBaseHandle base, QBaseCompareProcPtr compare, SInt16 mode, SInt32 position);
 // Binary search over the first `max` positions (all when max is not positive or too large).
 SInt32 QBaseSearchMax(QBaseHandle base, SInt32 max, QBaseCompareProcPtr compare, const void* key,
                       SInt32 keySize);
-SInt32 QBaseSearch(QBaseHandle base, QBaseCompareProcPtr compare, const void* key,
-                   SInt32 keySize);
+SInt32 QBaseSearch(QBaseHandle base, QBaseCompareProcPtr compare, const void* key, SInt32 keySize);
 
 // ---- Exchange buffers ------------------------------------------------------------------------
 
@@ -155,8 +153,8 @@ Handle QBaseGetExchange(QBaseHandle base, QBaseSelectProcPtr select);
 // Adds the buffer's records (at insertPosition when it lies inside the old records, else at the
 // end); non-zero flags are given to every added record. Returns the number added.
 SInt32 QBasePutExchange(QBaseHandle base, Handle buffer, SInt32 insertPosition, SInt16 flags);
-SInt32 QBasePutExchangePtr(QBaseHandle base, const void* buffer, SInt32 size,
-                           SInt32 insertPosition, SInt16 flags);
+SInt32 QBasePutExchangePtr(QBaseHandle base, const void* buffer, SInt32 size, SInt32 insertPosition,
+                           SInt16 flags);
 SInt32 QBaseCountExchangeRecords(Handle buffer);
 SInt32 QBaseCountExchangePtrRecords(const void* buffer, SInt32 size);
 void* QBaseGetExchangeRecord(Handle buffer, SInt32 number, SInt32* size);
@@ -167,11 +165,10 @@ void QBaseDisposeExchange(Handle buffer);
 // ---- File I/O (fileRef: an open data fork, see platform/Files.h) -----------------------------
 
 OSErr QBaseWrite(QBaseHandle base, SInt16 fileRef, SInt16 writeUserFields, SInt16 writeRecords);
-OSErr QBaseReadRebuild(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields,
-                       SInt16 readRecords, SInt16 emptyOK, SInt16 replace, SInt16 rebuildIndex,
-                       SInt16 recover, SInt16* repaired);
+OSErr QBaseReadRebuild(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 readRecords,
+                       SInt16 emptyOK, SInt16 replace, SInt16 rebuildIndex, SInt16 recover,
+                       SInt16* repaired);
 OSErr QBaseRead(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 readRecords,
                 SInt16 emptyOK, SInt16 replace);
-OSErr QBaseReadRecover(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields,
-                       SInt16 readRecords, SInt16 emptyOK, SInt16 replace, SInt16 recover,
-                       SInt16* repaired);
+OSErr QBaseReadRecover(QBaseHandle base, SInt16 fileRef, SInt16 readUserFields, SInt16 readRecords,
+                       SInt16 emptyOK, SInt16 replace, SInt16 recover, SInt16* repaired);

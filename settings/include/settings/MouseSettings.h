@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/FileRefs.h"
+#include "platform/Folders.h"
 #include "platform/MacTypes.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
