@@ -1,7 +1,16 @@
-// Launch Services: opening an item as a double click would. Programs and application bundles
-// (X.app with Contents/Info.plist naming its executable in Contents/MacOS) are started directly;
-// documents, folders and volumes are handed to the desktop's opener (xdg-open, else gio open).
-// Started programs are detached: their own session, standard input from /dev/null, adopted by init.
+// Launch Services: opening an item as a double click would, and finding which application bundle
+// carries a creator code.
+//
+// Opening: programs and application bundles (X.app with Contents/Info.plist naming its executable
+// in Contents/MacOS) are started directly; documents, folders and volumes are handed to the
+// desktop's opener (xdg-open, else gio open). Started programs are detached: their own session,
+// standard input from /dev/null, adopted by init.
+//
+// Look-up: applications are bundle folders "X.app/Contents/Info.plist" (XML or binary property
+// list) whose CFBundleSignature is the four-character creator. They are looked for in the user's
+// Applications folder (~/Applications) and the installation's Applications folder, each searched
+// one level deep (bundles directly inside, and inside its plain subfolders), names in byte order,
+// first match winning.
 #pragma once
 
 #include <functional>
@@ -45,3 +54,35 @@ struct LSOpenRequest {
   std::string program;  // programs and bundles
 };
 void SetLaunchServicesOpenerForTesting(std::function<OSStatus(const LSOpenRequest&)> opener);
+
+using LSRolesMask = UInt32;
+enum : LSRolesMask {
+  kLSRolesNone = 1,
+  kLSRolesViewer = 2,
+  kLSRolesEditor = 4,
+  kLSRolesAll = 0xFFFFFFFF
+};
+enum : OSType { kLSUnknownType = 0, kLSUnknownCreator = 0 };
+
+// The application for a creator code. Only the creator decides here: a type, an extension (a
+// C string, may be null) and the roles do not narrow the choice, since bundles on this system
+// declare no document types. paramErr when both type and creator are unknown or outAppRef is null;
+// kLSApplicationNotFoundErr when no bundle carries the creator.
+OSStatus LSGetApplicationForInfo(OSType inType, OSType inCreator, const char* inExtension,
+                                 LSRolesMask inRoleMask, FSRef* outAppRef, void* outAppURL);
+
+namespace corvimus {
+
+// The CFBundleSignature of a bundle folder as an OSType; false when the bundle has no readable
+// Info.plist or no four-character signature in it.
+bool ReadBundleSignature(const std::string& bundlePath, OSType* signature);
+
+// The first bundle in `folders` (searched as above) whose signature is `creator`.
+OSStatus FindApplicationForCreator(OSType creator, const std::vector<std::string>& folders,
+                                   std::string* bundlePath);
+
+// The folders searched by default: ~/Applications, then the installation's Applications folder
+// (the Folder Manager's local 'apps').
+std::vector<std::string> DefaultApplicationFolders();
+
+}  // namespace corvimus

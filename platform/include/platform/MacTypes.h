@@ -96,3 +96,6 @@ constexpr OSType FourCC(const char (&code)[5]) {
   return (OSType(UInt8(code[0])) << 24) | (OSType(UInt8(code[1])) << 16) |
          (OSType(UInt8(code[2])) << 8) | OSType(UInt8(code[3]));
 }
+
+// The signature of an application or file creator that has none.
+enum : OSType { kUnknownSignature = FourCC("????") };
