@@ -110,9 +110,9 @@ void TearDownWorld() {
 }
 
 kern_return_t Push(io_connect_t c) {
-  return IOConnectMethodScalarIStructureI(
-      c, kCorvimusSelectorSetPrefs, 4, sizeof(CorvimusPrefsRec), int(c),
-      int(kCorvimusSetPrefsCode), int(kCorvimusSetPrefsVersion), 0, &gWorld->record);
+  return IOConnectMethodScalarIStructureI(c, kCorvimusSelectorSetPrefs, 4, sizeof(CorvimusPrefsRec),
+                                          int(c), int(kCorvimusSetPrefsCode),
+                                          int(kCorvimusSetPrefsVersion), 0, &gWorld->record);
 }
 
 void BM_SocketEcho1012(benchmark::State& state) {
@@ -164,11 +164,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     auto m = times_.find(measured), b = times_.find(baseline);
     if (m == times_.end() || b == times_.end() || b->second <= 0) return;
     double ratio = m->second / divisor / b->second;
-    std::printf("ratio: %s%s / %s = %.2f%s\n", measured.c_str(),
-                divisor != 1 ? (" per mouse (/" + std::to_string(int(divisor)) + ")").c_str() : "",
-                baseline.c_str(), ratio,
-                goal > 0 ? (ratio <= goal ? " (goal <= 2.00: met)" : " (goal <= 2.00: NOT met)")
-                         : "");
+    std::printf(
+        "ratio: %s%s / %s = %.2f%s\n", measured.c_str(),
+        divisor != 1 ? (" per mouse (/" + std::to_string(int(divisor)) + ")").c_str() : "",
+        baseline.c_str(), ratio,
+        goal > 0 ? (ratio <= goal ? " (goal <= 2.00: met)" : " (goal <= 2.00: NOT met)") : "");
   }
 
  private:

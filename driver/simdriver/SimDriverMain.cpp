@@ -95,8 +95,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (err == dupFNErr) {
-    std::fprintf(stderr, "corvimus-simdriver: %s exists and is not a socket\n",
-                 socketPath.c_str());
+    std::fprintf(stderr, "corvimus-simdriver: %s exists and is not a socket\n", socketPath.c_str());
     return 1;
   }
   if (err != noErr) {
@@ -109,7 +108,8 @@ int main(int argc, char** argv) {
   std::string input;
   bool reading = true, running = true;
   while (running) {
-    pollfd fds[3] = {{driver.Server().Descriptor(), POLLIN, 0}, {sigfd, POLLIN, 0},
+    pollfd fds[3] = {{driver.Server().Descriptor(), POLLIN, 0},
+                     {sigfd, POLLIN, 0},
                      {reading ? 0 : -1, POLLIN, 0}};
     if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;

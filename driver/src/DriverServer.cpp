@@ -51,8 +51,8 @@ OSErr DriverServer::Listen(const std::string& socketPath) {
     int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un existing{};
     FillAddress(socketPath, &existing);
-    bool live = probe >= 0 &&
-                connect(probe, reinterpret_cast<sockaddr*>(&existing), sizeof existing) == 0;
+    bool live =
+        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&existing), sizeof existing) == 0;
     if (probe >= 0) close(probe);
     if (live) return fBsyErr;
   }

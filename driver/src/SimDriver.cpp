@@ -68,9 +68,8 @@ bool SimCommandGoesToAgent(UInt16 command) {
 
 CorvimusDeviceInfo SimDeviceInfo(UInt32 number, bool bluetooth) {
   CorvimusDeviceInfo info{};
-  const MouseModel& model =
-      bluetooth ? kBluetoothModels[(number - 1) % std::size(kBluetoothModels)]
-                : kWiredModels[(number - 1) % std::size(kWiredModels)];
+  const MouseModel& model = bluetooth ? kBluetoothModels[(number - 1) % std::size(kBluetoothModels)]
+                                      : kWiredModels[(number - 1) % std::size(kWiredModels)];
   info.transport = bluetooth ? kCorvimusTransportBluetooth : kCorvimusTransportOther;
   info.numButtons = model.buttons;
   info.mouseReportID = 1;
@@ -85,7 +84,9 @@ CorvimusDeviceInfo SimDeviceInfo(UInt32 number, bool bluetooth) {
 
 SimDriver::SimDriver() : server_(this) {}
 
-SimDriver::~SimDriver() { Stop(); }
+SimDriver::~SimDriver() {
+  Stop();
+}
 
 OSErr SimDriver::Start(const std::string& socketPath, int mice, int bluetooth,
                        const std::string& recordPath) {
@@ -203,9 +204,8 @@ SInt32 SimDriver::Call(SimMouse& mouse, const DriverCallRequest& call, DriverCal
 void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SInt32 result) {
   if (!record_) return;
   std::ostringstream line;
-  line << "{\"mouse\": " << mouse.number << ", \"selector\": " << call.selector
-       << ", \"code\": \"" << (call.scalarCount >= 2 ? CodeText(call.scalars[1]) : "")
-       << "\", \"scalars\": [";
+  line << "{\"mouse\": " << mouse.number << ", \"selector\": " << call.selector << ", \"code\": \""
+       << (call.scalarCount >= 2 ? CodeText(call.scalars[1]) : "") << "\", \"scalars\": [";
   for (UInt32 i = 0; i < call.scalarCount; ++i) line << (i ? ", " : "") << call.scalars[i];
   line << "], \"result\": " << result;
   if (call.selector == kCorvimusSelectorSetPrefs && result == kIOReturnSuccess)

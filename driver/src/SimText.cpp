@@ -49,8 +49,7 @@ std::string SimDescribeMouse(const SimMouse& mouse) {
     const CorvimusDevicePrefs& d = r.device[0];
     out << "  speed: " << (d.speed == 255 ? std::string("system") : std::to_string(d.speed))
         << ", acceleration: "
-        << (d.acceleration == 255 ? std::string("system") : std::to_string(d.acceleration))
-        << "\n";
+        << (d.acceleration == 255 ? std::string("system") : std::to_string(d.acceleration)) << "\n";
   }
   out << "  own-application mode: " << (mouse.ownAppMode ? "on" : "off") << "\n";
   out << "  keystrokes: " << mouse.keystrokes.size();

@@ -1,7 +1,6 @@
 // Garbage, cut-off frames and lying lengths sent to a running corvimus-simdriver: each bad peer is
 // dropped, and the driver goes on serving everyone else.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -78,7 +77,9 @@ std::vector<UInt8> Frame(UInt8 type, UInt32 requestId = 1) {
   return bytes;
 }
 
-std::vector<UInt8> Hello() { return Frame(kDriverFrameHello); }
+std::vector<UInt8> Hello() {
+  return Frame(kDriverFrameHello);
+}
 
 std::vector<UInt8> Join(std::vector<std::vector<UInt8>> parts) {
   std::vector<UInt8> all;

@@ -1,7 +1,6 @@
 // corvimus-simdriver as a real child process, talked to through the IOKit client the agent uses and
 // through its control lines.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -49,12 +48,12 @@ void OnGone(void*, io_iterator_t it) {
   while (io_object_t s = IOIteratorNext(it)) gClient->terminated.push_back(s);
 }
 void OnMessage(void* refcon, io_service_t, natural_t type, void* argument) {
-  size_t size = type == kCorvimusMsgDoAction ? sizeof(CorvimusActionRec)
+  size_t size = type == kCorvimusMsgDoAction    ? sizeof(CorvimusActionRec)
                 : type == kCorvimusMsgRawReport ? size_t(kCorvimusReportSize)
-                                                 : size_t(0);
+                                                : size_t(0);
   std::vector<UInt8> bytes;
-  if (argument && size) bytes.assign(static_cast<UInt8*>(argument),
-                                     static_cast<UInt8*>(argument) + size);
+  if (argument && size)
+    bytes.assign(static_cast<UInt8*>(argument), static_cast<UInt8*>(argument) + size);
   gClient->messages.push_back({refcon, type, bytes});
 }
 
@@ -100,7 +99,9 @@ io_connect_t OpenWithInterest(Client* client, io_service_t service) {
   return c;
 }
 
-void* Refcon(io_connect_t c) { return reinterpret_cast<void*>(uintptr_t(c)); }
+void* Refcon(io_connect_t c) {
+  return reinterpret_cast<void*>(uintptr_t(c));
+}
 
 CorvimusDeviceInfo DeviceInfo(io_connect_t c, kern_return_t* err) {
   CorvimusDeviceInfo info{};
@@ -113,8 +114,8 @@ CorvimusDeviceInfo DeviceInfo(io_connect_t c, kern_return_t* err) {
 
 kern_return_t Push(io_connect_t c, const void* record, IOByteCount size) {
   return IOConnectMethodScalarIStructureI(c, kCorvimusSelectorSetPrefs, 4, size, int(c),
-                                          int(kCorvimusSetPrefsCode),
-                                          int(kCorvimusSetPrefsVersion), 0, record);
+                                          int(kCorvimusSetPrefsCode), int(kCorvimusSetPrefsVersion),
+                                          0, record);
 }
 
 kern_return_t Scalar(io_connect_t c, OSType code, UInt32 value) {
@@ -147,9 +148,7 @@ CorvimusPrefsRec SafariRecord() {
 
 class SimDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    mkdir(folder_.c_str(), 0700);
-  }
+  void SetUp() override { mkdir(folder_.c_str(), 0700); }
   void TearDown() override {
     IOKitShutdownForTesting();
     gClient = nullptr;
@@ -310,8 +309,7 @@ TEST_F(SimDriverTest, PushesModesAndKeystrokesAreKeptPerMouseRecordedAndShown) {
   EXPECT_NE(lines[1].find("\"selector\": 1, \"code\": \"CVsd\""), std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("\"code\": \"CVtk\""), std::string::npos) << lines[2];
   EXPECT_NE(lines[2].find(std::to_string(PackKeystroke('[', 33, cmdKey))), std::string::npos);
-  EXPECT_NE(lines[3].find("\"result\": " + std::to_string(kIOReturnUnsupported)),
-            std::string::npos)
+  EXPECT_NE(lines[3].find("\"result\": " + std::to_string(kIOReturnUnsupported)), std::string::npos)
       << lines[3];
 }
 

@@ -29,7 +29,9 @@ CFIndex CFGetRetainCount(CFTypeRef object) {
   return static_cast<const __CFDictionary*>(object)->retainCount;
 }
 
-CFMutableDictionaryRef CFDictionaryCreateMutable() { return new (std::nothrow) __CFDictionary; }
+CFMutableDictionaryRef CFDictionaryCreateMutable() {
+  return new (std::nothrow) __CFDictionary;
+}
 
 CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFDictionaryRef dict) {
   if (!dict) return nullptr;

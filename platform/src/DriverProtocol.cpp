@@ -81,7 +81,9 @@ class BodyWriter {
   std::vector<UInt8>* out_;
 };
 
-bool KnownType(UInt8 type) { return type >= kDriverFrameHello && type <= kDriverFrameInterest; }
+bool KnownType(UInt8 type) {
+  return type >= kDriverFrameHello && type <= kDriverFrameInterest;
+}
 
 bool FieldsWithinLimits(const DriverFrame& f) {
   switch (f.type) {

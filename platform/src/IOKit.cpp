@@ -205,7 +205,8 @@ void OfferToIterators(io_service_t handle, bool firstMatch) {
 
 void DeliverInterest(io_service_t service, natural_t type, const std::vector<UInt8>& argument) {
   for (auto& [h, o] : gRegistry.objects)
-    if (o.kind == kObjInterest && o.service == service) Enqueue(o.port, Notification{h, type, argument});
+    if (o.kind == kObjInterest && o.service == service)
+      Enqueue(o.port, Notification{h, type, argument});
 }
 
 void TerminateService(io_service_t handle) {
@@ -286,6 +287,7 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
     return kIOReturnNotResponding;
   }
   SInt64 deadline = NowMs() + timeoutMs;
+  bool ended = false;
   for (;;) {
     DriverFrame frame;
     DriverDecodeResult r;
@@ -300,6 +302,8 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
           CloseLink(index);
           return kIOReturnIPCError;
         }
+        // A driver that answered and then went away still answered; the end of the stream is
+        // seen again on the next dispatch, which drops the link then.
         *reply = std::move(frame);
         if (!place.pending.empty()) Signal(gRegistry.wakeFd);
         return kIOReturnSuccess;
@@ -310,6 +314,12 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
       CloseLink(index);
       return kIOReturnIPCError;
     }
+    if (ended) {
+      // What the driver said before it went away still counts: act on it, then drop the link.
+      ProcessPending(index);
+      CloseLink(index);
+      return kIOReturnNotResponding;
+    }
     SInt64 left = deadline - NowMs();
     pollfd p{place.fd, POLLIN, 0};
     int n = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
@@ -318,13 +328,7 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
       CloseLink(index);
       return n == 0 ? kIOReturnTimeout : kIOReturnIPCError;
     }
-    if (!place.reader.ReadFrom(place.fd)) {
-      // Whatever the driver sent before it went away still counts: act on it, then drop the link.
-      while (place.reader.Next(&frame) == kDriverDecodeOK) place.pending.push_back(std::move(frame));
-      ProcessPending(index);
-      CloseLink(index);
-      return kIOReturnNotResponding;
-    }
+    ended = !place.reader.ReadFrom(place.fd);
   }
 }
 
@@ -548,7 +552,9 @@ void SetUpPlace(int index, const std::string& socketPath) {
   SplitPath(place.folder, &place.parent, &place.folderName);
 }
 
-bool CheckStarted(mach_port_t master) { return gRegistry.started && master == kMasterPort; }
+bool CheckStarted(mach_port_t master) {
+  return gRegistry.started && master == kMasterPort;
+}
 
 void Shutdown() {
   for (int i = 0; i < kPlaceCount; ++i) {
@@ -584,7 +590,9 @@ IOReturn CloseRemoteConnection(Object& connection) {
 
 }  // namespace
 
-mach_port_t mach_task_self() { return kOwnTask; }
+mach_port_t mach_task_self() {
+  return kOwnTask;
+}
 
 kern_return_t mach_port_deallocate(task_port_t task, mach_port_t name) {
   if (task != kOwnTask) return KERN_INVALID_ARGUMENT;
@@ -724,8 +732,10 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notify,
                                                IOServiceMatchingCallback callback, void* refcon,
                                                io_iterator_t* notification) {
   if (!matching) return kIOReturnBadArgument;
-  bool firstMatch = notificationType && std::strcmp(notificationType, kIOFirstMatchNotification) == 0;
-  bool terminate = notificationType && std::strcmp(notificationType, kIOTerminatedNotification) == 0;
+  bool firstMatch =
+      notificationType && std::strcmp(notificationType, kIOFirstMatchNotification) == 0;
+  bool terminate =
+      notificationType && std::strcmp(notificationType, kIOTerminatedNotification) == 0;
   if (!notify || notify->destroyed || !notification || !callback ||
       !CFDictionaryGetCString(matching, kIOProviderClassKey)) {
     CFRelease(matching);
@@ -935,8 +945,8 @@ kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, UInt32 inde
   void* structure = va_arg(args, void*);
   va_end(args);
   size_t size = *structureSize;
-  kern_return_t err = IOConnectCallMethod(connect, index, in, scalarInputCount, nullptr, 0,
-                                          nullptr, nullptr, structure, &size);
+  kern_return_t err = IOConnectCallMethod(connect, index, in, scalarInputCount, nullptr, 0, nullptr,
+                                          nullptr, structure, &size);
   *structureSize = static_cast<IOByteCount>(size);
   return err;
 }
@@ -960,9 +970,9 @@ kern_return_t IOConnectMethodStructureIStructureO(io_connect_t connect, UInt32 i
                                                   IOByteCount* structureOutputSize,
                                                   void* inputStructure, void* outputStructure) {
   size_t size = structureOutputSize ? *structureOutputSize : 0;
-  kern_return_t err = IOConnectCallMethod(connect, index, nullptr, 0, inputStructure,
-                                          structureInputSize, nullptr, nullptr, outputStructure,
-                                          structureOutputSize ? &size : nullptr);
+  kern_return_t err =
+      IOConnectCallMethod(connect, index, nullptr, 0, inputStructure, structureInputSize, nullptr,
+                          nullptr, outputStructure, structureOutputSize ? &size : nullptr);
   if (structureOutputSize) *structureOutputSize = static_cast<IOByteCount>(size);
   return err;
 }
@@ -973,4 +983,6 @@ void IOKitSetDriverPlacesForTesting(const char* systemSocket, const char* userSo
   gPlaceOverride[1] = userSocket ? userSocket : "";
 }
 
-void IOKitShutdownForTesting() { Shutdown(); }
+void IOKitShutdownForTesting() {
+  Shutdown();
+}

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -341,6 +340,6 @@ TEST(DriverProtocolFuzzCorpus, EveryKeptInputPasses) {
     ++files;
   }
   closedir(dir);
-  EXPECT_GE(valid, 13);  // at least one valid input per frame type
+  EXPECT_GE(valid, 13);     // at least one valid input per frame type
   EXPECT_GT(files, valid);  // and some that are not
 }

@@ -1,7 +1,6 @@
-// The IOKit client against a scripted driver on a real socket (a thread of the test), so every reply
-// and every fault the client must survive can be produced on purpose.
+// The IOKit client against a scripted driver on a real socket (a thread of the test), so every
+// reply and every fault the client must survive can be produced on purpose.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -26,7 +25,8 @@ using corvimus::testing::TempDir;
 namespace {
 
 // A driver that answers the protocol plainly: services on request, calls echoed (scalars in become
-// scalars out, the structure in becomes the structure out), and raw bytes when a test wants a fault.
+// scalars out, the structure in becomes the structure out), and raw bytes when a test wants a
+// fault.
 class ScriptedDriver {
  public:
   explicit ScriptedDriver(std::string path) : path_(std::move(path)) {}
@@ -91,6 +91,8 @@ class ScriptedDriver {
     std::lock_guard lock(mutex_);
     onCall_ = std::move(handler);
   }
+  // The next reply is the driver's last word: it hangs up right after writing it.
+  void HangUpAfterNextReply() { hangUp_ = true; }
   int closes() const { return closes_; }
   int clients() const { return clients_; }
 
@@ -136,7 +138,15 @@ class ScriptedDriver {
         std::lock_guard lock(mutex_);
         out.swap(outgoing_);
       }
-      if (client_ >= 0 && !out.empty()) (void)!send(client_, out.data(), out.size(), MSG_NOSIGNAL);
+      if (client_ >= 0 && !out.empty()) {
+        (void)!send(client_, out.data(), out.size(), MSG_NOSIGNAL);
+        if (hangUp_ && answered_) {
+          std::lock_guard lock(mutex_);
+          close(client_);
+          client_ = -1;
+          hangUp_ = false;
+        }
+      }
     }
     if (client_ >= 0) close(client_);
   }
@@ -163,6 +173,7 @@ class ScriptedDriver {
         ++closes_;
         break;
       case kDriverFrameCall:
+        answered_ = true;
         r.type = kDriverFrameCallReply;
         if (onCall_) {
           onCall_(f, &r);
@@ -182,7 +193,7 @@ class ScriptedDriver {
   std::string path_;
   int listen_ = -1, wake_ = -1, client_ = -1;
   bool greeted_ = false;
-  std::atomic<bool> stop_{false};
+  std::atomic<bool> stop_{false}, hangUp_{false}, answered_{false};
   std::atomic<int> closes_{0}, clients_{0};
   std::thread thread_;
   std::mutex mutex_;
@@ -218,8 +229,8 @@ void OnTerminate(void* refcon, io_iterator_t it) {
 Seen* gInterestSeen = nullptr;
 void OnInterest(void* refcon, io_service_t service, natural_t type, void* argument) {
   std::vector<UInt8> bytes;
-  if (type == 0x43566461 && argument) bytes.assign(static_cast<UInt8*>(argument),
-                                                   static_cast<UInt8*>(argument) + 4);
+  if (type == 0x43566461 && argument)
+    bytes.assign(static_cast<UInt8*>(argument), static_cast<UInt8*>(argument) + 4);
   gInterestSeen->messages.push_back({refcon, service, type, bytes});
 }
 
@@ -244,8 +255,8 @@ class IOKitClient : public ::testing::Test {
     ASSERT_NE(port_, nullptr);
     CFMutableDictionaryRef matching = IOServiceMatching("Corvimus");
     CFRetain(matching);
-    ASSERT_EQ(IOServiceAddMatchingNotification(port_, kIOFirstMatchNotification, matching,
-                                               OnMatch, &seen_, &added_),
+    ASSERT_EQ(IOServiceAddMatchingNotification(port_, kIOFirstMatchNotification, matching, OnMatch,
+                                               &seen_, &added_),
               kIOReturnSuccess);
     OnMatch(&seen_, added_);
     ASSERT_EQ(IOServiceAddMatchingNotification(port_, kIOTerminatedNotification, matching,
@@ -317,10 +328,10 @@ TEST_F(IOKitClient, ServicesOfBothPlacesAreSeenAndADriverLeavingTakesOnlyItsOwn)
   EXPECT_NE(seen_.matched[0], seen_.matched[1]);
   io_connect_t c = Open(seen_.matched[1]);
   io_object_t interest = 0;
-  ASSERT_EQ(IOServiceAddInterestNotification(port_, seen_.matched[1], kIOGeneralInterest,
-                                             OnInterest, reinterpret_cast<void*>(uintptr_t(c)),
-                                             &interest),
-            kIOReturnSuccess);
+  ASSERT_EQ(
+      IOServiceAddInterestNotification(port_, seen_.matched[1], kIOGeneralInterest, OnInterest,
+                                       reinterpret_cast<void*>(uintptr_t(c)), &interest),
+      kIOReturnSuccess);
   user.Stop();
   ASSERT_TRUE(DispatchUntil([&] { return seen_.terminated.size() == 1; }));
   EXPECT_EQ(seen_.terminated[0], seen_.matched[1]);
@@ -396,6 +407,27 @@ TEST_F(IOKitClient, EveryCallFormRoundTripsScalarsAndStructures) {
   EXPECT_EQ(std::memcmp(many, echoed, sizeof many), 0);
 }
 
+TEST_F(IOKitClient, AReplyWrittenJustBeforeTheDriverLeftStillCounts) {
+  ScriptedDriver driver(user_);
+  driver.Publish(1);
+  driver.Start();
+  StartClient();
+  io_connect_t c = Open(seen_.matched[0]);
+  driver.OnCall([](const DriverFrame&, DriverFrame* r) {
+    r->scalarCount = 1;
+    r->scalars[0] = 77;
+  });
+  driver.HangUpAfterNextReply();
+  UInt64 in = 0, out = 0;
+  UInt32 count = 1;
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnSuccess);
+  EXPECT_EQ(out, 77u);
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.terminated.size() == 1; }));
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnNotAttached);
+}
+
 TEST_F(IOKitClient, TheDriversResultAndRefusalsComeBackUnchanged) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
@@ -413,9 +445,9 @@ TEST_F(IOKitClient, TheDriversResultAndRefusalsComeBackUnchanged) {
   UInt64 scalars[17] = {};
   EXPECT_EQ(IOConnectCallMethod(c, 0, scalars, 17, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
             kIOReturnBadArgument);
-  EXPECT_EQ(IOConnectCallMethod(0x7777, 0, scalars, 1, nullptr, 0, nullptr, nullptr, nullptr,
-                                nullptr),
-            kIOReturnBadArgument);
+  EXPECT_EQ(
+      IOConnectCallMethod(0x7777, 0, scalars, 1, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+      kIOReturnBadArgument);
   io_connect_t other = 0;
   EXPECT_EQ(IOServiceOpen(seen_.matched[0], 0x4444, 0, &other), kIOReturnNotPermitted);
   EXPECT_EQ(other, 0u);
@@ -542,13 +574,11 @@ TEST_F(IOKitClient, ANotificationStaysQuietUntilItsIteratorIsDrained) {
   driver.Start();
   ASSERT_EQ(IOMasterPort(MACH_PORT_NULL, &master_), kIOReturnSuccess);
   port_ = IONotificationPortCreate(master_);
-  ASSERT_EQ(IOServiceAddMatchingNotification(port_, kIOFirstMatchNotification,
-                                             IOServiceMatching("Corvimus"),
-                                             [](void* r, io_iterator_t) {
-                                               ++static_cast<Seen*>(r)->matchCallbacks;
-                                             },
-                                             &seen_, &added_),
-            kIOReturnSuccess);
+  ASSERT_EQ(
+      IOServiceAddMatchingNotification(
+          port_, kIOFirstMatchNotification, IOServiceMatching("Corvimus"),
+          [](void* r, io_iterator_t) { ++static_cast<Seen*>(r)->matchCallbacks; }, &seen_, &added_),
+      kIOReturnSuccess);
   EXPECT_EQ(IOIteratorNext(added_), 0u);  // drained: armed
   driver.Publish(1);
   ASSERT_TRUE(DispatchUntil([&] { return seen_.matchCallbacks == 1; }));
@@ -583,8 +613,8 @@ TEST_F(IOKitClient, MatchingDictionariesAndObjectsCountTheirReferences) {
                                              &seen_, &added_),
             kIOReturnSuccess);
   EXPECT_EQ(CFGetRetainCount(matching), 2);  // one reference went to the notification
-  EXPECT_EQ(IOServiceAddMatchingNotification(port_, "IOServicePublish", matching, OnMatch,
-                                             &seen_, &gone_),
+  EXPECT_EQ(IOServiceAddMatchingNotification(port_, "IOServicePublish", matching, OnMatch, &seen_,
+                                             &gone_),
             kIOReturnUnsupported);
   EXPECT_EQ(CFGetRetainCount(matching), 1);  // consumed even on failure
   CFDictionarySetCString(matching, "Transport", "Bluetooth");

@@ -1,12 +1,13 @@
-// The simulated driver: virtual mice, each published as one service of class "Corvimus", serving the
-// user-client calls the agent makes and remembering what each mouse was told.
+// The simulated driver: virtual mice, each published as one service of class "Corvimus", serving
+// the user-client calls the agent makes and remembering what each mouse was told.
 //
 // Control lines (one command a line; every answer ends with a line that starts "ok" or "error"):
 //   add [bluetooth]     a new mouse; answers "ok mouse N"
 //   remove N            the mouse goes away (its service terminates)
-//   press N SLOT        the control SLOT (0-15, or C0-C7, RF, RB, PF, PB) is pressed: when the mouse's
-//                       record gives it a command the agent carries out (26, 27, 71-76), every client
-//                       receives 'CVda' with that action
+//   press N SLOT        the control SLOT (0-15, or C0-C7, RF, RB, PF, PB) is pressed: when the
+//   mouse's
+//                       record gives it a command the agent carries out (26, 27, 71-76), every
+//                       client receives 'CVda' with that action
 //   report N HEX        'CVrr' with up to 32 bytes (zero-filled to 32)
 //   close N             the driver closes every connection to mouse N (kIOMessageServiceWasClosed)
 //   refuse N on|off     mouse N refuses settings records (kIOReturnNotPermitted) until "off"

@@ -9,7 +9,8 @@ namespace corvimus {
 
 struct SimMouse;
 
-// A few lines: the mouse, whose record it holds, its mode and keystrokes, and what each control does.
+// A few lines: the mouse, whose record it holds, its mode and keystrokes, and what each control
+// does.
 std::string SimDescribeMouse(const SimMouse& mouse);
 // A packed keystroke in words, e.g. "command-[ (key 33)".
 std::string SimKeystrokeText(UInt32 packed);

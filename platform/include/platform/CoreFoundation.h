@@ -1,5 +1,6 @@
 // The few Core Foundation objects the IOKit calls hand out: reference-counted objects and the
-// matching dictionary. Nothing here is a general container; a dictionary holds text keys and values.
+// matching dictionary. Nothing here is a general container; a dictionary holds text keys and
+// values.
 #pragma once
 
 #include "platform/MacTypes.h"

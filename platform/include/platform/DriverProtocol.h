@@ -90,23 +90,23 @@ struct DriverFrame {
   UInt32 requestId = 0;
   UInt32 serviceId = 0;
   UInt32 connectionId = 0;
-  UInt32 selector = 0;      // kCall
-  UInt32 openType = 0;      // kOpen
-  UInt32 messageType = 0;   // kInterest
-  SInt32 result = 0;        // replies
-  std::string className;    // kPublish
+  UInt32 selector = 0;                                          // kCall
+  UInt32 openType = 0;                                          // kOpen
+  UInt32 messageType = 0;                                       // kInterest
+  SInt32 result = 0;                                            // replies
+  std::string className;                                        // kPublish
   std::vector<std::pair<std::string, std::string>> properties;  // kPublish
-  UInt32 scalarCount = 0;   // scalars carried: in for kCall, out for kCallReply
+  UInt32 scalarCount = 0;  // scalars carried: in for kCall, out for kCallReply
   UInt64 scalars[kDriverMaxScalars] = {};
-  UInt32 scalarOutWanted = 0;   // kCall
-  UInt32 structOutSize = 0;     // kCall: capacity of the caller's buffer
-  std::vector<UInt8> data;      // structure in (kCall), structure out (kCallReply), argument
+  UInt32 scalarOutWanted = 0;  // kCall
+  UInt32 structOutSize = 0;    // kCall: capacity of the caller's buffer
+  std::vector<UInt8> data;     // structure in (kCall), structure out (kCallReply), argument
 };
 
 enum DriverDecodeResult {
-  kDriverDecodeOK,        // one frame decoded; *consumed bytes belong to it
-  kDriverDecodeNeedMore,  // the bytes so far are a valid start of a frame
-  kDriverDecodeMalformed, // the peer broke the protocol: close it
+  kDriverDecodeOK,         // one frame decoded; *consumed bytes belong to it
+  kDriverDecodeNeedMore,   // the bytes so far are a valid start of a frame
+  kDriverDecodeMalformed,  // the peer broke the protocol: close it
 };
 
 // Appends the frame to out. Returns paramErr, leaving out as it was, when a field is outside the

@@ -1,11 +1,11 @@
 // IOKit as the agent uses it: find the driver's services, follow their arrival and departure, open
 // user-client connections and call their methods, receive the driver's interest messages.
 //
-// The driver is a daemon speaking the frames of DriverProtocol.h on a Unix stream socket. Two places
-// are watched: /run/corvimus/driver.sock (a system driver) and <runtime folder>/driver.sock (a
-// per-user one, RuntimeDir.h). A place without a driver simply contributes no services; when a driver
-// appears there later (inotify on the folders, with a slow retry timer where a folder cannot be
-// watched) its services arrive as first matches, and when it goes away each of its services is
+// The driver is a daemon speaking the frames of DriverProtocol.h on a Unix stream socket. Two
+// places are watched: /run/corvimus/driver.sock (a system driver) and <runtime folder>/driver.sock
+// (a per-user one, RuntimeDir.h). A place without a driver simply contributes no services; when a
+// driver appears there later (inotify on the folders, with a slow retry timer where a folder cannot
+// be watched) its services arrive as first matches, and when it goes away each of its services is
 // terminated: terminate notifications fire and every interest registration on them receives
 // kIOMessageServiceIsTerminated.
 //
@@ -104,9 +104,9 @@ void IONotificationPortDispatch(IONotificationPortRef notify);
 
 // Registers for kIOFirstMatchNotification or kIOTerminatedNotification of services matching the
 // dictionary; consumes one reference of `matching` (also on failure). *notification is an iterator
-// holding the services that match now (first match) or none (terminate). The callback fires when new
-// objects join the iterator, but only once the iterator has been emptied with IOIteratorNext since
-// the last callback: draining it is what keeps the notification armed.
+// holding the services that match now (first match) or none (terminate). The callback fires when
+// new objects join the iterator, but only once the iterator has been emptied with IOIteratorNext
+// since the last callback: draining it is what keeps the notification armed.
 kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notify,
                                                const char* notificationType,
                                                CFDictionaryRef matching,
@@ -143,7 +143,8 @@ kern_return_t IOServiceClose(io_connect_t connect);
 // The four call forms. Scalars travel as 32-bit values (the ints of the argument list, taken as
 // unsigned); structures are checked against the sizes stated and never cut silently.
 //   ScalarIScalarO:     ..., scalarIn[scalarInputCount] (int), scalarOut[scalarOutputCount] (int*)
-//   ScalarIStructureO:  ..., scalarIn[scalarInputCount] (int), void* structureOut; *structureSize is
+//   ScalarIStructureO:  ..., scalarIn[scalarInputCount] (int), void* structureOut; *structureSize
+//   is
 //                       the buffer's size on entry and the bytes returned on exit
 //   ScalarIStructureI:  ..., scalarIn[scalarInputCount] (int), void* structureIn of structureSize
 //   StructureIStructureO: as its arguments say
