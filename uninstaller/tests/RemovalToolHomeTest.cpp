@@ -168,8 +168,9 @@ TEST(DeletePaneFromHome, DeletesTheUsersOwnPaneAndNothingBeside) {
                     "CorvimusHelper",
             "ELF");
   MakeFolder(panes + "/Other.prefPane");
-  if (CanLockInFolder(dir.path()))
+  if (CanLockInFolder(dir.path())) {
     ASSERT_TRUE(SetAttribute(panes + "/Corvimus.prefPane/Contents", FS_IMMUTABLE_FL, true));
+  }
   FSRef home = RefOf(dir / "alice");
   EXPECT_EQ(DeletePaneFromHome(&home, Pascal(kHomePane).bytes), noErr);
   EXPECT_FALSE(Exists(panes + "/Corvimus.prefPane"));

@@ -297,3 +297,37 @@ TEST_F(InstalledRemoval, ADriverThatCannotBeDeletedKeepsTheUninstaller) {
   EXPECT_TRUE(Exists(P(kUninstaller + kTool)));
   EXPECT_FALSE(Exists(P(kCleanup)));
 }
+
+TEST(StagedInstallation, TheCleanupFolderIsEmptiedAtStartUp) {
+  // Installed as a package build would: into a staging folder (DESTDIR) for the prefix /usr/local.
+  // systemd-tmpfiles, pointed at the staging folder as its root, does what start-up does.
+  if (geteuid() != 0 || access("/usr/bin/systemd-tmpfiles", X_OK) != 0)
+    GTEST_SKIP() << "needs root and systemd-tmpfiles";
+  TempDir dir;
+  const std::string stage = dir / "stage";
+  RunResult install = RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR,
+                                  "--prefix", "/usr/local"},
+                                 "", {"DESTDIR=" + stage}, 300000);
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const std::string prefix = stage + "/usr/local";
+  std::string rule, receipt;
+  ASSERT_TRUE(ReadFile(prefix + "/lib/tmpfiles.d/corvimus.conf", &rule));
+  EXPECT_NE(rule.find("D \"/usr/local/" + kCleanup + "\""), std::string::npos) << rule;
+  ASSERT_TRUE(ReadFile(prefix + "/" + kReceipt + "/Contents/Info.plist", &receipt));
+  EXPECT_NE(receipt.find("<string>/usr/local</string>"), std::string::npos) << receipt;
+
+  MakeFolder(dir / "Users");
+  RunResult removal =
+      RunProgram({prefix + "/" + kUninstaller + kTool, "--rmcvms"}, "",
+                 {"CORVIMUS_USERS_DIR=" + (dir / "Users"), "CORVIMUS_PREFIX="}, 120000);
+  ASSERT_EQ(removal.exitCode, 0) << removal.err;
+  ASSERT_TRUE(Exists(prefix + "/" + kMovedUninstaller + kTool));
+
+  RunResult boot = RunProgram({"/usr/bin/systemd-tmpfiles", "--root=" + stage, "--create",
+                               "--remove", prefix + "/lib/tmpfiles.d/corvimus.conf"},
+                              "", {}, 60000);
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_TRUE(Exists(prefix + "/" + kCleanup));
+  EXPECT_FALSE(Exists(prefix + "/" + kMovedUninstaller));
+  EXPECT_TRUE(Exists(prefix + "/" + kHome + "/Frameworks")) << "only the cleanup folder is emptied";
+}
