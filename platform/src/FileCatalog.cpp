@@ -197,7 +197,8 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
       if (OSErr e = GetItemLocked(path, &locked); e != noErr) return e;
       if (locked) info->nodeFlags |= kFSNodeLockedMask;
     }
-    if (whichInfo & kFSCatInfoContentMod) info->contentModDate = UTCDateTimeFromTimespec(st.st_mtim);
+    if (whichInfo & kFSCatInfoContentMod)
+      info->contentModDate = UTCDateTimeFromTimespec(st.st_mtim);
     if (whichInfo & kFSCatInfoVolume) {
       if (OSErr e = PathToVRefNum(path, &info->volume); e != noErr) return e;
     }

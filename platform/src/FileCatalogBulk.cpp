@@ -101,7 +101,8 @@ OSErr SetItemLocked(const std::string& path, bool locked) {
 
 }  // namespace corvimus
 
-// ---- Iterators -----------------------------------------------------------------------------------
+// ---- Iterators
+// -----------------------------------------------------------------------------------
 
 struct OpaqueFSIterator {
   std::string folder;
@@ -212,7 +213,8 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
   return count == 0 ? OSErr(errFSNoMoreItems) : OSErr(noErr);
 }
 
-// ---- References and moves ------------------------------------------------------------------------
+// ---- References and moves
+// ------------------------------------------------------------------------
 
 OSErr PBMakeFSRefSync(FSRefParam* pb) {
   if (!pb) return paramErr;
@@ -223,8 +225,8 @@ OSErr PBMakeFSRefSync(FSRefParam* pb) {
   if (!pb->newRef) return finish(paramErr);
   static const UInt8 kEmpty[1] = {0};
   FSSpec spec;
-  OSErr err = FSMakeFSSpec(pb->ioVRefNum, pb->ioDirID, pb->ioNamePtr ? pb->ioNamePtr : kEmpty,
-                           &spec);
+  OSErr err =
+      FSMakeFSSpec(pb->ioVRefNum, pb->ioDirID, pb->ioNamePtr ? pb->ioNamePtr : kEmpty, &spec);
   if (err != noErr) return finish(err);
   return finish(FSpMakeFSRef(&spec, pb->newRef));
 }

@@ -49,8 +49,7 @@ timespec TimespecFromUTCDateTime(const UTCDateTime& date) {
 }
 
 bool EqualUTCDateTime(const UTCDateTime& a, const UTCDateTime& b) {
-  return a.highSeconds == b.highSeconds && a.lowSeconds == b.lowSeconds &&
-         a.fraction == b.fraction;
+  return a.highSeconds == b.highSeconds && a.lowSeconds == b.lowSeconds && a.fraction == b.fraction;
 }
 
 void SetUTCClockForTesting(std::function<bool(timespec*)> clock) {

@@ -31,7 +31,8 @@ constexpr PascalLiteral kNoPath("");
 // Inside a home folder: the user's Preferences folder is .config, and a pane installed for one
 // user alone lies where an installation with the prefix ~/.local puts it.
 constexpr PascalLiteral kHomeLoginWindowPath(":.config:loginwindow.plist");
-constexpr PascalLiteral kHomePanePath(":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane");
+constexpr PascalLiteral kHomePanePath(
+    ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane");
 constexpr char kHelperSuffix[] = "CorvimusHelper.app";
 
 // Finds the folder (never creating it) and the item below it.
@@ -121,9 +122,9 @@ OSErr DeleteTreeContents(const FSRef* folder, DeleteTreeState* state) {
   if (state->result != noErr) return state->result;
   while (state->result == noErr) {
     FSRef item;
-    state->result = FSGetCatalogInfoBulk(iterator, 1, &state->actualObjects, nullptr,
-                                         kFSCatInfoNodeFlags, &state->catalogInfo, &item, nullptr,
-                                         nullptr);
+    state->result =
+        FSGetCatalogInfoBulk(iterator, 1, &state->actualObjects, nullptr, kFSCatInfoNodeFlags,
+                             &state->catalogInfo, &item, nullptr, nullptr);
     if (state->result != noErr || state->actualObjects != 1) continue;
     // The recursion below reuses the shared catalog information.
     const FSCatalogInfo info = state->catalogInfo;
@@ -155,8 +156,8 @@ OSErr DeleteTree(const FSRef* folder) {
 OSErr TouchModificationDate(const FSRef* item) {
   FSCatalogInfo info{};
   FSRef parent;
-  if (OSErr err = FSGetCatalogInfo(item, kFSCatInfoNodeFlags | kFSCatInfoContentMod, &info,
-                                   nullptr, nullptr, &parent);
+  if (OSErr err = FSGetCatalogInfo(item, kFSCatInfoNodeFlags | kFSCatInfoContentMod, &info, nullptr,
+                                   nullptr, &parent);
       err != noErr)
     return err;
   const UTCDateTime old = info.contentModDate;
@@ -217,8 +218,8 @@ OSErr RemoveHelperLoginItemFromHome(const FSRef* home, const char* suffix, SInt1
   // list: a "LoginWindow.plist" beside it is some other file, and the list is then missing.
   std::string found;
   if (OSErr err = corvimus::FSSpecToPath(&fileSpec, &found); err != noErr) return err;
-  const std::string expected = corvimus::PathOfRef(home) + kUserPreferencesSubfolder + "/" +
-                               kLoginWindowFileName;
+  const std::string expected =
+      corvimus::PathOfRef(home) + kUserPreferencesSubfolder + "/" + kLoginWindowFileName;
   if (found != expected) return fnfErr;
   FSRef fileRef;
   if (OSErr err = FSpMakeFSRef(&fileSpec, &fileRef); err != noErr) return err;
@@ -238,8 +239,8 @@ OSErr DeletePaneFromHome(const FSRef* home, ConstStr255Param partialPath) {
     return err;
   if (!(info.nodeFlags & kFSNodeIsDirectoryMask)) return dirNFErr;
   FSRef pane;
-  if (OSErr err = MakeRefFromDirID(info.volume, static_cast<SInt32>(info.nodeID), partialPath,
-                                   &pane);
+  if (OSErr err =
+          MakeRefFromDirID(info.volume, static_cast<SInt32>(info.nodeID), partialPath, &pane);
       err != noErr)
     return err;
   return DeleteTree(&pane);

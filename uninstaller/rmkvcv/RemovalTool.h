@@ -70,8 +70,7 @@ using VisitFolderProcPtr = Boolean (*)(Boolean containerChanged, ItemCount curre
 // Calls visitor for every item inside folder, descending into folders down to maxLevels levels (0:
 // no limit). A folder whose listing is refused counts as visited.
 OSErr VisitFolder(const FSRef* folder, ItemCount maxLevels, FSCatalogInfoBitmap whichInfo,
-                  Boolean wantFSSpec, Boolean wantName, VisitFolderProcPtr visitor,
-                  void* userData);
+                  Boolean wantFSSpec, Boolean wantName, VisitFolderProcPtr visitor, void* userData);
 
 // The visitor of the Users folder: steps 9a and 9b for one item. Never ends the visit.
 Boolean VisitUserFolder(Boolean containerChanged, ItemCount currentLevel,

@@ -24,7 +24,9 @@ constexpr char kSuffix[] = "CorvimusHelper.app";
 constexpr char kHomePane[] = ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane";
 constexpr uid_t kOtherUser = 4242;
 
-std::string PlistOf(const std::string& home) { return home + "/.config/loginwindow.plist"; }
+std::string PlistOf(const std::string& home) {
+  return home + "/.config/loginwindow.plist";
+}
 
 uid_t OwnerOf(const std::string& path) {
   struct stat st {};
@@ -164,8 +166,9 @@ TEST(DeletePaneFromHome, DeletesTheUsersOwnPaneAndNothingBeside) {
   TempDir dir;
   const std::string panes = dir / "alice/.local/lib/corvimus/Library/PreferencePanes";
   MakeFolder(panes + "/Corvimus.prefPane/Contents/Resources/CorvimusHelper.app/Contents/MacOS");
-  WriteFile(panes + "/Corvimus.prefPane/Contents/Resources/CorvimusHelper.app/Contents/MacOS/"
-                    "CorvimusHelper",
+  WriteFile(panes +
+                "/Corvimus.prefPane/Contents/Resources/CorvimusHelper.app/Contents/MacOS/"
+                "CorvimusHelper",
             "ELF");
   MakeFolder(panes + "/Other.prefPane");
   if (CanLockInFolder(dir.path())) {

@@ -48,10 +48,10 @@ bool Under(const std::string& path, const std::string& root) {
 
 // What a run may change, relative to the temporary root.
 struct Expected {
-  std::vector<std::string> removed;         // trees that must be gone
-  std::set<std::string> touchedFolders;     // may get a new date, nothing else
-  std::set<std::string> rewrittenFiles;     // may get new content (checked by the test itself)
-  std::string addedRoot;                    // may appear with everything in it
+  std::vector<std::string> removed;      // trees that must be gone
+  std::set<std::string> touchedFolders;  // may get a new date, nothing else
+  std::set<std::string> rewrittenFiles;  // may get new content (checked by the test itself)
+  std::string addedRoot;                 // may appear with everything in it
 };
 
 bool Allowed(const std::string& path, const TreeEntry* before, const TreeEntry* after, void* c) {
@@ -88,9 +88,9 @@ class InstalledRemoval : public ::testing::Test {
     ASSERT_EQ(chmod(root_.path().c_str(), 0755), 0);  // other users may pass, as through /home
     prefix_ = root_ / "prefix";
     users_ = root_ / "Users";
-    RunResult install = RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR,
-                                    "--prefix", prefix_},
-                                   "", {"DESTDIR="}, 300000);
+    RunResult install =
+        RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", prefix_},
+                   "", {"DESTDIR="}, 300000);
     ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
     MakeFolder(users_);
   }
@@ -161,7 +161,8 @@ TEST_F(InstalledRemoval, TheInstallationHasItsLayout) {
 #endif
   // The user unit reaches the driver inside the bundle, so it dies with the bundle.
   char target[4096];
-  ssize_t n = readlink(P("lib/systemd/user/corvimus-driver.service").c_str(), target, sizeof target);
+  ssize_t n =
+      readlink(P("lib/systemd/user/corvimus-driver.service").c_str(), target, sizeof target);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(target, static_cast<std::size_t>(n)),
             "../../corvimus/Extensions/Corvimus.kext/Contents/Resources/corvimus-driver.service");
@@ -203,9 +204,9 @@ TEST_F(InstalledRemoval, RemovesEverythingListedAndTouchesNothingElse) {
   MakeFolder(P(kSystemPane + "/Contents/Resources"));
   WriteFile(P(kSystemPane + "/Contents/Resources/old"), "");
   if (CanLockInFolder(prefix_)) {
-    for (const std::string& rel : {kKext + "/Contents/MacOS/corvimus-simdriver",
-                                   kKext + "/Contents/MacOS", kKext, kReceipt + "/Contents",
-                                   kSystemPane + "/Contents/Resources/old"})
+    for (const std::string& rel :
+         {kKext + "/Contents/MacOS/corvimus-simdriver", kKext + "/Contents/MacOS", kKext,
+          kReceipt + "/Contents", kSystemPane + "/Contents/Resources/old"})
       ASSERT_TRUE(SetAttribute(P(rel), FS_IMMUTABLE_FL, true)) << rel;
   }
   const TreeListing before = ListTree(root_.path());
@@ -224,11 +225,14 @@ TEST_F(InstalledRemoval, RemovesEverythingListedAndTouchesNothingElse) {
   }
   expected.removed.push_back("Users/alice/" + kUserPane);
   EXPECT_FALSE(Exists(users_ + "/alice/" + kUserPane));
-  expected.touchedFolders = {
-      L(kHome + "/Extensions"), L(kHome + "/Library/PreferencePanes"),
-      L(kHome + "/System/Library/PreferencePanes"), L(kHome + "/Library/Receipts"),
-      L(kHome + "/Applications/Utilities"), L(kHome),
-      "Users/alice/.local/lib/corvimus/Library/PreferencePanes", "Users/alice/.config"};
+  expected.touchedFolders = {L(kHome + "/Extensions"),
+                             L(kHome + "/Library/PreferencePanes"),
+                             L(kHome + "/System/Library/PreferencePanes"),
+                             L(kHome + "/Library/Receipts"),
+                             L(kHome + "/Applications/Utilities"),
+                             L(kHome),
+                             "Users/alice/.local/lib/corvimus/Library/PreferencePanes",
+                             "Users/alice/.config"};
   expected.rewrittenFiles = {"Users/alice/" + kLoginItems};
   expected.addedRoot = L(kCleanup);
   EXPECT_EQ(Joined(CompareTrees(before, after, Allowed, &expected)), "");
@@ -267,7 +271,7 @@ TEST_F(InstalledRemoval, AnyOtherArgumentListTouchesNothing) {
   MakeHomes();
   const TreeListing before = ListTree(root_.path());
   const std::vector<std::vector<std::string>> calls = {
-      {},           {"--rmcvms", "--rmcvms"}, {"--rmcvmsx"}, {"--rmcvm"},       {""},
+      {},           {"--rmcvms", "--rmcvms"}, {"--rmcvmsx"}, {"--rmcvm"},      {""},
       {"--RMCVMS"}, {"--rmcvms", ""},         {"-rmcvms"},   {"--rmcvms=yes"}, {"rmcvms"}};
   for (const auto& args : calls) {
     RunResult r = Run(InstalledTool(), args);
@@ -305,9 +309,9 @@ TEST(StagedInstallation, TheCleanupFolderIsEmptiedAtStartUp) {
     GTEST_SKIP() << "needs root and systemd-tmpfiles";
   TempDir dir;
   const std::string stage = dir / "stage";
-  RunResult install = RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR,
-                                  "--prefix", "/usr/local"},
-                                 "", {"DESTDIR=" + stage}, 300000);
+  RunResult install = RunProgram(
+      {CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", "/usr/local"}, "",
+      {"DESTDIR=" + stage}, 300000);
   ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
   const std::string prefix = stage + "/usr/local";
   std::string rule, receipt;

@@ -41,8 +41,9 @@ void WriteLoginItems(const std::string& plistFile, const std::vector<std::string
       "<plist version=\"1.0\">\n<dict>\n"
       "\t<key>AutoLaunchedApplicationDictionary</key>\n\t<array>\n";
   for (const auto& p : paths) {
-    xml += "\t\t<dict>\n\t\t\t<key>Hide</key>\n\t\t\t<false/>\n\t\t\t<key>Path</key>\n\t\t\t<string>" +
-           p + "</string>\n\t\t</dict>\n";
+    xml +=
+        "\t\t<dict>\n\t\t\t<key>Hide</key>\n\t\t\t<false/>\n\t\t\t<key>Path</key>\n\t\t\t<string>" +
+        p + "</string>\n\t\t</dict>\n";
   }
   xml += "\t</array>\n\t<key>OtherSetting</key>\n\t<string>kept</string>\n</dict>\n</plist>\n";
   corvimus::testing::WriteFile(plistFile, xml);

@@ -30,7 +30,8 @@ TreeListing ListTree(const std::string& root);
 std::vector<std::string> CompareTrees(const TreeListing& before, const TreeListing& after,
                                       bool (*ignore)(const std::string& path,
                                                      const TreeEntry* before,
-                                                     const TreeEntry* after, void* context) = nullptr,
+                                                     const TreeEntry* after,
+                                                     void* context) = nullptr,
                                       void* context = nullptr);
 
 }  // namespace corvimus::testing
