@@ -1,6 +1,7 @@
 #include "RemovalTool.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "loginitems/LoginItems.h"
@@ -120,21 +121,23 @@ OSErr DeleteTreeContents(const FSRef* folder, DeleteTreeState* state) {
   FSIterator iterator = nullptr;
   state->result = FSOpenIterator(folder, kFSIterateDelete, &iterator);
   if (state->result != noErr) return state->result;
+  // One level of the recursion per folder level: the reference (a whole path) lives on the heap so
+  // that the deepest tree a path can name stays far from the end of the stack.
+  auto item = std::make_unique<FSRef>();
   while (state->result == noErr) {
-    FSRef item;
     state->result =
         FSGetCatalogInfoBulk(iterator, 1, &state->actualObjects, nullptr, kFSCatInfoNodeFlags,
-                             &state->catalogInfo, &item, nullptr, nullptr);
+                             &state->catalogInfo, item.get(), nullptr, nullptr);
     if (state->result != noErr || state->actualObjects != 1) continue;
     // The recursion below reuses the shared catalog information.
-    const FSCatalogInfo info = state->catalogInfo;
+    const UInt16 flags = state->catalogInfo.nodeFlags;
     // A locked folder is unlocked before its contents go: while it is locked (immutable) nothing
     // inside it can be removed.
-    if (info.nodeFlags & kFSNodeLockedMask) Unlock(&item, info);
-    if (info.nodeFlags & kFSNodeIsDirectoryMask) {
-      if (DeleteTreeContents(&item, state) != noErr) break;
+    if (flags & kFSNodeLockedMask) Unlock(item.get(), state->catalogInfo);
+    if (flags & kFSNodeIsDirectoryMask) {
+      if (DeleteTreeContents(item.get(), state) != noErr) break;
     }
-    state->result = FSDeleteObject(&item);
+    state->result = FSDeleteObject(item.get());
   }
   if (state->result == errFSNoMoreItems) state->result = noErr;
   FSCloseIterator(iterator);

@@ -134,6 +134,24 @@ TEST(DeleteTree, AnItemThatCannotGoStopsTheTreeAndLeavesTheRest) {
   EXPECT_TRUE(Exists(top));
 }
 
+TEST(DeleteTree, TheDeepestTreeAPathCanNameIsDeleted) {
+  TempDir dir;
+  const std::string top = dir / "deep";
+  std::string path = top;
+  // One-letter folders down to the longest path a reference holds.
+  int levels = 0;
+  while (path.size() + 2 < kFSRefPathMax - 1) {
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << levels;
+    path += "/d";
+    ++levels;
+  }
+  ASSERT_GT(levels, 1500);
+  WriteFile(path.substr(0, path.size() - 2) + "/f", "");
+  FSRef ref = RefOf(top);
+  EXPECT_EQ(DeleteTree(&ref), noErr);
+  EXPECT_FALSE(Exists(top));
+}
+
 TEST(DeleteTreeContents, EmptiesTheFolderAndKeepsIt) {
   TempDir dir;
   BuildTree(dir / "folder");
