@@ -24,6 +24,7 @@
 #include "platform/FileRefs.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Resources.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
@@ -307,6 +308,25 @@ int WriteRecords(const Target& t, const std::vector<CorvimusPrefsRec>& records) 
   return 0;
 }
 
+// The default record as the installed pane would add it: with the pane's localized name of the
+// global record (string list 132) when the pane is installed. The tool lies in no bundle of its
+// own, so GetIndString would find nothing for it.
+CorvimusPrefsRec PaneDefaultRecord() {
+  CorvimusPrefsRec r = kCorvimusDefaultPrefs;
+  std::string library;
+  if (corvimus::FolderPath(kLocalDomain, kDomainLibraryFolderType, &library) != noErr) return r;
+  std::string name;
+  if (!corvimus::GetIndStringFromBundle(library + "/PreferencePanes/Corvimus.prefPane", 132, 1,
+                                        &name))
+    return r;
+  size_t n = std::min<size_t>(name.size(), 31);
+  if (n < name.size())
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  r.appName[0] = UInt8(n);
+  std::memcpy(r.appName + 1, name.data(), n);
+  return r;
+}
+
 // The records an edit starts from: those of the file, or the default record when there is no file
 // or an empty one, as the pane would find them. A file that is not valid is refused.
 bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* exitCode) {
@@ -327,7 +347,7 @@ bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* e
       return false;
     }
   }
-  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) {
     *exitCode = Fail(kExitUsage, "cannot load the settings: " + ErrorText(e));
@@ -410,7 +430,7 @@ int Init(const Options& o) {
   if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
   BasePtr base(NewMouseSettingsBase(4));
   if (!base) return Fail(kExitUsage, "out of memory");
-  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) return Fail(kExitUsage, "cannot make the default record: " + ErrorText(e));
   int rc = WriteRecords(t, RecordsOf(base.get()));

@@ -8,6 +8,7 @@
 #include "loginitems/Aliases.h"
 #include "platform/Aliases.h"
 #include "platform/Folders.h"
+#include "platform/LaunchServices.h"
 #include "platform/MacMemory.h"
 #include "platform/Resources.h"
 #include "platform/TextUtils.h"
@@ -204,4 +205,39 @@ OSErr GetFSRefFromNSString(const char* path, FSRef* outRef) {
     return FSMakeFSRefUnicode(&parentRef, name.length, name.unicode, kTextEncodingUnknown, outRef);
   }
   return FSPathMakeRef(reinterpret_cast<const UInt8*>(path), outRef, nullptr);
+}
+
+OSErr OpenAssignedAliasItem(const UInt8* actionData) {
+  if (!actionData || actionData[0] > kMaxAssignedAliasNameLength || actionData[0] == 0)
+    return paramErr;
+  SInt16 vRefNum;
+  SInt32 prefsID;
+  if (OSErr err =
+          FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &prefsID);
+      err != noErr)
+    return err;
+  FSSpec folder{};
+  folder.vRefNum = vRefNum;
+  folder.parID = prefsID;
+  const std::size_t nameLength = sizeof(kCorvimusAliasFolderName) - 1;
+  folder.name[0] = UInt8(nameLength);
+  std::memcpy(folder.name + 1, kCorvimusAliasFolderName, nameLength);
+  CInfoPBRec pb;
+  SInt16 isFolder = 0;
+  if (OSErr err = DoGetCatInfo(&folder, 0, &pb, &isFolder); err != noErr) return err;
+  if (!isFolder) return dirNFErr;
+
+  Str63 name;
+  std::memcpy(name, actionData, std::size_t(actionData[0]) + 1);
+  FSSpec item;
+  if (OSErr err = FSMakeFSSpec(vRefNum, pb.dirInfo.ioDrDirID, name, &item); err != noErr)
+    return err;
+  Boolean targetIsFolder = 0, wasAliased = 0;
+  if (OSErr err = ResolveAliasFile(&item, 1, &targetIsFolder, &wasAliased); err != noErr)
+    return err;
+  FSRef ref;
+  if (OSErr err = FSpMakeFSRef(&item, &ref); err != noErr) return err;
+  OSStatus status = LSOpenFSRef(&ref, nullptr);
+  if (status < -32768 || status > 32767) return ioErr;
+  return OSErr(status);
 }

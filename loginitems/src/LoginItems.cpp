@@ -73,11 +73,7 @@ bool EntryPath(plist_t entry, std::string* out) {
   if (!entry || plist_get_node_type(entry) != PLIST_DICT) return false;
   plist_t path = plist_dict_get_item(entry, kLoginItemPathKey);
   if (!path || plist_get_node_type(path) != PLIST_STRING) return false;
-  char* text = nullptr;
-  plist_get_string_val(path, &text);
-  if (!text) return false;
-  *out = text;
-  free(text);
+  *out = PropertyListString(path);
   return true;
 }
 
@@ -97,7 +93,7 @@ OSStatus CreateEmptyFile(const std::string& path) {
 // The file's content, found or created empty. Result: noErr with *root set when the content is a
 // property list, noErr with no root when it is empty or no property list, resNotFound when the file
 // cannot be read or is over the reading limits, or the status of creating the missing file.
-OSStatus OpenLoginWindowFile(const std::string& file, std::unique_ptr<PList::Node>* root) {
+OSStatus OpenLoginWindowFile(const std::string& file, PropertyList* root) {
   struct stat st;
   if (lstat(file.c_str(), &st) != 0) {
     if (errno != ENOENT) return resNotFound;
@@ -112,14 +108,10 @@ OSStatus OpenLoginWindowFile(const std::string& file, std::unique_ptr<PList::Nod
 
 // Finds the item array in a parsed root; null when the root is not a dictionary or the value under
 // the key is not an array. *missing is set when the key is absent.
-//
-// The array is handled through libplist's C calls: the C++ wrapper of an array that came from a
-// parsed file lists no elements (a fault of the wrapper in the libplist++ this system builds with),
-// so its elements are reached through the node it wraps. The root wrapper still owns the tree.
-plist_t ItemArray(PList::Node* root, bool* missing) {
+plist_t ItemArray(plist_t root, bool* missing) {
   *missing = false;
-  if (!root || root->GetType() != PLIST_DICT) return nullptr;
-  plist_t items = plist_dict_get_item(root->GetPlist(), kLoginItemsKey);
+  if (!root || plist_get_node_type(root) != PLIST_DICT) return nullptr;
+  plist_t items = plist_dict_get_item(root, kLoginItemsKey);
   if (!items) {
     *missing = true;
     return nullptr;
@@ -155,16 +147,16 @@ OSStatus AddLoginItemInFolderPath(const std::string& prefsFolder, const char* it
   const std::string alt = altSuffix ? altSuffix : "";
 
   const std::string file = FilePath(prefsFolder);
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   OSStatus err = OpenLoginWindowFile(file, &root);
   if (err != noErr) return err;
   // Content that is no property list is replaced; a property list of another shape is somebody
   // else's data and is left alone.
-  if (!root) root = std::make_unique<PList::Dictionary>();
+  if (!root) root.reset(plist_new_dict());
   bool missing = false;
   plist_t items = ItemArray(root.get(), &missing);
   if (!items && missing) {
-    static_cast<PList::Dictionary*>(root.get())->Set(kLoginItemsKey, PList::Array());
+    plist_dict_set_item(root.get(), kLoginItemsKey, plist_new_array());
     items = ItemArray(root.get(), &missing);
   }
   if (!items) return resNotFound;
@@ -186,17 +178,19 @@ OSStatus AddLoginItemInFolderPath(const std::string& prefsFolder, const char* it
   if (outAlreadyPresent) *outAlreadyPresent = exactIndex >= 0 ? 1 : 0;
   if (matchCount == 1 && exactIndex == matches[0]) return noErr;
 
-  PList::Dictionary entry;
-  entry.Set(kLoginItemHideKey, PList::Boolean(hide != 0));
-  entry.Set(kLoginItemPathKey, PList::String(path));
+  plist_t entry = plist_new_dict();
+  if (!entry) return memFullErr;
+  plist_dict_set_item(entry, kLoginItemHideKey, plist_new_bool(hide != 0));
+  plist_dict_set_item(entry, kLoginItemPathKey, plist_new_string(path.c_str()));
+  // The array takes the entry.
   if (matchCount == 0 || (exactIndex < 0 && !replaceSimilar)) {
-    plist_array_append_item(items, plist_copy(entry.GetPlist()));
+    plist_array_append_item(items, entry);
   } else {
     // The later matches go from the highest index down so the lower indexes stay valid.
-    plist_array_set_item(items, plist_copy(entry.GetPlist()), uint32_t(matches[0]));
+    plist_array_set_item(items, entry, uint32_t(matches[0]));
     for (int m = matchCount - 1; m >= 1; --m) plist_array_remove_item(items, uint32_t(matches[m]));
   }
-  return WritePropertyListFileXML(file, *static_cast<PList::Structure*>(root.get()));
+  return WritePropertyListFileXML(file, root.get());
 }
 
 OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char* suffix,
@@ -206,7 +200,7 @@ OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char
   if (!suffix || !*suffix) return paramErr;
   const std::string wanted = suffix;
   const std::string file = FilePath(prefsFolder);
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   OSStatus err = OpenLoginWindowFile(file, &root);
   if (err != noErr) return err;
   bool missing = false;
@@ -224,7 +218,7 @@ OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char
   if (outCount) *outCount = SInt16(matchCount);
   if (matchCount == 0) return noErr;
   for (int m = matchCount - 1; m >= 0; --m) plist_array_remove_item(items, uint32_t(matches[m]));
-  return WritePropertyListFileXML(file, *static_cast<PList::Structure*>(root.get()));
+  return WritePropertyListFileXML(file, root.get());
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/Aliases.h"
 #include "platform/FileCatalog.h"
 #include "platform/Folders.h"
+#include "platform/LaunchServices.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
 #include "testing/TempDir.h"
@@ -312,4 +313,42 @@ TEST_F(AssignedAliases, CatalogInfoByNameAndByIndex) {
   EXPECT_EQ(isFolder, 0);
   EXPECT_EQ(DoGetCatInfo(&spec, 3, &pb, &isFolder), fnfErr);
   EXPECT_EQ(DoGetCatInfo(nullptr, 1, &pb, &isFolder), paramErr);
+}
+
+TEST_F(AssignedAliases, AnActionsAliasOpensItsResolvedTargetAndNothingOnFailure) {
+  std::vector<LSOpenRequest> opened;
+  SetLaunchServicesOpenerForTesting([&](const LSOpenRequest& r) {
+    opened.push_back(r);
+    return OSStatus(noErr);
+  });
+  // Without the folder nothing is created and nothing opens.
+  EXPECT_EQ(OpenAssignedAliasItem(reinterpret_cast<const UInt8*>("\x03"
+                                                                 "doc")),
+            fnfErr);
+  EXPECT_TRUE(Listing(prefs).empty());
+
+  TempDir items;
+  WriteFile(items / "doc.txt", "");
+  ASSERT_EQ(MakeAlias(items / "doc.txt", "doc.txt"), noErr);
+  EXPECT_EQ(OpenAssignedAliasItem(reinterpret_cast<const UInt8*>("\x07"
+                                                                 "DOC.TXT")),
+            noErr);
+  ASSERT_EQ(opened.size(), 1u);
+  FSRef doc = RefOf(items / "doc.txt");
+  EXPECT_EQ(opened[0].path, corvimus::PathOfRef(&doc));
+  EXPECT_EQ(opened[0].kind, kLSItemDocument);
+
+  // A missing alias file, a target that is gone, an overlong name: nothing opens.
+  EXPECT_EQ(OpenAssignedAliasItem(reinterpret_cast<const UInt8*>("\x05"
+                                                                 "other")),
+            fnfErr);
+  UInt8 overlong[40] = {32};
+  std::memset(overlong + 1, 'x', 32);
+  EXPECT_EQ(OpenAssignedAliasItem(overlong), paramErr);
+  unlink((items / "doc.txt").c_str());
+  EXPECT_EQ(OpenAssignedAliasItem(reinterpret_cast<const UInt8*>("\x07"
+                                                                 "doc.txt")),
+            fnfErr);
+  EXPECT_EQ(opened.size(), 1u);
+  SetLaunchServicesOpenerForTesting(nullptr);
 }

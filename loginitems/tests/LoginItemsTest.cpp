@@ -37,16 +37,16 @@ std::string XmlList(const std::vector<Entry>& entries, const std::string& extraK
 
 // The entries of the file, or fails the test when the file is not a well-formed login-item list.
 std::vector<Entry> Entries(const std::string& file) {
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   PropertyListContent content;
   EXPECT_EQ(ReadPropertyListFile(file, &content, &root), noErr);
   EXPECT_EQ(content, kPropertyListParsed);
   std::vector<Entry> out;
-  if (!root || root->GetType() != PLIST_DICT) {
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
     ADD_FAILURE() << "root is not a dictionary";
     return out;
   }
-  plist_t items = plist_dict_get_item(root->GetPlist(), kLoginItemsKey);
+  plist_t items = plist_dict_get_item(root.get(), kLoginItemsKey);
   if (!items || plist_get_node_type(items) != PLIST_ARRAY) {
     ADD_FAILURE() << "no item array";
     return out;
@@ -77,6 +77,15 @@ std::vector<std::string> FolderListing(const std::string& folder) {
   return names;
 }
 
+std::string ToBin(plist_t node) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(node, &bytes, &length);
+  std::string out(bytes, length);
+  plist_to_bin_free(bytes);
+  return out;
+}
+
 const std::string kAgent = "/opt/corvimus/Corvimus.prefPane/Contents/Resources/CorvimusHelper.app";
 
 class LoginItems : public ::testing::Test {
@@ -104,10 +113,10 @@ TEST_F(LoginItems, AddingToAMissingFileCreatesAListWithOnlyTheItem) {
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, &present), noErr);
   EXPECT_EQ(present, 0);
   EXPECT_EQ(Entries(file), (std::vector<Entry>{{kAgent, false}}));
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   PropertyListContent content;
   ReadPropertyListFile(file, &content, &root);
-  EXPECT_EQ(static_cast<PList::Dictionary*>(root.get())->GetSize(), 1u);
+  EXPECT_EQ(plist_dict_get_size(root.get()), 1u);
   EXPECT_NE(Contents().find("<?xml"), std::string::npos) << "written as XML";
   EXPECT_EQ(FolderListing(prefs.path()), std::vector<std::string>{"loginwindow.plist"})
       << "no temporary file left behind";
@@ -120,16 +129,15 @@ TEST_F(LoginItems, ContentThatIsNoPropertyListIsReplacedByAFreshList) {
 }
 
 TEST_F(LoginItems, ABinaryListIsReadAndWrittenBackAsXmlKeepingOtherKeys) {
-  PList::Dictionary root;
-  root.Set("BuildVersionStampAsString", PList::String("10B504"));
-  PList::Array items;
-  PList::Dictionary other;
-  other.Set("Hide", PList::Boolean(false));
-  other.Set("Path", PList::String("/Applications/Clock.app"));
-  items.Append(&other);
-  root.Set(kLoginItemsKey, items);
-  std::vector<char> bin = root.ToBin();
-  WriteFile(file, std::string(bin.begin(), bin.end()));
+  PropertyList root(plist_new_dict());
+  plist_dict_set_item(root.get(), "BuildVersionStampAsString", plist_new_string("10B504"));
+  plist_t items = plist_new_array();
+  plist_t other = plist_new_dict();
+  plist_dict_set_item(other, "Hide", plist_new_bool(0));
+  plist_dict_set_item(other, "Path", plist_new_string("/Applications/Clock.app"));
+  plist_array_append_item(items, other);
+  plist_dict_set_item(root.get(), kLoginItemsKey, items);
+  WriteFile(file, ToBin(root.get()));
 
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, nullptr), noErr);
   std::string text = Contents();
@@ -246,10 +254,9 @@ TEST_F(LoginItems, RemovalBySuffixKeepsTheOrderOfTheOthers) {
 }
 
 TEST_F(LoginItems, RemovalThatMatchesNothingDoesNotRewriteTheFile) {
-  PList::Dictionary root;
-  root.Set(kLoginItemsKey, PList::Array());
-  std::vector<char> bin = root.ToBin();
-  const std::string before(bin.begin(), bin.end());
+  PropertyList root(plist_new_dict());
+  plist_dict_set_item(root.get(), kLoginItemsKey, plist_new_array());
+  const std::string before = ToBin(root.get());
   WriteFile(file, before);
   SInt16 count = 5;
   EXPECT_EQ(Remove("CorvimusHelper.app", &count), noErr);
@@ -322,10 +329,10 @@ TEST_F(LoginItems, ElementsThatAreNoDictionariesOrHaveNoStringPathAreSkippedAndK
   SInt16 count = 0;
   ASSERT_EQ(Remove("CorvimusHelper.app", &count), noErr);
   EXPECT_EQ(count, 1);
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   PropertyListContent content;
   ASSERT_EQ(ReadPropertyListFile(file, &content, &root), noErr);
-  plist_t items = plist_dict_get_item(root->GetPlist(), kLoginItemsKey);
+  plist_t items = plist_dict_get_item(root.get(), kLoginItemsKey);
   ASSERT_EQ(plist_array_get_size(items), 3u);
   EXPECT_EQ(plist_get_node_type(plist_array_get_item(items, 0)), PLIST_STRING);
   EXPECT_EQ(plist_get_node_type(plist_dict_get_item(plist_array_get_item(items, 1), "Path")),

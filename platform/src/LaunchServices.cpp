@@ -28,16 +28,11 @@ bool IsExecutableFile(const std::string& path) {
 // The executable a bundle's Info.plist names, when it is one file inside Contents/MacOS.
 std::string BundleExecutable(const std::string& bundle) {
   PropertyListContent content;
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   if (ReadPropertyListFile(bundle + "/Contents/Info.plist", &content, &root) != noErr ||
-      content != kPropertyListParsed || root->GetType() != PLIST_DICT)
+      content != kPropertyListParsed || plist_get_node_type(root.get()) != PLIST_DICT)
     return {};
-  plist_t exe = plist_dict_get_item(root->GetPlist(), "CFBundleExecutable");
-  if (!exe || plist_get_node_type(exe) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(exe, &text);
-  std::string name = text ? text : "";
-  free(text);
+  std::string name = PropertyListString(plist_dict_get_item(root.get(), "CFBundleExecutable"));
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
   std::string program = bundle + "/Contents/MacOS/" + name;
   return IsExecutableFile(program) ? program : std::string();

@@ -19,15 +19,6 @@
 
 namespace {
 
-std::string StringValue(plist_t node) {
-  if (!node || plist_get_node_type(node) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(node, &text);
-  std::string out = text ? text : "";
-  free(text);
-  return out;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -55,21 +46,19 @@ OSErr ReadLoginWindowItems(const std::string& prefsFolder, std::vector<LoginWind
   if (file.empty() || file.back() != '/') file += '/';
   file += kLoginWindowFileName;
   PropertyListContent content;
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   OSErr err = ReadPropertyListFile(file, &content, &root);
   if (err == fnfErr) return fnfErr;
   if (err != noErr || content != kPropertyListParsed) return resNotFound;
-  if (root->GetType() != PLIST_DICT) return resNotFound;
-  // Array elements are reached through the C calls: libplist++'s wrapper of a parsed array lists
-  // no elements.
-  plist_t items = plist_dict_get_item(root->GetPlist(), kLoginItemsKey);
+  if (plist_get_node_type(root.get()) != PLIST_DICT) return resNotFound;
+  plist_t items = plist_dict_get_item(root.get(), kLoginItemsKey);
   if (!items) return noErr;
   if (plist_get_node_type(items) != PLIST_ARRAY) return resNotFound;
   for (uint32_t k = 0; k < plist_array_get_size(items); ++k) {
     plist_t entry = plist_array_get_item(items, k);
     if (!entry || plist_get_node_type(entry) != PLIST_DICT) continue;
     LoginWindowItem item;
-    item.path = StringValue(plist_dict_get_item(entry, kLoginItemPathKey));
+    item.path = PropertyListString(plist_dict_get_item(entry, kLoginItemPathKey));
     if (item.path.empty()) continue;
     plist_t hide = plist_dict_get_item(entry, kLoginItemHideKey);
     uint8_t flag = 0;

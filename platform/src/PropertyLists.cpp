@@ -242,8 +242,7 @@ int PropertyListDepth(plist_t root) {
   return deepest;
 }
 
-PropertyListContent ParsePropertyList(const char* bytes, std::size_t size,
-                                      std::unique_ptr<PList::Node>* outRoot) {
+PropertyListContent ParsePropertyList(const char* bytes, std::size_t size, PropertyList* outRoot) {
   outRoot->reset();
   if (size == 0) return kPropertyListNotAList;
   if (size > kPropertyListMaxFileSize) return kPropertyListOverLimits;
@@ -263,13 +262,12 @@ PropertyListContent ParsePropertyList(const char* bytes, std::size_t size,
     plist_free(root);
     return kPropertyListOverLimits;
   }
-  // The wrapper takes ownership of root.
-  outRoot->reset(PList::Node::FromPlist(root));
-  return *outRoot ? kPropertyListParsed : kPropertyListNotAList;
+  outRoot->reset(root);
+  return kPropertyListParsed;
 }
 
 OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outContent,
-                           std::unique_ptr<PList::Node>* outRoot) {
+                           PropertyList* outRoot) {
   outRoot->reset();
   *outContent = kPropertyListNotAList;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -308,8 +306,23 @@ OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outCont
   return noErr;
 }
 
-OSErr WritePropertyListFileXML(const std::string& path, const PList::Structure& root) {
-  std::string xml = root.ToXml();
+std::string PropertyListString(plist_t node) {
+  if (!node || plist_get_node_type(node) != PLIST_STRING) return {};
+  char* text = nullptr;
+  plist_get_string_val(node, &text);
+  std::string out = text ? text : "";
+  free(text);
+  return out;
+}
+
+OSErr WritePropertyListFileXML(const std::string& path, plist_t root) {
+  if (!root) return paramErr;
+  char* text = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(root, &text, &length);
+  if (!text) return memFullErr;
+  std::string xml(text, length);
+  plist_to_xml_free(text);
   std::size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -54,23 +54,40 @@ std::string BinaryArrays(const std::vector<std::vector<UInt32>>& refs, UInt64 to
   return b;
 }
 
-PropertyListContent Parse(const std::string& bytes, std::unique_ptr<PList::Node>* root = nullptr) {
-  std::unique_ptr<PList::Node> local;
+std::string ToBin(plist_t node) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(node, &bytes, &length);
+  std::string out(bytes, length);
+  plist_to_bin_free(bytes);
+  return out;
+}
+
+std::string ToXml(plist_t node) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(node, &bytes, &length);
+  std::string out(bytes, length);
+  plist_to_xml_free(bytes);
+  return out;
+}
+
+PropertyListContent Parse(const std::string& bytes, PropertyList* root = nullptr) {
+  PropertyList local;
   return ParsePropertyList(bytes.data(), bytes.size(), root ? root : &local);
 }
 
 }  // namespace
 
 TEST(PropertyLists, ReadsXmlAndBinaryAndRefusesWhatIsNoList) {
-  PList::Dictionary d;
-  d.Set("k", PList::String("v"));
-  std::vector<char> bin = d.ToBin();
-  std::unique_ptr<PList::Node> root;
-  EXPECT_EQ(Parse(std::string(bin.begin(), bin.end()), &root), kPropertyListParsed);
+  PropertyList d(plist_new_dict());
+  plist_dict_set_item(d.get(), "k", plist_new_string("v"));
+  PropertyList root;
+  EXPECT_EQ(Parse(ToBin(d.get()), &root), kPropertyListParsed);
   ASSERT_TRUE(root);
-  EXPECT_EQ(root->GetType(), PLIST_DICT);
-  EXPECT_EQ(Parse(d.ToXml(), &root), kPropertyListParsed);
-  EXPECT_EQ(root->GetType(), PLIST_DICT);
+  EXPECT_EQ(PropertyListString(plist_dict_get_item(root.get(), "k")), "v");
+  EXPECT_EQ(Parse(ToXml(d.get()), &root), kPropertyListParsed);
+  EXPECT_EQ(PropertyListString(plist_dict_get_item(root.get(), "k")), "v");
   EXPECT_EQ(Parse(""), kPropertyListNotAList);
   EXPECT_EQ(Parse("hello"), kPropertyListNotAList);
   EXPECT_EQ(Parse("bplist00"), kPropertyListNotAList);
@@ -120,18 +137,17 @@ TEST(PropertyLists, BinaryCyclesAndExponentialSharingAreRefused) {
 // Every truncation and every single-byte change of a valid binary list parses or is refused; none
 // crashes (the sanitizer build checks the reads).
 TEST(PropertyLists, DamagedBinaryListsNeverCrash) {
-  PList::Dictionary d;
-  PList::Array items;
+  PropertyList d(plist_new_dict());
+  plist_t items = plist_new_array();
   for (int i = 0; i < 3; ++i) {
-    PList::Dictionary e;
-    e.Set("Path", PList::String("/a/b" + std::to_string(i)));
-    e.Set("Hide", PList::Boolean(i % 2));
-    items.Append(&e);
+    plist_t e = plist_new_dict();
+    plist_dict_set_item(e, "Path", plist_new_string(("/a/b" + std::to_string(i)).c_str()));
+    plist_dict_set_item(e, "Hide", plist_new_bool(i % 2));
+    plist_array_append_item(items, e);
   }
-  d.Set("AutoLaunchedApplicationDictionary", items);
-  d.Set("n", PList::Integer(uint64_t(1234567)));
-  std::vector<char> bin = d.ToBin();
-  const std::string good(bin.begin(), bin.end());
+  plist_dict_set_item(d.get(), "AutoLaunchedApplicationDictionary", items);
+  plist_dict_set_item(d.get(), "n", plist_new_uint(1234567));
+  const std::string good = ToBin(d.get());
   int parsed = 0;
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
     if (Parse(good.substr(0, cut)) == kPropertyListParsed) ++parsed;
@@ -140,7 +156,7 @@ TEST(PropertyLists, DamagedBinaryListsNeverCrash) {
     for (unsigned char v : {0x00, 0xFF, 0x0F, 0xAF, 0xDF}) {
       std::string bad = good;
       bad[at] = char(v);
-      std::unique_ptr<PList::Node> root;
+      PropertyList root;
       if (Parse(bad, &root) == kPropertyListParsed) {
         ASSERT_TRUE(root);
         ++parsed;
@@ -157,7 +173,7 @@ TEST(PropertyLists, AFileOverTheSizeLimitIsRefusedUnread) {
   huge.insert(huge.size() - 8, std::string(kPropertyListMaxFileSize, ' '));
   WriteFile(dir / "huge.plist", huge);
   PropertyListContent content = kPropertyListParsed;
-  std::unique_ptr<PList::Node> root;
+  PropertyList root;
   EXPECT_EQ(ReadPropertyListFile(dir / "huge.plist", &content, &root), noErr);
   EXPECT_EQ(content, kPropertyListOverLimits);
   EXPECT_FALSE(root);
@@ -169,12 +185,12 @@ TEST(PropertyLists, WritingReplacesTheFileWholeAndKeepsItsPermissions) {
   const std::string file = dir / "list.plist";
   WriteFile(file, "old");
   chmod(file.c_str(), 0600);
-  PList::Dictionary d;
-  d.Set("k", PList::Boolean(true));
-  ASSERT_EQ(WritePropertyListFileXML(file, d), noErr);
+  PropertyList d(plist_new_dict());
+  plist_dict_set_item(d.get(), "k", plist_new_bool(1));
+  ASSERT_EQ(WritePropertyListFileXML(file, d.get()), noErr);
   std::string text;
   ASSERT_TRUE(ReadFile(file, &text));
-  EXPECT_EQ(text, d.ToXml());
+  EXPECT_EQ(text, ToXml(d.get()));
   struct stat st;
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -185,5 +201,5 @@ TEST(PropertyLists, WritingReplacesTheFileWholeAndKeepsItsPermissions) {
   closedir(listing);
   EXPECT_EQ(entries, 1) << "no temporary file left";
   // A folder that does not exist gives an error and creates nothing.
-  EXPECT_EQ(WritePropertyListFileXML(dir / "no/such/list.plist", d), fnfErr);
+  EXPECT_EQ(WritePropertyListFileXML(dir / "no/such/list.plist", d.get()), fnfErr);
 }

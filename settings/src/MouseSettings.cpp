@@ -1,6 +1,9 @@
 #include "settings/MouseSettings.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -106,9 +109,42 @@ OSErr LoadMouseSettings(QBaseHandle base, StringPtr fileName, CorvimusPrefsRec* 
   return FinishLoad(base, r, defaultRecord);
 }
 
-OSErr SaveMouseSettingsToSpec(QBaseHandle base, const FSSpec* file, OSType fileType,
+namespace {
+
+// A settings file that is a symbolic link (kept with the user's other dotfiles, say) is saved where
+// the link points, so that the replacement does not turn the link into a plain file.
+OSErr FollowLink(const FSSpec* file, FSSpec* target) {
+  *target = *file;
+  std::string path;
+  if (OSErr e = corvimus::FSSpecToPath(file, &path); e != noErr) return e;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return noErr;
+  char real[PATH_MAX];
+  if (!realpath(path.c_str(), real)) return fnfErr;
+  std::string resolved = real;
+  auto slash = resolved.find_last_of('/');
+  std::string name = resolved.substr(slash + 1);
+  if (name.empty() || name.size() > 63) return bdNamErr;
+  SInt16 v;
+  SInt32 dirID;
+  if (OSErr e = corvimus::PathToDirID(slash == 0 ? "/" : resolved.substr(0, slash), &v, &dirID);
+      e != noErr)
+    return e;
+  target->vRefNum = v;
+  target->parID = dirID;
+  target->name[0] = static_cast<UInt8>(name.size());
+  std::memcpy(target->name + 1, name.data(), name.size());
+  return noErr;
+}
+
+}  // namespace
+
+OSErr SaveMouseSettingsToSpec(QBaseHandle base, const FSSpec* linkOrFile, OSType fileType,
                               OSType creator) {
-  if (!base || !file || file->name[0] == 0) return paramErr;
+  if (!base || !linkOrFile || linkOrFile->name[0] == 0) return paramErr;
+  FSSpec resolved;
+  if (OSErr e = FollowLink(linkOrFile, &resolved); e != noErr) return e;
+  const FSSpec* file = &resolved;
   // An existing file keeps its own type and creator.
   FInfo info;
   if (FSpGetFInfo(file, &info) == noErr && (info.fdType != 0 || info.fdCreator != 0)) {

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -412,6 +413,24 @@ TEST_F(SettingsFile, SaveIntoAReadOnlyFolderFailsAndKeepsTheFile) {
   std::string after;
   ASSERT_TRUE(ReadFile(FilePath(), &after));
   EXPECT_EQ(after, before);
+}
+
+TEST_F(SettingsFile, SaveThroughASymbolicLinkKeepsTheLink) {
+  mkdir((tmp / "dotfiles").c_str(), 0755);
+  WriteFile(tmp / "dotfiles/mouse.prefs", "");
+  ASSERT_EQ(symlink((tmp / "dotfiles/mouse.prefs").c_str(), FilePath().c_str()), 0);
+  AddRecords(2);
+  ASSERT_EQ(Save(), noErr);
+  struct stat st;
+  ASSERT_EQ(lstat(FilePath().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  std::string written;
+  ASSERT_TRUE(ReadFile(tmp / "dotfiles/mouse.prefs", &written));
+  EXPECT_EQ(written, DirectWrite());
+  QBaseEmpty(base.get());
+  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  EXPECT_EQ(Load(&defaults), noErr);
+  EXPECT_EQ(QBaseCountRecords(base.get()), 2);
 }
 
 }  // namespace

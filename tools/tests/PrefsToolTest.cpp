@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,37 @@ TEST_F(PrefsTool, InitWritesTheDefaultRecordThatShowAndCheckAccept) {
   r = RunOn("p", {"check"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("valid settings file, 1 record"), std::string::npos) << r.out;
+}
+
+TEST_F(PrefsTool, InitNamesTheGlobalRecordAsTheInstalledPaneWould) {
+  std::string res = tmp /
+                    "prefix/lib/corvimus/Library/PreferencePanes/Corvimus.prefPane/Contents/"
+                    "Resources/en.lproj";
+  std::filesystem::create_directories(res);
+  WriteFile(res + "/StringLists.strings", "\"132.1\" = \"All applications\";\n");
+  std::vector<std::string> args = {CORVIMUS_PREFS_PROGRAM, "init", "--file", tmp / "p"};
+  RunResult r = RunProgram(args, {}, {"CORVIMUS_PREFIX=" + tmp / "prefix", "LANG=C"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<CorvimusPrefsRec> records = Records("p");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(
+      std::string(reinterpret_cast<const char*>(records[0].appName) + 1, records[0].appName[0]),
+      "All applications");
+}
+
+TEST_F(PrefsTool, CheckAndShowSurviveAFileCutAnywhere) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("TextEdit.app", "ttxt")}).exitCode, 0);
+  const std::string whole = Read("p");
+  for (size_t n = 1; n < whole.size(); n += 97) {
+    SCOPED_TRACE(n);
+    WriteFile(tmp / "cut", whole.substr(0, n));
+    RunResult r = RunOn("cut", {"check"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_FALSE(r.err.empty());
+    r = RunOn("cut", {"show", "--recover"});
+    EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 1) << r.exitCode << r.err;
+  }
 }
 
 TEST_F(PrefsTool, WithoutFileItUsesTheUsersPreferencesFolder) {

@@ -54,3 +54,9 @@ OSErr GetFSRefFromNSString(const char* path, FSRef* outRef);
 // (spec->parID) — its name is then written to spec->name. pb may be null. *outIsFolder (may be
 // null) receives the folder bit (16 for a folder, 0 for a file).
 OSErr DoGetCatInfo(FSSpec* spec, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder);
+
+// Opens the item that the alias file named by an open-item action's data (a Pascal string of at
+// most 31 characters) resolves to, alias chains followed, with Launch Services. Neither the
+// Preferences folder nor the aliases folder is created. A longer length byte is refused
+// (paramErr); any other failure is the status of the step that failed.
+OSErr OpenAssignedAliasItem(const UInt8* actionData);

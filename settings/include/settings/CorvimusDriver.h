@@ -36,6 +36,7 @@ enum : OSType {
 
 enum : UInt32 {
   kCorvimusSetPrefsVersion = 0x1100,
+  kCorvimusDeviceInfoSize = 180,
   kCorvimusDeviceInfoSelector = 11,
   kCorvimusReportSize = 32,
 };
@@ -60,8 +61,15 @@ struct CorvimusDeviceInfo {
 };
 
 static_assert(sizeof(CorvimusDeviceInfo) == 180);
+static_assert(offsetof(CorvimusDeviceInfo, transport) == 0);
+static_assert(offsetof(CorvimusDeviceInfo, numButtons) == 2);
+static_assert(offsetof(CorvimusDeviceInfo, mouseReportID) == 3);
 static_assert(offsetof(CorvimusDeviceInfo, vendorID) == 4);
+static_assert(offsetof(CorvimusDeviceInfo, productID) == 6);
+static_assert(offsetof(CorvimusDeviceInfo, productVers) == 8);
+static_assert(offsetof(CorvimusDeviceInfo, reserved2) == 10);
 static_assert(offsetof(CorvimusDeviceInfo, resolution) == 12);
+static_assert(offsetof(CorvimusDeviceInfo, reserved3) == 16);
 static_assert(offsetof(CorvimusDeviceInfo, vendorName) == 20);
 static_assert(offsetof(CorvimusDeviceInfo, productName) == 100);
 

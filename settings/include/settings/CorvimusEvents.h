@@ -31,7 +31,10 @@ struct CorvimusDeviceList {
 };
 
 static_assert(sizeof(CorvimusDeviceList) == 1804);
+static_assert(offsetof(CorvimusDeviceList, count) == 0);
+static_assert(offsetof(CorvimusDeviceList, filler1) == 2);
 static_assert(offsetof(CorvimusDeviceList, device) == 4);
+static_assert(offsetof(CorvimusDeviceList, device[9]) == 4 + 9 * 180);
 
 // The agent's process name, as a Pascal string.
 inline constexpr unsigned char kCorvimusHelperName[] =

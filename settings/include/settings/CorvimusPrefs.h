@@ -65,20 +65,30 @@ struct CorvimusPrefsRec {
 };
 
 static_assert(sizeof(CorvimusActionRec) == 56);
+static_assert(offsetof(CorvimusActionRec, reserved1) == 2);
 static_assert(offsetof(CorvimusActionRec, modifiers) == 4);
+static_assert(offsetof(CorvimusActionRec, reserved2) == 6);
 static_assert(offsetof(CorvimusActionRec, delay) == 8);
 static_assert(offsetof(CorvimusActionRec, keyCode) == 10);
 static_assert(offsetof(CorvimusActionRec, repeat) == 11);
+static_assert(offsetof(CorvimusActionRec, reserved3) == 12);
 static_assert(offsetof(CorvimusActionRec, data) == 16);
 static_assert(sizeof(CorvimusDevicePrefs) == 904);
 static_assert(sizeof(CorvimusPrefsRec) == 1012);
+static_assert(offsetof(CorvimusPrefsRec, application) == 0);
 static_assert(offsetof(CorvimusPrefsRec, active) == 4);
+static_assert(offsetof(CorvimusPrefsRec, filler) == 5);
+static_assert(offsetof(CorvimusPrefsRec, reserved1) == 6);
+static_assert(offsetof(CorvimusPrefsRec, reserved2) == 8);
 static_assert(offsetof(CorvimusPrefsRec, appName) == 12);
 static_assert(offsetof(CorvimusPrefsRec, appFileName) == 44);
 static_assert(offsetof(CorvimusPrefsRec, device) == 108);
 static_assert(offsetof(CorvimusPrefsRec, device[0].speed) == 110);
 static_assert(offsetof(CorvimusPrefsRec, device[0].acceleration) == 111);
+static_assert(offsetof(CorvimusPrefsRec, device[0].options) == 108);
+static_assert(offsetof(CorvimusPrefsRec, device[0].reserved1) == 112);
 static_assert(offsetof(CorvimusPrefsRec, device[0].action) == 116);
+static_assert(offsetof(CorvimusPrefsRec, device[0].action[15]) == 116 + 15 * 56);
 
 enum : SInt32 { kCorvimusPrefsRecSize = sizeof(CorvimusPrefsRec) };
 
@@ -86,7 +96,29 @@ enum : SInt32 { kCorvimusPrefsRecSize = sizeof(CorvimusPrefsRec) };
 enum : OSType {
   kCorvimusGlobalApplication = 0,
   kCorvimusAppSignature = FourCC("CvMP"),  // the product's own application
+  // Back and forward are command-[ and command-] in these applications, command with the arrow
+  // characters 0x1C / 0x1D elsewhere.
+  kBracketNavigationApp1 = FourCC("sfri"),
+  kBracketNavigationApp2 = FourCC("MACS"),
+  kBracketNavigationApp3 = FourCC("hbwr"),
+  // The pane keeps the main click on one of the first three buttons in the global record and in
+  // the records of these two applications.
+  kMainClickGuardApp1 = FourCC("sprf"),
+  kMainClickGuardApp2 = FourCC("MACS"),
 };
+
+enum : UInt8 {
+  kCorvimusNoValue = 255,         // speed, acceleration: no custom value; keyCode: no key
+  kCorvimusFirstCustomSpeed = 40,
+  kCorvimusMinSpeed = 8,
+  kCorvimusMaxSpeed = 140,
+  kCorvimusFirstCustomAcceleration = 100,
+  kCorvimusMaxAcceleration = 200,
+  kCorvimusMaxScrollRepeat = 30,
+};
+
+// Characters the agent types for back and forward outside the bracket applications.
+enum : UInt8 { kBackArrowChar = 0x1C, kForwardArrowChar = 0x1D };
 
 // Action commands
 enum : UInt16 {
