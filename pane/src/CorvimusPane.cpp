@@ -34,7 +34,9 @@
 #include "AppIdentity.h"
 #include "MouseButtonsView.h"
 #include "PaneTables.h"
+#include "loginitems/Aliases.h"
 #include "loginitems/LoginItems.h"
+#include "platform/FileRefs.h"
 #include "platform/Folders.h"
 #include "recordbase/PStrings.h"
 #include "settings/KeyNames.h"
@@ -484,8 +486,8 @@ void CorvimusPane::willUnselect() {
   SaveUIToPrefs();
   SavePrefsToBase();
   SaveBaseToFile();
-  // UNFINISHED: CheckAssignedAliases (loginitems/Aliases.h) is not on this branch yet; until it is,
-  // unused alias files are not cleaned up here.
+  PName folder(kCorvimusAliasFolderName);
+  CheckAssignedAliases(folder.s, fSettingsBase);
 }
 
 // ---- Load, edit, apply, revert -----------------------------------------------------------------
@@ -915,17 +917,32 @@ void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
     name.append(c.unicode() < 128 && c.unicode() > 0 ? char(c.unicode()) : '?');
   if (name.isEmpty()) return;
 
+  // The folder is made here when missing: otherwise an item chosen before the pane was ever left
+  // (which is when the folder is first made) could never be assigned.
+  PName folderName(kCorvimusAliasFolderName);
+  if (GetAssignedAliasesFolder(folderName.s, 1, nullptr, nullptr, nullptr) != noErr) return;
   std::string prefs;
   if (corvimus::FolderPath(kOnSystemDisk, kPreferencesFolderType, &prefs) != noErr) return;
   QString folder = QString::fromStdString(prefs) + "/" + kCorvimusAliasFolderName;
   QString aliasPath = folder + "/" + QString::fromLatin1(name);
+  // An alias file of that name is replaced; deleting it through the File Manager takes its
+  // resource fork (the alias record) with it.
   QFileInfo existing(aliasPath);
-  if (existing.exists() && !existing.isDir()) QFile::remove(aliasPath);
+  FSRef old;
+  Boolean isFolder = 0;
+  if (existing.exists() && !existing.isDir() &&
+      FSPathMakeRef(reinterpret_cast<const UInt8*>(aliasPath.toUtf8().constData()), &old, &isFolder) == noErr &&
+      !isFolder)
+    FSDeleteObject(&old);
 
-  // UNFINISHED: GetFSRefFromNSString and CreateAliasFile (loginitems/Aliases.h) are not on this
-  // branch yet. Without an alias the agent could not open the item, so nothing is stored.
-  (void)aliasPath;
-  return;
+  FSRef item, folderRef;
+  if (GetFSRefFromNSString(path.toUtf8().constData(), &item) != noErr) return;
+  if (GetFSRefFromNSString(folder.toUtf8().constData(), &folderRef) != noErr) return;
+  HFSUniStr255 uniName{};
+  uniName.length = UInt16(name.size());
+  for (int i = 0; i < name.size(); ++i) uniName.unicode[i] = UInt16(UInt8(name[i]));
+  if (CreateAliasFile(&item, &folderRef, &uniName) != noErr) return;
+
   CStringPCopy(name.constData(), slot->data, 31);
   GetUIFromPrefs();
 }

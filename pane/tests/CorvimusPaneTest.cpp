@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
@@ -17,7 +18,9 @@
 
 #include "PaneTables.h"
 #include "PaneTestSupport.h"
+#include "platform/FileRefs.h"
 #include "recordbase/PStrings.h"
+#include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "testing/TempDir.h"
 
@@ -57,6 +60,14 @@ TEST_F(PaneTest, FirstRunShowsDefaultsAndApplyCreatesFileAndNotifiesAgent) {
   auto records = FileRecords();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(std::memcmp(&records[0], &pane_->fSettings, sizeof records[0]), 0);
+  Str255 name;
+  CStringPCopy(kCorvimusPrefsFileName, name, 255);
+  FSSpec spec;
+  FInfo info;
+  ASSERT_EQ(FindMouseSettingsFile(name, 0, &spec), noErr);
+  ASSERT_EQ(FSpGetFInfo(&spec, &info), noErr);
+  EXPECT_EQ(info.fdType, FourCC("pref"));
+  EXPECT_EQ(info.fdCreator, FourCC("CvMP"));
   auto log = WaitForAgentLog(2);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1], "reload 1");  // the file was complete when the agent was told
@@ -466,3 +477,58 @@ TEST_F(PaneTest, LinksOpenTheVendorPages) {
 }
 
 #include "CorvimusPaneTest.moc"
+
+TEST_F(PaneTest, BrowsingAssignsAnAliasAndLeavingRemovesUnusedOnes) {
+  OpenPane();
+  std::string target = *tmp_ / (std::string(40, 'n') + ".txt");
+  WriteFile(target, "notes");
+  SelectControlRow(RowForSlot(5));
+  Choose(pane_->outletPrefsAction, 6);  // open item
+  pane_->outletPrefsBrowse->click();
+  QFileDialog* panel = pane_->fBrowsePanel;
+  ASSERT_NE(panel, nullptr);
+  panel->setDirectory(QString::fromStdString(tmp_->path()));
+  panel->selectFile(QString::fromStdString(target));
+  QMetaObject::invokeMethod(panel, "accept");
+  QApplication::processEvents();
+  const std::string name(31, 'n');
+  EXPECT_EQ(Name(Slot(pane_, 5).data), name);
+  EXPECT_EQ(pane_->outletPrefsItemToOpen->text(), QString::fromStdString(name));
+  std::string folder = config_ + "/com.kelvane.mouse.files";
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/" + name)));
+
+  // Choosing another item whose name starts the same replaces that alias file.
+  std::string other = *tmp_ / (std::string(35, 'n') + ".pdf");
+  WriteFile(other, "pdf");
+  pane_->browseDidEnd(QString::fromStdString(other), 1);
+  EXPECT_EQ(Name(Slot(pane_, 5).data), name);
+  EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 1);
+
+  // A second alias that ends up unused is removed when the pane is left; the used one stays.
+  SelectControlRow(RowForSlot(6));
+  Choose(pane_->outletPrefsAction, 6);
+  std::string unused = *tmp_ / "unused.txt";
+  WriteFile(unused, "x");
+  pane_->browseDidEnd(QString::fromStdString(unused), 1);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/unused.txt")));
+  Choose(pane_->outletPrefsAction, 0);
+  ClosePane();
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/unused.txt")));
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/" + name)));
+  EXPECT_EQ(Name(FileRecords()[0].device[0].action[5].data), name);
+}
+
+TEST_F(PaneTest, BrowsingThatFailsLeavesTheSlotAlone) {
+  OpenPane();
+  SelectControlRow(RowForSlot(5));
+  Choose(pane_->outletPrefsAction, 6);
+  CorvimusPrefsRec before = pane_->fSettings;
+  pane_->browseDidEnd(QString::fromStdString(*tmp_ / "gone"), 1);  // no such item
+  std::string target = *tmp_ / "x.txt";
+  WriteFile(target, "x");
+  pane_->browseDidEnd(QString::fromStdString(target), 0);  // cancelled
+  // A file where the aliases folder should be: no alias can be made.
+  WriteFile(config_ + "/com.kelvane.mouse.files", "in the way");
+  pane_->browseDidEnd(QString::fromStdString(target), 1);
+  EXPECT_EQ(std::memcmp(&before, &pane_->fSettings, sizeof before), 0);
+}

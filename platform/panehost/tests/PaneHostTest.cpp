@@ -115,3 +115,17 @@ TEST(PaneHost, QuitEventLeavesPaneAndEnds) {
   ASSERT_TRUE(host.Wait(&status));
   EXPECT_EQ(status, 0);
 }
+
+// Without --pane the host loads what the PreferencePanes folders of the installation hold, and says
+// which bundles it could not load.
+TEST(PaneHost, LoadsPanesFromLibraryFolders) {
+  TempDir prefix;
+  std::string panes = prefix / "lib/corvimus/Library/PreferencePanes";
+  QDir().mkpath(QString::fromStdString(panes + "/Broken.prefPane/Contents"));
+  WriteFile(panes + "/Broken.prefPane/Contents/Info.plist", "not a property list");
+  auto r = RunProgram({PANEHOST_EXECUTABLE, "--exit-when-shown"}, {},
+                      {"QT_QPA_PLATFORM=offscreen", "CORVIMUS_PREFIX=" + prefix.path()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("Broken.prefPane"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("pane "), std::string::npos) << "no pane is shown until one is chosen";
+}
