@@ -100,7 +100,10 @@ int main() {
   if (std::getenv("DISPLAY") && !OpenWindow()) return 3;
   AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventReport,
                         NewAEEventHandlerUPP(HandleReport), nullptr, false);
-  InstallEventLoopSource(GetMainEventLoop(), 0, InputReadable, nullptr, nullptr);
+  // Started without a pipe to talk through (as an opened application is, from /dev/null): there
+  // is nothing to wait for.
+  if (InstallEventLoopSource(GetMainEventLoop(), 0, InputReadable, nullptr, nullptr) != noErr)
+    return 0;
   std::printf("ready\n");
   std::fflush(stdout);
   RunApplicationEventLoop();

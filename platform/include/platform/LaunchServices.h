@@ -1,4 +1,4 @@
-// Launch Services: opening an item as a double click would, and finding which application bundle
+// Launch Services: opening an item as a double click would, and finding the application that
 // carries a creator code.
 //
 // Opening: programs and application bundles (X.app with Contents/Info.plist naming its executable
@@ -6,7 +6,7 @@
 // desktop's opener (xdg-open, else gio open). Started programs are detached: their own session,
 // standard input from /dev/null, adopted by init.
 //
-// Look-up: applications are bundle folders "X.app/Contents/Info.plist" (XML or binary property
+// Finding: applications are bundle folders "X.app/Contents/Info.plist" (XML or binary property
 // list) whose CFBundleSignature is the four-character creator. They are looked for in the user's
 // Applications folder (~/Applications) and the installation's Applications folder, each searched
 // one level deep (bundles directly inside, and inside its plain subfolders), names in byte order,
