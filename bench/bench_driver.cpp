@@ -3,6 +3,7 @@
 // Unix stream socket to another process, and pushes to 1, 10 and 100 mice as the agent makes them.
 // Round trips cross processes, so the ratios are of wall-clock time.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -18,18 +19,16 @@
 #include "platform/IOKit.h"
 #include "settings/CorvimusDriver.h"
 #include "settings/CorvimusPrefs.h"
-#include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
 
-using namespace corvimus;
 
 namespace {
 
 constexpr int kMice = 100;
 
 struct World {
-  testing::TempDir dir;
-  testing::ChildProcess sim;
+  std::string dir;
+  pid_t sim = -1;
+  int simInput = -1;
   std::vector<io_connect_t> connections;
   int echo = -1;
   pid_t echoPid = -1;
@@ -54,14 +53,37 @@ void AddService(void*, io_iterator_t it) {
   }
 }
 
+// Starts the simulator with its standard input on a pipe and waits for its "ready" line.
+bool StartSimulator(World& w, const std::string& socket) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return false;
+  std::string program = SimDriverPath(), mice = std::to_string(kMice);
+  w.sim = fork();
+  if (w.sim == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    execl(program.c_str(), program.c_str(), "--mice", mice.c_str(), "--socket", socket.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  w.simInput = in[1];
+  std::string line;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  return line == "ready " + socket;
+}
+
 bool SetUpWorld() {
   gWorld = new World;
   World& w = *gWorld;
-  std::string socket = w.dir / "driver.sock";
-  if (!w.sim.Start({SimDriverPath(), "--mice", std::to_string(kMice), "--socket", socket}))
-    return false;
-  std::string line;
-  if (!w.sim.ReadLine(&line) || line != "ready " + socket) return false;
+  char folder[] = "/tmp/corvimus-bench-XXXXXX";
+  if (!mkdtemp(folder)) return false;
+  w.dir = folder;
+  std::string socket = w.dir + "/driver.sock";
+  if (!StartSimulator(w, socket)) return false;
   IOKitSetDriverPlacesForTesting("", socket.c_str());
   mach_port_t master = 0;
   if (IOMasterPort(MACH_PORT_NULL, &master) != kIOReturnSuccess) return false;
@@ -103,9 +125,13 @@ void TearDownWorld() {
   if (!gWorld) return;
   if (gWorld->echo >= 0) close(gWorld->echo);
   if (gWorld->echoPid > 0) waitpid(gWorld->echoPid, nullptr, 0);
-  gWorld->sim.Command("quit");
-  gWorld->sim.Wait();
   IOKitShutdownForTesting();
+  if (gWorld->simInput >= 0) {
+    (void)!write(gWorld->simInput, "quit\n", 5);
+    close(gWorld->simInput);
+  }
+  if (gWorld->sim > 0) waitpid(gWorld->sim, nullptr, 0);
+  if (!gWorld->dir.empty()) rmdir(gWorld->dir.c_str());  // the simulator removed its socket
   delete gWorld;
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "driver/SimDriver.h"
-#include "platform/RuntimeDir.h"
+#include "platform/RuntimeFolder.h"
 
 using namespace corvimus;
 

@@ -20,6 +20,8 @@ constexpr UInt64 kListenTag = 0;
 // A client that lets this much output pile up is not reading; it is dropped rather than let the
 // driver's memory grow without bound.
 constexpr size_t kMaxQueuedOutput = 1 << 20;
+// Every client costs a descriptor; past this many, newcomers are hung up on at once.
+constexpr size_t kMaxPeers = 256;
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof *addr);
@@ -102,6 +104,10 @@ void DriverServer::Accept() {
   for (;;) {
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
+    if (peers_.size() >= kMaxPeers) {
+      close(fd);
+      continue;
+    }
     auto peer = std::make_unique<Peer>();
     peer->id = nextPeer_++;
     peer->fd = fd;

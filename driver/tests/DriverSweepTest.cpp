@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 
+#include "SimControl.h"
 #include "platform/ByteOrder.h"
 #include "platform/DriverProtocol.h"
 #include "platform/IOKit.h"
@@ -20,6 +22,8 @@
 
 using namespace corvimus;
 using corvimus::testing::ChildProcess;
+using corvimus::testing::Command;
+using corvimus::testing::ExitCode;
 using corvimus::testing::TempDir;
 
 namespace {
@@ -121,7 +125,7 @@ class DriverSweep : public ::testing::Test {
 
   // The driver still answers its control lines and serves a well-behaved client.
   void ExpectDriverServing() {
-    EXPECT_EQ(sim_.Command("show").substr(0, 8), "mouse 1:");
+    EXPECT_EQ(Command(sim_, "show").substr(0, 8), "mouse 1:");
     RawPeer good(socket_);
     ASSERT_TRUE(good.connected());
     good.Send(Join({Hello(), Frame(kDriverFramePing, 2)}));
@@ -209,7 +213,7 @@ TEST_F(DriverSweep, CutOffAndFlippedOpeningsNeverHurtTheDriver) {
   }
   ExpectDriverServing();
   // The driver did not keep the connections of peers that went away.
-  EXPECT_EQ(sim_.Command("close 1"), "ok closed 0 connections");
+  EXPECT_EQ(Command(sim_, "close 1"), "ok closed 0 connections");
 }
 
 TEST_F(DriverSweep, RequestsForThingsThatDoNotExistAreAnsweredNotFatal) {
@@ -272,5 +276,21 @@ TEST_F(DriverSweep, APeerThatNeverReadsIsDroppedBeforeItsRepliesPileUp) {
   }
   peer.Send(pings);
   EXPECT_TRUE(peer.ClosedByDriver(20000));
+  ExpectDriverServing();
+}
+
+TEST_F(DriverSweep, ClientsBeyondTheLimitAreHungUpOnUntilOthersLeave) {
+  std::vector<std::unique_ptr<RawPeer>> crowd;
+  for (int i = 0; i < 256; ++i) {
+    crowd.push_back(std::make_unique<RawPeer>(socket_));
+    ASSERT_TRUE(crowd.back()->connected());
+  }
+  // The driver answers a greeting on the last of the crowd, so it has accepted all of them.
+  crowd.back()->Send(Hello());
+  DriverFrame f;
+  ASSERT_TRUE(crowd.back()->Receive(&f));
+  RawPeer extra(socket_);
+  EXPECT_TRUE(extra.ClosedByDriver());
+  crowd.clear();
   ExpectDriverServing();
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <sstream>
 
+#include "SimControl.h"
 #include "platform/ByteOrder.h"
 #include "platform/IOKit.h"
 #include "settings/CorvimusDriver.h"
@@ -23,6 +24,8 @@
 
 using namespace corvimus;
 using corvimus::testing::ChildProcess;
+using corvimus::testing::Command;
+using corvimus::testing::ExitCode;
 using corvimus::testing::TempDir;
 
 namespace {
@@ -202,14 +205,14 @@ TEST_F(SimDriverTest, AMouseAddedLaterArrivesAndARemovedOneIsTerminated) {
   StartSim(&sim, {"--mice", "1"});
   StartIOKit(&client_, socket_);
   ASSERT_EQ(client_.matched.size(), 1u);
-  EXPECT_EQ(sim.Command("add bluetooth"), "ok mouse 2");
+  EXPECT_EQ(Command(sim, "add bluetooth"), "ok mouse 2");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.matched.size() == 2; }));
   io_connect_t first = OpenWithInterest(&client_, client_.matched[0]);
   io_connect_t added = OpenWithInterest(&client_, client_.matched[1]);
   kern_return_t err;
   EXPECT_EQ(DeviceInfo(added, &err).transport, kCorvimusTransportBluetooth);
 
-  EXPECT_EQ(sim.Command("remove 2"), "ok removed mouse 2");
+  EXPECT_EQ(Command(sim, "remove 2"), "ok removed mouse 2");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return !client_.messages.empty(); }));
   EXPECT_EQ(client_.messages[0].type, kIOMessageServiceIsTerminated);
   EXPECT_EQ(client_.messages[0].refcon, Refcon(added));
@@ -219,7 +222,7 @@ TEST_F(SimDriverTest, AMouseAddedLaterArrivesAndARemovedOneIsTerminated) {
   EXPECT_EQ(IOServiceClose(added), kIOReturnSuccess);
   // The mouse that stayed is untouched.
   EXPECT_EQ(Scalar(first, kCorvimusOwnAppModeCode, 1), kIOReturnSuccess);
-  EXPECT_EQ(sim.Command("remove 2"), "error: no mouse 2");
+  EXPECT_EQ(Command(sim, "remove 2"), "error: no mouse 2");
 }
 
 TEST_F(SimDriverTest, QuittingTerminatesEveryMouseAndARestartIsPickedUp) {
@@ -231,8 +234,8 @@ TEST_F(SimDriverTest, QuittingTerminatesEveryMouseAndARestartIsPickedUp) {
     ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.matched.size() == 2; }));
     io_connect_t a = OpenWithInterest(&client_, client_.matched[0]);
     io_connect_t b = OpenWithInterest(&client_, client_.matched[1]);
-    EXPECT_EQ(sim.Command("quit"), "ok bye");
-    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(Command(sim, "quit"), "ok bye");
+    EXPECT_EQ(ExitCode(sim), 0);
     ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 2; }));
     EXPECT_EQ(client_.messages[0].type, kIOMessageServiceIsTerminated);
     EXPECT_EQ(client_.messages[1].type, kIOMessageServiceIsTerminated);
@@ -249,7 +252,7 @@ TEST_F(SimDriverTest, QuittingTerminatesEveryMouseAndARestartIsPickedUp) {
     ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.matched.size() == 3; }));
     // A driver that dies without a word leaves its socket behind; the next one replaces it.
     sim.Signal(SIGKILL);
-    EXPECT_EQ(sim.Wait(), 128 + SIGKILL);
+    EXPECT_EQ(ExitCode(sim), 128 + SIGKILL);
     ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.terminated.size() == 3; }));
   }
   ChildProcess sim;
@@ -269,7 +272,7 @@ TEST_F(SimDriverTest, PushesModesAndKeystrokesAreKeptPerMouseRecordedAndShown) {
   EXPECT_EQ(Scalar(c, kCorvimusKeystrokeCode, PackKeystroke('[', 33, cmdKey)), kIOReturnSuccess);
   EXPECT_EQ(Scalar(c, FourCC("XXXX"), 1), kIOReturnUnsupported);
 
-  std::string show = sim.Command("show");
+  std::string show = Command(sim, "show");
   EXPECT_NE(show.find("mouse 1:"), std::string::npos) << show;
   EXPECT_NE(show.find("record: application \"Safari\" ('sfri')"), std::string::npos) << show;
   EXPECT_NE(show.find("own-application mode: on"), std::string::npos) << show;
@@ -322,7 +325,7 @@ TEST_F(SimDriverTest, AStructureOfTheWrongSizeIsRefusedNotCut) {
   std::vector<UInt8> shortRecord(1000, 0x11), longRecord(1013, 0x22);
   EXPECT_EQ(Push(c, shortRecord.data(), IOByteCount(shortRecord.size())), kIOReturnBadArgument);
   EXPECT_EQ(Push(c, longRecord.data(), IOByteCount(longRecord.size())), kIOReturnBadArgument);
-  EXPECT_NE(sim.Command("show").find("record: none received"), std::string::npos);
+  EXPECT_NE(Command(sim, "show").find("record: none received"), std::string::npos);
 
   // A description buffer of another size than 180 is refused and left as it was.
   UInt8 small[100];
@@ -347,14 +350,14 @@ TEST_F(SimDriverTest, PressSendsTheActionOnlyForCommandsTheAgentCarriesOut) {
   StartSim(&sim, {"--mice", "1"});
   StartIOKit(&client_, socket_);
   io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
-  EXPECT_EQ(sim.Command("press 1 C3"), "ok no record yet: the mouse handles the press itself");
+  EXPECT_EQ(Command(sim, "press 1 C3"), "ok no record yet: the mouse handles the press itself");
   CorvimusPrefsRec record = SafariRecord();
   ASSERT_EQ(Push(c, &record, sizeof record), kIOReturnSuccess);
 
-  EXPECT_EQ(sim.Command("press 1 C0"), "ok the mouse handles command 33 itself");
-  EXPECT_EQ(sim.Command("press 1 C3"), "ok sent CVda command 76");
-  EXPECT_EQ(sim.Command("press 1 5"), "ok sent CVda command 26");
-  EXPECT_EQ(sim.Command("report 1 0102ff"), "ok sent CVrr");
+  EXPECT_EQ(Command(sim, "press 1 C0"), "ok the mouse handles command 33 itself");
+  EXPECT_EQ(Command(sim, "press 1 C3"), "ok sent CVda command 76");
+  EXPECT_EQ(Command(sim, "press 1 5"), "ok sent CVda command 26");
+  EXPECT_EQ(Command(sim, "report 1 0102ff"), "ok sent CVrr");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 3; }));
   CorvimusActionRec action;
   ASSERT_EQ(client_.messages[0].argument.size(), sizeof action);
@@ -372,11 +375,11 @@ TEST_F(SimDriverTest, PressSendsTheActionOnlyForCommandsTheAgentCarriesOut) {
   report[2] = 0xFF;
   EXPECT_EQ(client_.messages[2].argument, report);
 
-  EXPECT_EQ(sim.Command("press 1 C8").rfind("error", 0), 0u);
-  EXPECT_EQ(sim.Command("press 9 C3"), "error: no mouse 9");
-  EXPECT_EQ(sim.Command("report 1 0g").rfind("error", 0), 0u);
-  EXPECT_EQ(sim.Command("report 1 " + std::string(66, 'a')).rfind("error", 0), 0u);
-  EXPECT_EQ(sim.Command("fly away").rfind("error: unknown command", 0), 0u);
+  EXPECT_EQ(Command(sim, "press 1 C8").rfind("error", 0), 0u);
+  EXPECT_EQ(Command(sim, "press 9 C3"), "error: no mouse 9");
+  EXPECT_EQ(Command(sim, "report 1 0g").rfind("error", 0), 0u);
+  EXPECT_EQ(Command(sim, "report 1 " + std::string(66, 'a')).rfind("error", 0), 0u);
+  EXPECT_EQ(Command(sim, "fly away").rfind("error: unknown command", 0), 0u);
 }
 
 TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
@@ -423,7 +426,7 @@ TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
   StartIOKit(&client_, socket_);
   io_connect_t mine = OpenWithInterest(&client_, client_.matched[0]);
   // The other client pushed last: the mouse holds its record, where C3 copies.
-  EXPECT_EQ(sim.Command("press 1 C3"), "ok sent CVda command 73");
+  EXPECT_EQ(Command(sim, "press 1 C3"), "ok sent CVda command 73");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   EXPECT_EQ(client_.messages[0].refcon, Refcon(mine));
   EXPECT_EQ(readLine(), "cvda 73 mine");
@@ -431,7 +434,7 @@ TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
   EXPECT_EQ(IOServiceClose(mine), kIOReturnSuccess);
   ASSERT_EQ(write(toChild[1], "g", 1), 1);
   EXPECT_EQ(readLine(), "call 0");
-  EXPECT_EQ(sim.Command("remove 1"), "ok removed mouse 1");
+  EXPECT_EQ(Command(sim, "remove 1"), "ok removed mouse 1");
   EXPECT_EQ(readLine(), "terminated");
   int status = 0;
   waitpid(pid, &status, 0);
@@ -445,7 +448,7 @@ TEST_F(SimDriverTest, TheDriverCanCloseConnectionsItself) {
   StartSim(&sim, {"--mice", "1"});
   StartIOKit(&client_, socket_);
   io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
-  EXPECT_EQ(sim.Command("close 1"), "ok closed 1 connections");
+  EXPECT_EQ(Command(sim, "close 1"), "ok closed 1 connections");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   EXPECT_EQ(client_.messages[0].type, kIOMessageServiceWasClosed);
   EXPECT_EQ(client_.messages[0].refcon, Refcon(c));
@@ -464,7 +467,7 @@ TEST_F(SimDriverTest, RunsOnWithItsInputClosedAndEndsCleanlyOnSigterm) {
   io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
   EXPECT_EQ(Scalar(c, kCorvimusOwnAppModeCode, 0), kIOReturnSuccess);
   sim.Signal(SIGTERM);
-  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(ExitCode(sim), 0);
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.terminated.size() == 1; }));
   struct stat st {};
   EXPECT_NE(lstat(socket_.c_str(), &st), 0);
@@ -493,5 +496,5 @@ TEST_F(SimDriverTest, BadCommandLinesAndABusySocketAreRefused) {
   auto second = run({"--socket", socket_});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
-  EXPECT_EQ(first.Command("show").substr(0, 8), "mouse 1:");  // the first carries on
+  EXPECT_EQ(Command(first, "show").substr(0, 8), "mouse 1:");  // the first carries on
 }

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/DriverProtocol.h"
-#include "platform/RuntimeDir.h"
+#include "platform/RuntimeFolder.h"
 
 using namespace corvimus;
 
@@ -456,9 +456,11 @@ void WatchPlace(int index) {
                                           IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_ONLYDIR);
 }
 
+// A place whose socket could appear without inotify telling us: its folder exists but cannot be
+// watched (no read access, no inotify), or neither the folder nor its parent can be watched.
 bool PlaceUnwatched(const Place& place) {
-  return !place.socketPath.empty() && place.fd < 0 && place.folderWatch < 0 &&
-         place.parentWatch < 0;
+  if (place.socketPath.empty() || place.fd >= 0 || place.folderWatch >= 0) return false;
+  return place.parentWatch < 0 || access(place.folder.c_str(), F_OK) == 0;
 }
 
 void SetTimer(int ms) {

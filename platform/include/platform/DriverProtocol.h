@@ -14,10 +14,11 @@
 //     8    4 requestId   pairs a reply with its request; 0 in unsolicited frames
 //
 // Bodies (offsets from the end of the header; "C>S" client to driver, "S>C" driver to client)
-//   kHello          C>S  0 4 magic 'CVdp'
+//   kHello          C>S  0 4 magic 'CVdp' (the four-character code as a 32-bit value)
 //   kHelloReply     S>C  0 4 magic 'CVdp'
-//   kPing           C>S  empty; the driver answers kPong with the same requestId once every frame
-//   kPong           S>C  empty   it queued before has been written (a barrier for the client)
+//   kPing           C>S  empty
+//   kPong           S>C  empty; sent after everything the driver queued before the ping, so the
+//                        client knows it has seen the driver's whole list of services
 //   kPublish        S>C  0 4 serviceId (non-zero)
 //                        4 1 class name length n (1..kDriverMaxNameLength), then n bytes
 //                        . 2 property count (0..kDriverMaxProperties), then per property:
@@ -41,6 +42,15 @@
 //                       16 the argument bytes
 //
 // A body must be exactly as long as its fields say: trailing bytes are malformed too.
+//
+// Order. The client's first frame is kHello, sent once; the driver answers kHelloReply and then
+// publishes every service it has. Each request (kPing, kOpen, kClose, kCall) gets exactly one reply
+// of the matching type carrying its requestId, in the order the requests came. kPublish,
+// kTerminate and kInterest come unasked at any time after kHelloReply; a kPublish names an id not
+// in use, a kTerminate or kInterest only a service published before and not yet terminated. Anything else (a frame before the
+// greeting, a second greeting, a reply nobody asked for, a frame meant for the other direction)
+// is out of order and treated as malformed. A request naming a connection or service that does not
+// exist (any more) is not a fault: the reply carries an error result.
 #pragma once
 
 #include <cstddef>

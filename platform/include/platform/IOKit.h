@@ -3,7 +3,7 @@
 //
 // The driver is a daemon speaking the frames of DriverProtocol.h on a Unix stream socket. Two
 // places are watched: /run/corvimus/driver.sock (a system driver) and <runtime folder>/driver.sock
-// (a per-user one, RuntimeDir.h). A place without a driver simply contributes no services; when a
+// (a per-user one, RuntimeFolder.h). A place without a driver simply contributes no services; when a
 // driver appears there later (inotify on the folders, with a slow retry timer where a folder cannot
 // be watched) its services arrive as first matches, and when it goes away each of its services is
 // terminated: terminate notifications fire and every interest registration on them receives

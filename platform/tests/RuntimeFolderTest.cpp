@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/RuntimeDir.h"
+#include "platform/RuntimeFolder.h"
 #include "testing/TempDir.h"
 
 using namespace corvimus;
@@ -72,7 +72,7 @@ TEST(RuntimeFolder, FallsBackToAPerUserFolderInTmp) {
   RuntimeEnv env(nullptr);
   std::string path;
   OSErr err = GetCorvimusRuntimeFolder(&path);
-  std::string expected = "/tmp/corvimus-" + std::to_string(geteuid());
+  std::string expected = "/tmp/corvimus-" + std::to_string(getuid());
   if (err == permErr) GTEST_SKIP() << expected << " exists and is not ours on this machine";
   ASSERT_EQ(err, noErr);
   EXPECT_EQ(path, expected);
