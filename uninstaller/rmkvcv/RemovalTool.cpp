@@ -219,11 +219,8 @@ OSErr RemoveHelperLoginItemFromHome(const FSRef* home, const char* suffix, SInt1
     return err;
   // Names are found regardless of letter case, but only the lower-case file is the login items
   // list: a "LoginWindow.plist" beside it is some other file, and the list is then missing.
-  std::string found;
-  if (OSErr err = corvimus::FSSpecToPath(&fileSpec, &found); err != noErr) return err;
-  const std::string expected =
-      corvimus::PathOfRef(home) + kUserPreferencesSubfolder + "/" + kLoginWindowFileName;
-  if (found != expected) return fnfErr;
+  const std::string found(reinterpret_cast<const char*>(fileSpec.name + 1), fileSpec.name[0]);
+  if (found != kLoginWindowFileName) return fnfErr;
   FSRef fileRef;
   if (OSErr err = FSpMakeFSRef(&fileSpec, &fileRef); err != noErr) return err;
   if (!IsAscii(suffix)) return memFullErr;

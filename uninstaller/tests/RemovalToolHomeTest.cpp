@@ -74,6 +74,23 @@ TEST(RemoveHelperLoginItemFromHome, BothAgentEntriesGoAndTheOthersKeepTheirOrder
   EXPECT_EQ(ListTree(home), before);
 }
 
+TEST(RemoveHelperLoginItemFromHome, APreferencesFolderKeptElsewhereIsFollowed) {
+  TempDir dir;
+  // Dotfile managers keep .config in another folder and link it into the home.
+  MakeFolder(dir / "dotfiles/config");
+  MakeFolder(dir / "frank");
+  ASSERT_EQ(symlink((dir / "dotfiles/config").c_str(), (dir / "frank/.config").c_str()), 0);
+  WriteLoginItems(dir / "dotfiles/config/loginwindow.plist", {"/x/CorvimusHelper.app", "/y"});
+  FSRef ref = RefOf(dir / "frank");
+  SInt16 count = -1;
+  EXPECT_EQ(RemoveHelperLoginItemFromHome(&ref, kSuffix, &count), noErr);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(LoginItemPaths(dir / "dotfiles/config/loginwindow.plist"),
+            std::vector<std::string>{"/y"});
+  char target[4096];
+  EXPECT_GT(readlink((dir / "frank/.config").c_str(), target, sizeof target), 0);
+}
+
 TEST(RemoveHelperLoginItemFromHome, AHomeWithoutTheFileGetsNone) {
   TempDir dir;
   MakeFolder(dir / "bob/.config");
