@@ -29,6 +29,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "AppIdentity.h"
@@ -83,34 +84,38 @@ void FillCombo(QComboBox* combo, const QStringList& titles) {
   }
 }
 
-// The application chooser. An application bundle is a folder, which a file panel would open rather
-// than choose: here choosing or entering a bundle folder picks it.
-class ApplicationPanel : public QFileDialog {
+// The choosers of the pane. A file panel opens a folder rather than choosing it; here a folder that
+// `choosable` accepts is chosen by selecting it and pressing Open, or (for a bundle) by entering
+// it.
+class ChooserPanel : public QFileDialog {
  public:
-  using QFileDialog::QFileDialog;
-  QString ChosenPath() const { return fBundle.isEmpty() ? selectedFiles().value(0) : fBundle; }
+  ChooserPanel(QWidget* parent, const QString& title, std::function<bool(const QString&)> choosable)
+      : QFileDialog(parent, title), fChoosable(std::move(choosable)) {}
+  QString ChosenPath() const { return fFolder.isEmpty() ? selectedFiles().value(0) : fFolder; }
 
   void accept() override {
     QString path = selectedFiles().value(0);
-    if (IsBundle(path)) {
-      fBundle = path;
+    if (QFileInfo(path).isDir() && fChoosable(path)) {
+      fFolder = path;
       QDialog::accept();
       return;
     }
     QFileDialog::accept();
-    // Entering a bundle by its name in the panel counts as choosing it.
-    if (isVisible() && IsBundle(directory().absolutePath())) {
-      fBundle = directory().absolutePath();
+    QString entered = directory().absolutePath();
+    if (isVisible() && IsBundle(entered) && fChoosable(entered)) {
+      fFolder = entered;
       QDialog::accept();
     }
   }
 
- private:
   static bool IsBundle(const QString& path) {
     return path.endsWith(".app", Qt::CaseInsensitive) &&
            QFileInfo::exists(path + "/Contents/Info.plist");
   }
-  QString fBundle;
+
+ private:
+  std::function<bool(const QString&)> fChoosable;
+  QString fFolder;
 };
 
 }  // namespace
@@ -721,7 +726,9 @@ void CorvimusPane::RebuildTargetAppMenu() {
 
 void CorvimusPane::actionPrefsAdd() {
   if (fAddPanel) return;
-  auto* panel = new ApplicationPanel(mainView()->window(), tr("Select an Application"));
+  // Of the folders only application bundles can be chosen here.
+  auto* panel =
+      new ChooserPanel(mainView()->window(), tr("Select an Application"), ChooserPanel::IsBundle);
   panel->setAttribute(Qt::WA_DeleteOnClose);
   panel->setObjectName("addPanel");
   panel->setOption(QFileDialog::DontUseNativeDialog);
@@ -893,16 +900,18 @@ void CorvimusPane::actionPrefsScrollCount() {
 
 void CorvimusPane::actionPrefsBrowse() {
   if (fActionIndex < 0 || fBrowsePanel) return;
-  auto* panel = new QFileDialog(mainView()->window(), tr("Choose the item to open"), "/");
+  // Files and folders alike may be opened by a button.
+  auto* panel = new ChooserPanel(mainView()->window(), tr("Choose the item to open"),
+                                 [](const QString&) { return true; });
+  panel->setDirectory("/");
   panel->setAttribute(Qt::WA_DeleteOnClose);
   panel->setObjectName("browsePanel");
   panel->setOption(QFileDialog::DontUseNativeDialog);
-  // Files and folders alike: in this mode the panel accepts whichever is selected.
-  panel->setFileMode(QFileDialog::AnyFile);
+  panel->setFileMode(QFileDialog::ExistingFile);
   panel->setWindowModality(Qt::WindowModal);
   fBrowsePanel = panel;
   connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
-    browseDidEnd(panel->selectedFiles().value(0), result == QDialog::Accepted ? 1 : 0);
+    browseDidEnd(panel->ChosenPath(), result == QDialog::Accepted ? 1 : 0);
   });
   panel->open();
 }
@@ -931,7 +940,8 @@ void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
   FSRef old;
   Boolean isFolder = 0;
   if (existing.exists() && !existing.isDir() &&
-      FSPathMakeRef(reinterpret_cast<const UInt8*>(aliasPath.toUtf8().constData()), &old, &isFolder) == noErr &&
+      FSPathMakeRef(reinterpret_cast<const UInt8*>(aliasPath.toUtf8().constData()), &old,
+                    &isFolder) == noErr &&
       !isFolder)
     FSDeleteObject(&old);
 

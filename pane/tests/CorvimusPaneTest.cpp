@@ -532,3 +532,20 @@ TEST_F(PaneTest, BrowsingThatFailsLeavesTheSlotAlone) {
   pane_->browseDidEnd(QString::fromStdString(target), 1);
   EXPECT_EQ(std::memcmp(&before, &pane_->fSettings, sizeof before), 0);
 }
+
+TEST_F(PaneTest, BrowsingCanChooseAFolder) {
+  OpenPane();
+  std::string folder = *tmp_ / "Projects";
+  QDir().mkpath(QString::fromStdString(folder + "/inside"));
+  SelectControlRow(RowForSlot(3));
+  Choose(pane_->outletPrefsAction, 6);
+  pane_->outletPrefsBrowse->click();
+  QFileDialog* panel = pane_->fBrowsePanel;
+  ASSERT_NE(panel, nullptr);
+  panel->setDirectory(QString::fromStdString(tmp_->path()));
+  panel->selectFile("Projects");
+  QMetaObject::invokeMethod(panel, "accept");
+  QApplication::processEvents();
+  EXPECT_EQ(Name(Slot(pane_, 3).data), "Projects");
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(config_ + "/com.kelvane.mouse.files/Projects")));
+}

@@ -29,6 +29,7 @@ QApplication* TestApp() {
   static int argc = 1;
   static char name[] = "pane_tests";
   static char* argv[] = {name, nullptr};
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QApplication* app = new QApplication(argc, argv);
   return app;
 }

@@ -315,8 +315,18 @@ std::string PropertyListString(plist_t node) {
   return out;
 }
 
-OSErr WritePropertyListFileXML(const std::string& path, plist_t root) {
+OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
   if (!root) return paramErr;
+  // A file kept elsewhere behind a symbolic link stays there: the link is written through, not
+  // replaced by a file of its own.
+  std::string path = requested;
+  struct stat link;
+  if (lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char* real = realpath(requested.c_str(), nullptr);
+    if (!real) return ErrnoToOSErr(errno);
+    path = real;
+    free(real);
+  }
   char* text = nullptr;
   uint32_t length = 0;
   plist_to_xml(root, &text, &length);

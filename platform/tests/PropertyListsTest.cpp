@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -202,4 +203,24 @@ TEST(PropertyLists, WritingReplacesTheFileWholeAndKeepsItsPermissions) {
   EXPECT_EQ(entries, 1) << "no temporary file left";
   // A folder that does not exist gives an error and creates nothing.
   EXPECT_EQ(WritePropertyListFileXML(dir / "no/such/list.plist", d.get()), fnfErr);
+}
+
+TEST(PropertyLists, WritingThroughASymbolicLinkKeepsTheLink) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir / "store").c_str(), 0755), 0);
+  WriteFile(dir / "store/real.plist", "old");
+  ASSERT_EQ(symlink((dir / "store/real.plist").c_str(), (dir / "list.plist").c_str()), 0);
+  PropertyList d(plist_new_dict());
+  plist_dict_set_item(d.get(), "k", plist_new_string("v"));
+  ASSERT_EQ(WritePropertyListFileXML(dir / "list.plist", d.get()), noErr);
+  struct stat st;
+  ASSERT_EQ(lstat((dir / "list.plist").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  std::string text;
+  ASSERT_TRUE(ReadFile(dir / "store/real.plist", &text));
+  EXPECT_EQ(text, ToXml(d.get()));
+  // A dangling link is an error, and nothing is created.
+  ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling.plist").c_str()), 0);
+  EXPECT_EQ(WritePropertyListFileXML(dir / "dangling.plist", d.get()), fnfErr);
+  EXPECT_NE(access((dir / "nowhere").c_str(), F_OK), 0);
 }

@@ -46,7 +46,8 @@ OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outCont
                            PropertyList* outRoot);
 
 // Replaces the file at path with the XML form of root, atomically. An existing file keeps its
-// permission bits; a new one gets 0644 less the umask. Returns noErr or the File Manager code.
+// permission bits; a new one gets 0644 less the umask. A symbolic link is written through (its
+// target is replaced, the link stays). Returns noErr or the File Manager code.
 OSErr WritePropertyListFileXML(const std::string& path, plist_t root);
 
 // Maximum nesting of containers in a parsed list (a leaf is depth 0, an empty container 1).

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <memory>
+#include <vector>
 
 namespace corvimus::prefpane {
 
@@ -78,21 +79,23 @@ QWidget* PreferencePane::loadMainView() {
 PreferencePane* LoadPreferencePane(const QString& bundlePath, QString* error) {
   PaneBundle bundle;
   if (!ReadPaneBundle(bundlePath, &bundle, error)) return nullptr;
-  // Heap-allocated and never deleted on purpose: unloading a Qt plug-in while its objects or
-  // metatypes may still be referenced is not safe.
-  auto* library = new QLibrary(bundle.executablePath());
+  auto library = std::make_unique<QLibrary>(bundle.executablePath());
   library->setLoadHints(QLibrary::ResolveAllSymbolsHint);
   if (!library->load()) {
     if (error) *error = bundlePath + ": " + library->errorString();
-    delete library;
     return nullptr;
   }
   auto factory =
       reinterpret_cast<PreferencePaneFactoryProc>(library->resolve(kPreferencePaneFactoryName));
   if (!factory) {
     if (error) *error = bundlePath + ": the library exports no " + kPreferencePaneFactoryName;
+    library->unload();
     return nullptr;
   }
+  // A library that made a pane stays loaded for the life of the process: unloading a Qt plug-in
+  // while its objects or meta-types may still be referenced is not safe.
+  static std::vector<std::unique_ptr<QLibrary>> loaded;
+  loaded.push_back(std::move(library));
   PreferencePane* pane = factory(&bundle);
   if (!pane && error) *error = bundlePath + ": the pane could not be created";
   return pane;

@@ -19,6 +19,7 @@ QApplication* App() {
   static int argc = 1;
   static char name[] = "prefpane_tests";
   static char* argv[] = {name, nullptr};
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QApplication* app = new QApplication(argc, argv);
   return app;
 }
