@@ -29,6 +29,7 @@
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
 #include "settings/MouseSettings.h"
+#include "settings/PaneAgentEvents.h"
 #include "settings/PrefsJson.h"
 #include "settings/PrefsText.h"
 
@@ -55,6 +56,7 @@ const char kUsage[] =
     "                                scroll-up, scroll-down, scroll-left, scroll-right\n"
     "  add-app PATH                  add an application with a copy of the global settings\n"
     "  remove-app NAME               remove an application's settings\n"
+    "  apply                         ask the running agent to reload the settings file\n"
     "--file defaults to the user's settings file.\n";
 
 struct BaseDeleter {
@@ -859,6 +861,17 @@ int RemoveApp(const Options& o) {
   return WriteRecords(t, records);
 }
 
+// What the pane does after every save: the agent re-reads the user's settings file and hands the
+// record for the front application to the mice. The agent reads only that file, so --file has no
+// meaning here.
+int Apply(const Options& o) {
+  if (o.file) return Fail(kExitUsage, "apply works on the user's own settings file; no --file");
+  OSErr e = RequestDriverPrefsUpdate();
+  if (e == procNotFound) return Fail(kExitBad, "the agent CorvimusHelper is not running");
+  if (e != noErr) return Fail(kExitUsage, "cannot reach the agent: error " + std::to_string(e));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -904,7 +917,7 @@ int main(int argc, char** argv) {
     if (!ok) return Fail(kExitUsage, arg + " needs one value\n" + std::string(kUsage));
   }
   if (o.file && o.file->empty()) return Fail(kExitUsage, "--file needs a path");
-  bool noArgs = command == "show" || command == "check" || command == "init";
+  bool noArgs = command == "show" || command == "check" || command == "init" || command == "apply";
   if (noArgs && !o.args.empty())
     return Fail(kExitUsage, "unexpected argument " + o.args[0] + "\n" + kUsage);
   if (command == "show") return Show(o);
@@ -915,5 +928,6 @@ int main(int argc, char** argv) {
   if (command == "set") return Set(o);
   if (command == "add-app") return AddApp(o);
   if (command == "remove-app") return RemoveApp(o);
+  if (command == "apply") return Apply(o);
   return Fail(kExitUsage, "unknown command " + command + "\n" + kUsage);
 }

@@ -17,13 +17,19 @@
 
 namespace {
 
-void HandleInterrupt(int) {
+// The notifications end with the process; connections are left to the driver, which sees the
+// process go.
+void ReleaseNotifications() {
   if (gNotifyPort) IONotificationPortDestroy(gNotifyPort);
   gNotifyPort = nullptr;
   if (gAddedIter) IOObjectRelease(gAddedIter);
   gAddedIter = 0;
   if (gRemovedIter) IOObjectRelease(gRemovedIter);
   gRemovedIter = 0;
+}
+
+void HandleInterrupt(int) {
+  ReleaseNotifications();
   std::exit(0);
 }
 
@@ -74,5 +80,7 @@ int RunCorvimusHelper(Boolean followWindowEvents) {
   InstallAgentEventHandlers(HandleReloadEvent, HandleDevicesEvent);
 
   RunApplicationEventLoop();
+  // The same release on a quit event as on SIGINT, so neither end leaves the registrations behind.
+  ReleaseNotifications();
   return 0;
 }

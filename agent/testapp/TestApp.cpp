@@ -4,7 +4,7 @@
 // would. Every 'CvMP'/'CVer' event it receives is printed as "CVer <hex of the report>". With
 // TEST_APP_LAUNCH_LOG set it appends "launched <its executable>" to that file when it starts.
 //
-// Lines out: "ready" once it listens, "ok front" after each activation, "CVer ..." per event.
+// Lines out: "ready WINDOW" once it listens (0 without a display), "ok front" after each activation, "CVer ..." per event.
 // It ends when its standard input closes (at once when it was started without one).
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -104,7 +104,7 @@ int main() {
   // is nothing to wait for.
   if (InstallEventLoopSource(GetMainEventLoop(), 0, InputReadable, nullptr, nullptr) != noErr)
     return 0;
-  std::printf("ready\n");
+  std::printf("ready %u\n", unsigned(gWindow));
   std::fflush(stdout);
   RunApplicationEventLoop();
   if (gConnection) {

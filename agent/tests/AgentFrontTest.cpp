@@ -1,5 +1,7 @@
 // The agent following the front application: which record each mouse gets, with real processes.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "AgentWorld.h"
 
@@ -141,6 +143,46 @@ TEST_F(AgentFrontTest, ReloadRequestRereadsTheFileAndPushes) {
   CorvimusPrefsRec got;
   ASSERT_TRUE(LastRecord(2, &got));
   EXPECT_EQ(21, got.device[0].speed);
+}
+
+}  // namespace
+}  // namespace agenttest
+
+namespace agenttest {
+namespace {
+
+TEST_F(AgentFrontTest, SettingsToolEditsReachTheMiceAfterApply) {
+  using corvimus::testing::RunProgram;
+  // Without our agent there is nobody to apply to (an agent of a test running beside this one
+  // may be found by name, but it listens in another runtime folder and cannot be reached).
+  auto alone = RunProgram({CORVIMUS_PREFS, "apply"});
+  EXPECT_NE(0, alone.exitCode);
+  EXPECT_FALSE(alone.err.empty());
+
+  WriteSettings({MakeRecord(0, "", 10)});
+  StartDriver(1);
+  ASSERT_NO_FATAL_FAILURE(StartAgent(1));
+  Front(Launch("Editor", "Editor", "ttxt"));
+  ASSERT_TRUE(WaitForSpeed(1, 10));
+
+  auto set = RunProgram({CORVIMUS_PREFS, "set", "speed", "90"});
+  ASSERT_EQ(0, set.exitCode) << set.err;
+  set = RunProgram({CORVIMUS_PREFS, "set", "C3", "copy"});
+  ASSERT_EQ(0, set.exitCode) << set.err;
+  // Edits alone change nothing for the mice; apply does. The tool finds the agent by name, so
+  // while another test's agent comes first it fails; that one soon ends.
+  corvimus::testing::RunResult apply;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    apply = RunProgram({CORVIMUS_PREFS, "apply"});
+    if (apply.exitCode != 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(0, apply.exitCode) << apply.err;
+  ASSERT_TRUE(WaitForSpeed(1, 90));
+  CorvimusPrefsRec got;
+  ASSERT_TRUE(LastRecord(1, &got));
+  EXPECT_EQ(kCmdCopy, got.device[0].action[3].command);
+  EXPECT_EQ(2, RunProgram({CORVIMUS_PREFS, "apply", "--file", SettingsPath()}).exitCode);
 }
 
 }  // namespace

@@ -65,6 +65,10 @@ TEST_F(AgentLifeTest, InterruptEndsItWithZeroAndTheFileUntouched) {
 }
 
 TEST_F(AgentLifeTest, WithoutTheDriverLayerItEndsWith255) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer runtime needs descriptors of its own and reports the starved start-up instead.
+  GTEST_SKIP() << "not meaningful with so few descriptors under the sanitizers";
+#endif
   // Too few descriptors for the IOKit layer to start; everything before it just goes without.
   auto result = corvimus::testing::RunProgram({"/usr/bin/prlimit", "--nofile=5", CORVIMUS_HELPER},
                                               {}, {}, 20000);

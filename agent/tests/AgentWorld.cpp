@@ -167,7 +167,7 @@ TestApp* AgentWorld::Launch(const std::string& bundleName, const std::string& na
   EXPECT_TRUE(app->process.Start({path + "/Contents/MacOS/" + bundleName}, env));
   std::string line;
   EXPECT_TRUE(app->process.ReadLine(&line)) << name << " did not start";
-  EXPECT_EQ("ready", line);
+  EXPECT_EQ(0u, line.rfind("ready ", 0)) << line;
   apps_.push_back(std::move(app));
   return apps_.back().get();
 }

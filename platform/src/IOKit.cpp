@@ -305,7 +305,9 @@ IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame*
         // A driver that answered and then went away still answered; the end of the stream is
         // seen again on the next dispatch, which drops the link then.
         *reply = std::move(frame);
-        if (!place.pending.empty()) Signal(gRegistry.wakeFd);
+        // Frames that came in the same read as the reply are already off the socket, so its
+        // descriptor will not wake the loop for them: the wake descriptor must.
+        if (!place.pending.empty() || place.reader.Buffered() > 0) Signal(gRegistry.wakeFd);
         return kIOReturnSuccess;
       }
       place.pending.push_back(std::move(frame));
