@@ -13,16 +13,13 @@ stage="$top/stage"
 
 echo "corvimus: building"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target CorvimusHelper corvimus-simdriver corvimus-prefs
+# Everything: the installation below needs every program it installs.
+cmake --build "$build" -j "$(nproc)"
 echo "corvimus: installing into $stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
-# Programs whose folders have no install rules of their own yet.
-mkdir -p "$stage/bin"
-for program in driver/corvimus-simdriver tools/corvimus-prefs; do
-  [ -x "$stage/bin/$(basename "$program")" ] || install -m 0755 "$build/$program" "$stage/bin/"
-done
-agent="$stage/lib/corvimus/Applications/CorvimusHelper.app/Contents/MacOS/CorvimusHelper"
-simdriver="$stage/bin/corvimus-simdriver"
+# The agent travels inside the pane, the driver is the kernel extension's bundle.
+agent="$stage/lib/corvimus/Library/PreferencePanes/Corvimus.prefPane/Contents/Resources/CorvimusHelper.app/Contents/MacOS/CorvimusHelper"
+simdriver="$stage/lib/corvimus/Extensions/Corvimus.kext/Contents/MacOS/corvimus-simdriver"
 prefs="$stage/bin/corvimus-prefs"
 
 if pgrep -u "$(id -u)" -x CorvimusHelper >/dev/null 2>&1; then

@@ -191,7 +191,14 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   const bool folder = S_ISDIR(st.st_mode);
   if (info) {
     *info = FSCatalogInfo{};
-    if (whichInfo & kFSCatInfoNodeFlags) info->nodeFlags = folder ? kFSNodeIsDirectoryMask : 0;
+    if (whichInfo & kFSCatInfoNodeFlags) {
+      info->nodeFlags = folder ? kFSNodeIsDirectoryMask : 0;
+      bool locked = false;
+      if (OSErr e = GetItemLocked(path, &locked); e != noErr) return e;
+      if (locked) info->nodeFlags |= kFSNodeLockedMask;
+    }
+    if (whichInfo & kFSCatInfoContentMod)
+      info->contentModDate = UTCDateTimeFromTimespec(st.st_mtim);
     if (whichInfo & kFSCatInfoVolume) {
       if (OSErr e = PathToVRefNum(path, &info->volume); e != noErr) return e;
     }
@@ -240,17 +247,37 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
 }
 
 OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* info) {
-  if (!ref || !info || (whichInfo & ~FSCatalogInfoBitmap(kFSCatInfoFinderInfo))) return paramErr;
-  if (!(whichInfo & kFSCatInfoFinderInfo)) return noErr;
-  FSSpec spec;
-  if (OSErr e = FSGetFSSpecFromRef(ref, &spec); e != noErr) return e;
+  constexpr FSCatalogInfoBitmap kSettable =
+      kFSCatInfoFinderInfo | kFSCatInfoNodeFlags | kFSCatInfoContentMod;
+  if (!ref || !info || (whichInfo & ~kSettable)) return paramErr;
   std::string path = PathOfRef(ref);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) return paramErr;
-  const FileInfo* in = reinterpret_cast<const FileInfo*>(info->finderInfo);
-  FInfo fi{in->fileType, in->fileCreator, in->finderFlags, in->location, 0};
-  return FSpSetFInfo(&spec, &fi);
+  if (path.empty() || lstat(path.c_str(), &st) != 0)
+    return path.empty() ? OSErr(paramErr) : MacErrorFromErrno(errno);
+  if ((whichInfo & kFSCatInfoFinderInfo) && S_ISDIR(st.st_mode)) return paramErr;
+  // The lock goes last when it is set (so the other fields can still be written) and first when
+  // it is cleared (so they can be written at all).
+  const bool lock = (info->nodeFlags & kFSNodeLockedMask) != 0;
+  if ((whichInfo & kFSCatInfoNodeFlags) && !lock) {
+    if (OSErr e = SetItemLocked(path, false); e != noErr) return e;
+  }
+  if (whichInfo & kFSCatInfoContentMod) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = TimespecFromUTCDateTime(info->contentModDate);
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+      return MacErrorFromErrno(errno);
+  }
+  if (whichInfo & kFSCatInfoFinderInfo) {
+    FSSpec spec;
+    if (OSErr e = FSGetFSSpecFromRef(ref, &spec); e != noErr) return e;
+    const FileInfo* in = reinterpret_cast<const FileInfo*>(info->finderInfo);
+    FInfo fi{in->fileType, in->fileCreator, in->finderFlags, in->location, 0};
+    if (OSErr e = FSpSetFInfo(&spec, &fi); e != noErr) return e;
+  }
+  if ((whichInfo & kFSCatInfoNodeFlags) && lock) return SetItemLocked(path, true);
+  return noErr;
 }
 
 OSErr FSGetHFSUniStrFromString(const char* text, HFSUniStr255* name) {

@@ -73,7 +73,7 @@ TEST(FileCatalog, ByNameGivesFilesAndFoldersTheirOwnFields) {
   FinderInfoOf(&set)->fileCreator = FourCC("ttxt");
   FinderInfoOf(&set)->finderFlags = kIsAlias;
   ASSERT_EQ(FSSetCatalogInfo(&fileRef, kFSCatInfoFinderInfo, &set), noErr);
-  EXPECT_EQ(FSSetCatalogInfo(&fileRef, kFSCatInfoNodeFlags, &set), paramErr);
+  EXPECT_EQ(FSSetCatalogInfo(&fileRef, kFSCatInfoVolume, &set), paramErr);
   ASSERT_EQ(mkdir((dir / "Sub").c_str(), 0755), 0);
   WriteFile(dir / "Sub/a", "");
   WriteFile(dir / "Sub/b", "");

@@ -13,6 +13,7 @@
 
 #include "platform/FileRefs.h"
 #include "platform/MacTypes.h"
+#include "platform/UTCUtils.h"
 
 using UniChar = UInt16;
 using TextEncoding = UInt32;
@@ -94,11 +95,14 @@ enum : FSCatalogInfoBitmap {
   kFSCatInfoVolume = 0x00000008,
   kFSCatInfoParentDirID = 0x00000010,
   kFSCatInfoNodeID = 0x00000020,
+  kFSCatInfoContentMod = 0x00000040,
   kFSCatInfoFinderInfo = 0x00000800,
   kFSCatInfoDataSizes = 0x00004000,
   kFSCatInfoRsrcSizes = 0x00008000,
 };
-enum : UInt16 { kFSNodeIsDirectoryMask = 0x0010 };
+// kFSNodeLockedMask: the item is locked (see "Locked items" below). It can be set and cleared with
+// FSSetCatalogInfo; kFSNodeIsDirectoryMask is read only.
+enum : UInt16 { kFSNodeLockedMask = 0x0001, kFSNodeIsDirectoryMask = 0x0010 };
 
 // Finder info as FSCatalogInfo holds it (the first 16 bytes of the Finder info entry).
 struct FileInfo {
@@ -117,6 +121,7 @@ struct FSCatalogInfo {
   UInt8 finderInfo[16];  // a FileInfo for files (see FinderInfoOf)
   UInt64 dataLogicalSize;
   UInt64 rsrcLogicalSize;
+  UTCDateTime contentModDate;  // the item's modification time (st_mtim)
 };
 
 inline FileInfo* FinderInfoOf(FSCatalogInfo* info) {
@@ -127,7 +132,9 @@ static_assert(sizeof(FileInfo) == 16);
 // The fields asked for in whichInfo; outName, fsSpec and parentRef may be null.
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
                        HFSUniStr255* outName, FSSpec* fsSpec, FSRef* parentRef);
-// Only kFSCatInfoFinderInfo can be set (files only); other bits give paramErr.
+// kFSCatInfoFinderInfo (files only), kFSCatInfoNodeFlags (only kFSNodeLockedMask is taken from
+// it) and kFSCatInfoContentMod can be set; other bits give paramErr. The date of a symbolic link is
+// the link's own.
 OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
                        const FSCatalogInfo* catalogInfo);
 
@@ -157,3 +164,82 @@ std::string PathOfRef(const FSRef* ref);
 // True when the folder at path is the root of a volume.
 bool IsVolumeRoot(const std::string& path);
 }  // namespace corvimus
+
+// ---- Locked items ------------------------------------------------------------------------------
+//
+// "Locked" has one meaning throughout the system. A regular file or folder on a file system that
+// keeps inode attributes (ext4, xfs, btrfs, tmpfs, ...; statx reports whether it does) is locked
+// when it carries the immutable attribute (chattr +i): nobody, not even root, may change, rename or
+// delete it, or add or remove items in it while it is set. Any other item (on a file system
+// without the attribute, or a special file) is locked when its mode has no write bit at all.
+// Symbolic links are never locked. Locking sets the attribute, or clears every write bit; unlocking
+// clears the attribute (which needs CAP_LINUX_IMMUTABLE, so in practice root), or gives the owner
+// the write bit back.
+
+namespace corvimus {
+// Whether the item at path (not followed when it is a symbolic link) is locked.
+OSErr GetItemLocked(const std::string& path, bool* locked);
+// Locks or unlocks it; nothing is changed when it already is as asked.
+OSErr SetItemLocked(const std::string& path, bool locked);
+}  // namespace corvimus
+
+// ---- Iterating over a folder -------------------------------------------------------------------
+
+enum : OSErr {
+  errFSNotAFolder = -1407,
+  errFSNoMoreItems = -1417,
+  errFSBadItemCount = -1418,
+  errFSBadIteratorFlags = -1422,
+  errFSIteratorNotFound = -1423,
+  diffVolErr = -1303,
+};
+
+using ItemCount = UInt32;
+using FSIteratorFlags = UInt32;
+enum : FSIteratorFlags { kFSIterateFlat = 0, kFSIterateSubtree = 1, kFSIterateDelete = 2 };
+
+struct OpaqueFSIterator;
+using FSIterator = OpaqueFSIterator*;
+
+// Opens an iterator over the items directly inside container. The folder's listing is taken when
+// the iterator is opened, in byte order of the names, so deleting items while iterating (what
+// kFSIterateDelete promises) never skips or repeats one; an item that has gone by the time its turn
+// comes is passed over. AppleDouble sidecars are hidden, except that kFSIterateDelete also returns
+// a sidecar whose own item is missing, so that deleting every item returned empties the folder.
+// The container itself is opened without following a symbolic link: a link is errFSNotAFolder like
+// a file. A folder whose listing is refused gives afpAccessDenied. kFSIterateSubtree is refused
+// with errFSBadIteratorFlags (this system never needs it).
+OSErr FSOpenIterator(const FSRef* container, FSIteratorFlags iteratorFlags, FSIterator* iterator);
+OSErr FSCloseIterator(FSIterator iterator);
+
+// Up to maximumObjects items of the iterator, with the catalog information asked for and
+// optionally their FSRefs, FSSpecs and names (each array, when not null, has maximumObjects
+// elements). *actualObjects is the number returned; when no item is left the result is
+// errFSNoMoreItems with *actualObjects 0. *containerChanged (may be null) tells whether the folder
+// was modified since the iterator was opened or last asked. Items are looked at as they are: a
+// symbolic link is an item of its own.
+OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount* actualObjects,
+                           Boolean* containerChanged, FSCatalogInfoBitmap whichInfo,
+                           FSCatalogInfo* catalogInfos, FSRef* refs, FSSpec* specs,
+                           HFSUniStr255* names);
+
+// ---- Making references and moving items --------------------------------------------------------
+
+// The parameter block of PBMakeFSRefSync: the item named ioNamePtr (a name or a partial path in
+// the colon form; empty or null for the folder itself) in folder ioDirID of volume ioVRefNum.
+struct FSRefParam {
+  void* ioCompletion;
+  OSErr ioResult;
+  ConstStringPtr ioNamePtr;
+  SInt16 ioVRefNum;
+  SInt32 ioDirID;
+  FSRef* newRef;
+};
+
+// fnfErr when the item does not exist, dirNFErr when its folder does not.
+OSErr PBMakeFSRefSync(FSRefParam* paramBlock);
+
+// Moves an item (with its sidecar) into destDirectory under the same name. dupFNErr when that
+// folder already holds an item of the name, diffVolErr when it lies on another file system.
+// newRef (may be null) receives the item in its new place.
+OSErr FSMoveObject(const FSRef* ref, const FSRef* destDirectory, FSRef* newRef);

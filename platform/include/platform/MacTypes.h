@@ -65,6 +65,7 @@ enum : OSErr {
   permErr = -54,
   wrPermErr = -61,
   dirNFErr = -120,
+  badMovErr = -122,
   afpAccessDenied = -5000,
   resNotFound = -192,
   resFNotFound = -193,

@@ -1,8 +1,10 @@
 #include "testing/TempDir.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +29,33 @@ TempDir::TempDir() {
   path_ = buf.data();
 }
 
+namespace {
+
+// Clears the immutable and append-only attributes that tests set (a file carrying either cannot be
+// removed, not even by root).
+void ClearProtectingAttributes(const std::filesystem::path& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+    flags &= ~(FS_IMMUTABLE_FL | FS_APPEND_FL);
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  close(fd);
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
   std::error_code ec;
+  ClearProtectingAttributes(path_);
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink(ec) && (it->is_directory(ec) || it->is_regular_file(ec)))
+      ClearProtectingAttributes(it->path());
+  }
+  ec.clear();
   // Tests may leave read-only folders behind; make them writable so the removal can proceed.
   for (auto it = std::filesystem::recursive_directory_iterator(
            path_, std::filesystem::directory_options::skip_permission_denied, ec);

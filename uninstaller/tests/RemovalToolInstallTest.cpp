@@ -1,0 +1,337 @@
+// The installed rmkvcv against a real installation: the build is installed into a temporary prefix
+// with `cmake --install`, home folders are made in a temporary Users folder (the Folder Manager's
+// Users folder is taken from CORVIMUS_USERS_DIR), and the tool is run there as it would be run by
+// the uninstaller.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "RemovalToolTestSupport.h"
+#include "testing/TempDir.h"
+#include "testing/TreeListing.h"
+
+using namespace removal_test;
+using corvimus::testing::CompareTrees;
+using corvimus::testing::ListTree;
+using corvimus::testing::ReadFile;
+using corvimus::testing::RunProgram;
+using corvimus::testing::RunResult;
+using corvimus::testing::TempDir;
+using corvimus::testing::TreeEntry;
+using corvimus::testing::TreeListing;
+using corvimus::testing::WriteFile;
+
+namespace {
+
+constexpr uid_t kOtherUser = 4242;
+
+const std::string kHome = "lib/corvimus";
+const std::string kKext = kHome + "/Extensions/Corvimus.kext";
+const std::string kPane = kHome + "/Library/PreferencePanes/Corvimus.prefPane";
+const std::string kSystemPane = kHome + "/System/Library/PreferencePanes/Corvimus.prefPane";
+const std::string kReceipt = kHome + "/Library/Receipts/Corvimus.pkg";
+const std::string kLog = kHome + "/Library/Receipts/Corvimus Log.rtf";
+const std::string kUninstaller = kHome + "/Applications/Utilities/Corvimus Uninstaller.app";
+const std::string kCleanup = kHome + "/Cleanup";
+const std::string kMovedUninstaller = kCleanup + "/Corvimus Uninstaller.app";
+const std::string kTool = "/Contents/Resources/rmkvcv";
+const std::string kUserPane = ".local/lib/corvimus/Library/PreferencePanes/Corvimus.prefPane";
+const std::string kLoginItems = ".config/loginwindow.plist";
+
+bool Under(const std::string& path, const std::string& root) {
+  return path == root || path.rfind(root + "/", 0) == 0;
+}
+
+// What a run may change, relative to the temporary root.
+struct Expected {
+  std::vector<std::string> removed;      // trees that must be gone
+  std::set<std::string> touchedFolders;  // may get a new date, nothing else
+  std::set<std::string> rewrittenFiles;  // may get new content (checked by the test itself)
+  std::string addedRoot;                 // may appear with everything in it
+};
+
+bool Allowed(const std::string& path, const TreeEntry* before, const TreeEntry* after, void* c) {
+  const auto* e = static_cast<const Expected*>(c);
+  for (const auto& r : e->removed) {
+    if (Under(path, r)) return after == nullptr;
+  }
+  if (before && after && e->touchedFolders.count(path))
+    return before->kind == 'd' && after->kind == 'd' && before->mode == after->mode &&
+           before->uid == after->uid;
+  if (before && after && e->rewrittenFiles.count(path)) return true;
+  if (!before && !e->addedRoot.empty() && Under(path, e->addedRoot)) return true;
+  return false;
+}
+
+// The entries of a listing below root, keyed relative to it.
+TreeListing Subtree(const TreeListing& all, const std::string& root) {
+  TreeListing out;
+  for (const auto& [path, entry] : all) {
+    if (Under(path, root)) out[path.substr(root.size())] = entry;
+  }
+  return out;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) s += l + "\n";
+  return s;
+}
+
+class InstalledRemoval : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(chmod(root_.path().c_str(), 0755), 0);  // other users may pass, as through /home
+    prefix_ = root_ / "prefix";
+    users_ = root_ / "Users";
+    RunResult install =
+        RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", prefix_},
+                   "", {"DESTDIR="}, 300000);
+    ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+    MakeFolder(users_);
+  }
+
+  // A path below the prefix.
+  std::string P(const std::string& rel) const { return prefix_ + "/" + rel; }
+  // The same path as the root's listing names it.
+  static std::string L(const std::string& rel) { return "prefix/" + rel; }
+
+  RunResult Run(const std::string& tool, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    // No CORVIMUS_PREFIX: the tool finds its installation from its own place.
+    return RunProgram(argv, "", {"CORVIMUS_USERS_DIR=" + users_, "CORVIMUS_PREFIX="}, 120000);
+  }
+  std::string InstalledTool() const { return P(kUninstaller + kTool); }
+
+  // alice lists the agent twice among other items and has her own pane (owned by another user
+  // when the test runs as root); bob has a Preferences folder without the list; a file lies
+  // among the homes.
+  void MakeHomes() {
+    const std::string alice = users_ + "/alice";
+    MakeFolder(alice + "/.config");
+    WriteLoginItems(alice + "/" + kLoginItems,
+                    {"/usr/bin/first", P(kPane) + "/Contents/Resources/CorvimusHelper.app",
+                     "/usr/bin/second", "/old/place/CorvimusHelper.app", "/usr/bin/third"});
+    MakeFolder(alice + "/" + kUserPane + "/Contents/MacOS");
+    WriteFile(alice + "/" + kUserPane + "/Contents/MacOS/Corvimus", "ELF");
+    MakeFolder(alice + "/" + kUserPane + "/../Other.prefPane");
+    if (geteuid() == 0) {
+      for (const auto& [rel, entry] : ListTree(alice)) {
+        std::string p = rel.empty() ? alice : alice + "/" + rel;
+        ASSERT_EQ(lchown(p.c_str(), kOtherUser, kOtherUser), 0) << p;
+      }
+    }
+    MakeFolder(users_ + "/bob/.config");
+    WriteFile(users_ + "/bob/.config/settings.conf", "untouched");
+    WriteFile(users_ + "/notes.txt", "not a home");
+  }
+
+  TempDir root_;
+  std::string prefix_;
+  std::string users_;
+};
+
+}  // namespace
+
+TEST_F(InstalledRemoval, TheInstallationHasItsLayout) {
+  for (const std::string& rel :
+       {kKext + "/Contents/Info.plist", kKext + "/Contents/MacOS/corvimus-simdriver",
+        kKext + "/Contents/Resources/corvimus-driver.service", kReceipt + "/Contents/Info.plist",
+        kReceipt + "/Contents/Archive.txt", kLog, kUninstaller + kTool,
+        kUninstaller + "/Contents/Info.plist", std::string("lib/tmpfiles.d/corvimus.conf"),
+        std::string("lib/systemd/user/corvimus-driver.service"),
+        std::string("lib/systemd/user/default.target.wants/corvimus-driver.service")})
+    EXPECT_TRUE(Exists(P(rel))) << rel;
+#if CORVIMUS_HAVE_PANE
+  EXPECT_TRUE(Exists(P(kPane + "/Contents/MacOS/Corvimus")));
+  EXPECT_TRUE(Exists(P(kPane + "/Contents/Info.plist")));
+#endif
+#if CORVIMUS_HAVE_AGENT
+  EXPECT_TRUE(Exists(P(kPane + "/Contents/Resources/CorvimusHelper.app/Contents/MacOS/"
+                               "CorvimusHelper")));
+#endif
+#if CORVIMUS_HAVE_SESSION
+  EXPECT_TRUE(Exists(P(kHome + "/Frameworks/ApplicationServices.framework/Frameworks/"
+                               "CoreGraphics.framework/CoreGraphics")));
+#endif
+  // The user unit reaches the driver inside the bundle, so it dies with the bundle.
+  char target[4096];
+  ssize_t n =
+      readlink(P("lib/systemd/user/corvimus-driver.service").c_str(), target, sizeof target);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(target, static_cast<std::size_t>(n)),
+            "../../corvimus/Extensions/Corvimus.kext/Contents/Resources/corvimus-driver.service");
+  struct stat st;
+  EXPECT_EQ(stat(P("lib/systemd/user/default.target.wants/corvimus-driver.service").c_str(), &st),
+            0);
+  std::string unit, rule, log;
+  ASSERT_TRUE(ReadFile(P("lib/systemd/user/corvimus-driver.service"), &unit));
+  EXPECT_NE(unit.find("ExecStart=\"" + P(kKext) + "/Contents/MacOS/corvimus-simdriver\""),
+            std::string::npos)
+      << unit;
+  ASSERT_TRUE(ReadFile(P("lib/tmpfiles.d/corvimus.conf"), &rule));
+  EXPECT_NE(rule.find("D \"" + P(kCleanup) + "\" 0755 root root -"), std::string::npos) << rule;
+  ASSERT_TRUE(ReadFile(P(kLog), &log));
+  EXPECT_EQ(log.rfind("{\\rtf1", 0), 0u);
+
+  // The receipt lists every installed file, and each one it lists is there.
+  std::string archive;
+  ASSERT_TRUE(ReadFile(P(kReceipt + "/Contents/Archive.txt"), &archive));
+  std::set<std::string> listed;
+  for (std::size_t start = 0, end; start < archive.size(); start = end + 1) {
+    end = archive.find('\n', start);
+    if (end == std::string::npos) end = archive.size();
+    if (end > start) listed.insert(archive.substr(start, end - start));
+  }
+  for (const auto& rel : listed) EXPECT_TRUE(Exists(P(rel))) << rel;
+  for (const std::string& rel : {kKext + "/Contents/MacOS/corvimus-simdriver", kUninstaller + kTool,
+                                 std::string("lib/tmpfiles.d/corvimus.conf")})
+    EXPECT_TRUE(listed.count(rel)) << rel;
+  for (const auto& [rel, entry] : ListTree(prefix_)) {
+    if (entry.kind == 'd' || Under(rel, kReceipt) || rel == kLog) continue;
+    EXPECT_TRUE(listed.count(rel)) << "installed but not in the receipt: " << rel;
+  }
+}
+
+TEST_F(InstalledRemoval, RemovesEverythingListedAndTouchesNothingElse) {
+  MakeHomes();
+  // A second copy of the pane in the system domain, and locked items inside the trees.
+  MakeFolder(P(kSystemPane + "/Contents/Resources"));
+  WriteFile(P(kSystemPane + "/Contents/Resources/old"), "");
+  if (CanLockInFolder(prefix_)) {
+    for (const std::string& rel :
+         {kKext + "/Contents/MacOS/corvimus-simdriver", kKext + "/Contents/MacOS", kKext,
+          kReceipt + "/Contents", kSystemPane + "/Contents/Resources/old"})
+      ASSERT_TRUE(SetAttribute(P(rel), FS_IMMUTABLE_FL, true)) << rel;
+  }
+  const TreeListing before = ListTree(root_.path());
+
+  RunResult result = Run(InstalledTool(), {"--rmcvms"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  const TreeListing after = ListTree(root_.path());
+
+  Expected expected;
+  for (const auto& rel : {kKext, kPane, kSystemPane, kReceipt, kLog, kUninstaller}) {
+    ASSERT_TRUE(before.count(L(rel))) << "missing before the run: " << rel;
+    EXPECT_FALSE(after.count(L(rel))) << "still there: " << rel;
+    expected.removed.push_back(L(rel));
+  }
+  expected.removed.push_back("Users/alice/" + kUserPane);
+  EXPECT_FALSE(Exists(users_ + "/alice/" + kUserPane));
+  expected.touchedFolders = {L(kHome + "/Extensions"),
+                             L(kHome + "/Library/PreferencePanes"),
+                             L(kHome + "/System/Library/PreferencePanes"),
+                             L(kHome + "/Library/Receipts"),
+                             L(kHome + "/Applications/Utilities"),
+                             L(kHome),
+                             "Users/alice/.local/lib/corvimus/Library/PreferencePanes",
+                             "Users/alice/.config"};
+  expected.rewrittenFiles = {"Users/alice/" + kLoginItems};
+  expected.addedRoot = L(kCleanup);
+  EXPECT_EQ(Joined(CompareTrees(before, after, Allowed, &expected)), "");
+
+  // The uninstaller waits in the cleanup folder, whole.
+  EXPECT_EQ(Subtree(after, L(kMovedUninstaller)), Subtree(before, L(kUninstaller)));
+  // alice keeps her other login items in order, in a file that is still hers; bob gets no list.
+  EXPECT_EQ(LoginItemPaths(users_ + "/alice/" + kLoginItems),
+            (std::vector<std::string>{"/usr/bin/first", "/usr/bin/second", "/usr/bin/third"}));
+  EXPECT_EQ(after.at("Users/alice/" + kLoginItems).uid,
+            before.at("Users/alice/" + kLoginItems).uid);
+  EXPECT_FALSE(Exists(users_ + "/bob/" + kLoginItems));
+}
+
+TEST_F(InstalledRemoval, ASecondRunReportsTheMissingDriverButStillCleansUp) {
+  MakeHomes();
+  ASSERT_EQ(Run(InstalledTool(), {"--rmcvms"}).exitCode, 0);
+  // Pieces that appeared again since: a pane, a login item, another uninstaller.
+  MakeFolder(P(kPane + "/Contents"));
+  WriteLoginItems(users_ + "/bob/" + kLoginItems, {"/usr/bin/kept", "/x/CorvimusHelper.app"});
+  MakeFolder(P(kUninstaller + "/Contents/Resources"));
+  WriteFile(P(kUninstaller + kTool), "another copy");
+  const TreeListing cleanupBefore = Subtree(ListTree(root_.path()), L(kCleanup));
+
+  // The tool that was moved away still finds its installation from where it now lies.
+  RunResult second = Run(P(kMovedUninstaller + kTool), {"--rmcvms"});
+  EXPECT_EQ(second.exitCode, 213);  // the driver is missing: -43
+  EXPECT_FALSE(Exists(P(kPane)));
+  EXPECT_EQ(LoginItemPaths(users_ + "/bob/" + kLoginItems),
+            std::vector<std::string>{"/usr/bin/kept"});
+  EXPECT_TRUE(Exists(P(kUninstaller + kTool))) << "moved although the result was not 0";
+  EXPECT_EQ(Subtree(ListTree(root_.path()), L(kCleanup)), cleanupBefore);
+}
+
+TEST_F(InstalledRemoval, AnyOtherArgumentListTouchesNothing) {
+  MakeHomes();
+  const TreeListing before = ListTree(root_.path());
+  const std::vector<std::vector<std::string>> calls = {
+      {},           {"--rmcvms", "--rmcvms"}, {"--rmcvmsx"}, {"--rmcvm"},      {""},
+      {"--RMCVMS"}, {"--rmcvms", ""},         {"-rmcvms"},   {"--rmcvms=yes"}, {"rmcvms"}};
+  for (const auto& args : calls) {
+    RunResult r = Run(InstalledTool(), args);
+    std::string shown;
+    for (const auto& a : args) shown += "[" + a + "]";
+    EXPECT_EQ(r.exitCode, 0) << shown;
+    EXPECT_EQ(r.out + r.err, "") << shown;
+    EXPECT_EQ(Joined(CompareTrees(before, ListTree(root_.path()))), "") << shown;
+  }
+}
+
+TEST_F(InstalledRemoval, ADriverThatCannotBeDeletedKeepsTheUninstaller) {
+  MakeHomes();
+  // The first item of the bundle's deletion (Contents/Info.plist) cannot go.
+  if (!MakeUndeletable(P(kKext + "/Contents/Info.plist"))) GTEST_SKIP() << "cannot protect a file";
+  RunResult r = Run(InstalledTool(), {"--rmcvms"});
+  EXPECT_EQ(r.exitCode, 202);  // -54, permission refused
+  // The driver's tree stops at that item and the rest of it stays.
+  EXPECT_TRUE(Exists(P(kKext + "/Contents/Info.plist")));
+  EXPECT_TRUE(Exists(P(kKext + "/Contents/MacOS/corvimus-simdriver")));
+  EXPECT_TRUE(Exists(P(kKext + "/Contents/Resources/corvimus-driver.service")));
+  // Every other step ran; only the uninstaller stays where it is.
+  EXPECT_FALSE(Exists(P(kPane)));
+  EXPECT_FALSE(Exists(P(kReceipt)));
+  EXPECT_FALSE(Exists(P(kLog)));
+  EXPECT_FALSE(Exists(users_ + "/alice/" + kUserPane));
+  EXPECT_TRUE(Exists(P(kUninstaller + kTool)));
+  EXPECT_FALSE(Exists(P(kCleanup)));
+}
+
+TEST(StagedInstallation, TheCleanupFolderIsEmptiedAtStartUp) {
+  // Installed as a package build would: into a staging folder (DESTDIR) for the prefix /usr/local.
+  // systemd-tmpfiles, pointed at the staging folder as its root, does what start-up does.
+  if (geteuid() != 0 || access("/usr/bin/systemd-tmpfiles", X_OK) != 0)
+    GTEST_SKIP() << "needs root and systemd-tmpfiles";
+  TempDir dir;
+  const std::string stage = dir / "stage";
+  RunResult install = RunProgram(
+      {CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", "/usr/local"}, "",
+      {"DESTDIR=" + stage}, 300000);
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const std::string prefix = stage + "/usr/local";
+  std::string rule, receipt;
+  ASSERT_TRUE(ReadFile(prefix + "/lib/tmpfiles.d/corvimus.conf", &rule));
+  EXPECT_NE(rule.find("D \"/usr/local/" + kCleanup + "\""), std::string::npos) << rule;
+  ASSERT_TRUE(ReadFile(prefix + "/" + kReceipt + "/Contents/Info.plist", &receipt));
+  EXPECT_NE(receipt.find("<string>/usr/local</string>"), std::string::npos) << receipt;
+
+  MakeFolder(dir / "Users");
+  RunResult removal =
+      RunProgram({prefix + "/" + kUninstaller + kTool, "--rmcvms"}, "",
+                 {"CORVIMUS_USERS_DIR=" + (dir / "Users"), "CORVIMUS_PREFIX="}, 120000);
+  ASSERT_EQ(removal.exitCode, 0) << removal.err;
+  ASSERT_TRUE(Exists(prefix + "/" + kMovedUninstaller + kTool));
+
+  RunResult boot = RunProgram({"/usr/bin/systemd-tmpfiles", "--root=" + stage, "--create",
+                               "--remove", prefix + "/lib/tmpfiles.d/corvimus.conf"},
+                              "", {}, 60000);
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_TRUE(Exists(prefix + "/" + kCleanup));
+  EXPECT_FALSE(Exists(prefix + "/" + kMovedUninstaller));
+  EXPECT_TRUE(Exists(prefix + "/" + kHome + "/Frameworks")) << "only the cleanup folder is emptied";
+}
