@@ -1,11 +1,11 @@
-// What the agent and the driver say to each other: the user-client calls, the device description and
-// the interest messages.
+// What the agent and the driver say to each other: the user-client calls, the device description
+// and the interest messages.
 //
 // Every call passes the connection itself as first scalar and a four-character code as second.
 //   selector 0  ScalarIStructureI  (conn, 'CvSe', 0x1100, 0)  in: 1012-byte CorvimusPrefsRec
 //   selector 1  ScalarIScalarO     (conn, 'CVsd', 1|0)         own-application mode; 1 scalar out
-//   selector 1  ScalarIScalarO     (conn, 'CVtk', keystroke)   post a packed keystroke; 1 scalar out
-//   selector 2  ScalarIStructureO  (conn, 'MCDV', 11)          out: 180-byte CorvimusDeviceInfo
+//   selector 1  ScalarIScalarO     (conn, 'CVtk', keystroke)   post a packed keystroke; 1 scalar
+//   out selector 2  ScalarIStructureO  (conn, 'MCDV', 11)          out: 180-byte CorvimusDeviceInfo
 //
 // CorvimusDeviceInfo (180 bytes):
 //     0 2 transport (2 = Bluetooth, 1 = other)   2 1 numButtons   3 1 mouseReportID
@@ -30,8 +30,8 @@ enum : OSType {
   kCorvimusOwnAppModeCode = FourCC("CVsd"),
   kCorvimusKeystrokeCode = FourCC("CVtk"),
   kCorvimusDeviceInfoCode = FourCC("MCDV"),
-  kCorvimusMsgDoAction = FourCC("CVda"),    // argument: a 56-byte CorvimusActionRec
-  kCorvimusMsgRawReport = FourCC("CVrr"),   // argument: 32 bytes
+  kCorvimusMsgDoAction = FourCC("CVda"),   // argument: a 56-byte CorvimusActionRec
+  kCorvimusMsgRawReport = FourCC("CVrr"),  // argument: 32 bytes
 };
 
 enum : UInt32 {
@@ -69,6 +69,12 @@ static_assert(offsetof(CorvimusDeviceInfo, productName) == 100);
 constexpr UInt32 PackKeystroke(UInt8 charCode, UInt8 keyCode, UInt16 modifiers) {
   return UInt32(charCode) | (UInt32(keyCode) << 8) | (UInt32(modifiers) << 16);
 }
-constexpr UInt8 KeystrokeChar(UInt32 packed) { return UInt8(packed); }
-constexpr UInt8 KeystrokeKeyCode(UInt32 packed) { return UInt8(packed >> 8); }
-constexpr UInt16 KeystrokeModifiers(UInt32 packed) { return UInt16(packed >> 16); }
+constexpr UInt8 KeystrokeChar(UInt32 packed) {
+  return UInt8(packed);
+}
+constexpr UInt8 KeystrokeKeyCode(UInt32 packed) {
+  return UInt8(packed >> 8);
+}
+constexpr UInt16 KeystrokeModifiers(UInt32 packed) {
+  return UInt16(packed >> 16);
+}

@@ -34,4 +34,6 @@ static_assert(sizeof(CorvimusDeviceList) == 1804);
 static_assert(offsetof(CorvimusDeviceList, device) == 4);
 
 // The agent's process name, as a Pascal string.
-inline constexpr unsigned char kCorvimusHelperName[] = "\x0E" "CorvimusHelper";
+inline constexpr unsigned char kCorvimusHelperName[] =
+    "\x0E"
+    "CorvimusHelper";

@@ -1,0 +1,59 @@
+// Resources of the bundle that calling code lives in: string lists.
+//
+// A bundle is a folder X.app, X.prefPane or X.bundle with Contents/MacOS/ (the code) and
+// Contents/Resources/. The bundle of a piece of code is the innermost such folder above the file
+// (program or shared library) that holds the code, found with dladdr; the agent inside the pane's
+// Resources therefore finds its own bundle, not the pane's.
+//
+// String lists live in "StringLists.strings" files: Contents/Resources/<language>.lproj/ for each
+// of the user's languages (LANGUAGE, then LC_ALL, LC_MESSAGES, LANG; "de_DE.UTF-8" tries de_DE then
+// de), then en.lproj, English.lproj, Base.lproj, then Contents/Resources/ itself. The first file
+// that has the entry wins.
+//
+// File format: the text form of a strings table, UTF-8 (an optional byte-order mark) or UTF-16 with
+// a byte-order mark, at most 1 MiB:
+//
+//   /* comment */  // comment to the end of the line
+//   "132.1" = "Global settings";
+//   "132.2" = "Line one\nLine two \"quoted\" \U00E9";
+//
+// The key is "<list id>.<index>" (index from 1). Keys and values are double-quoted with the escapes
+// \" \\ \' \n \r \t \0 and \Uxxxx / \uxxxx (four hex digits, UTF-16 surrogate pairs joined);
+// keys of letters, digits and _ . - : / $ may also stand unquoted. A file that does not follow the
+// format is ignored as a whole.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/MacTypes.h"
+
+namespace corvimus {
+
+// GetIndString for the bundle that holds the code or data at `anchor`.
+void GetIndStringNear(const void* anchor, Str255 theString, SInt16 strListID, SInt16 index);
+
+// One byte in each translation unit that includes this header: its address tells which program or
+// library that unit was linked into. (A return address would not do: a caller that ends in a call
+// to GetIndString may jump to it, and the return address is then its own caller's.)
+[[maybe_unused]] static const char kResourceAnchor = 0;
+
+}  // namespace corvimus
+
+// String `index` (from 1) of string list `strListID` of the calling code's bundle, cut to 255 bytes
+// at a character boundary; the empty string when there is no bundle, file or entry.
+static inline void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) {
+  corvimus::GetIndStringNear(&corvimus::kResourceAnchor, theString, strListID, index);
+}
+
+namespace corvimus {
+
+// The bundle folder holding the code at `address`; empty when that code is in no bundle.
+std::string BundleForCode(const void* address);
+// GetIndString for an explicitly named bundle folder.
+bool GetIndStringFromBundle(const std::string& bundlePath, SInt16 strListID, SInt16 index,
+                            std::string* text);
+// Parses a strings table; false (and `entries` emptied) when the bytes do not follow the format.
+bool ParseStringsTable(const std::string& bytes, std::map<std::string, std::string>* entries);
+
+}  // namespace corvimus
