@@ -541,7 +541,18 @@ OSErr FSGetFSSpecFromRef(const FSRef* ref, FSSpec* spec) {
 }
 
 OSErr FSDeleteObject(const FSRef* ref) {
-  FSSpec spec;
-  if (OSErr e = FSGetFSSpecFromRef(ref, &spec); e != noErr) return e;
-  return FSpDelete(&spec);
+  // Works on the reference's own path rather than through an FSSpec, whose names stop at 63
+  // bytes: an FSRef names any item, and any item can be deleted.
+  if (!ref) return paramErr;
+  std::string path(ref->path, strnlen(ref->path, kFSRefPathMax));
+  if (path.empty() || path == "/") return paramErr;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (S_ISDIR(st.st_mode)) {
+    if (rmdir(path.c_str()) != 0) return ErrnoToOSErr(errno);
+  } else if (unlink(path.c_str()) != 0) {
+    return ErrnoToOSErr(errno);
+  }
+  DeleteSidecar(path);
+  return noErr;
 }

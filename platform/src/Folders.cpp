@@ -197,3 +197,12 @@ OSErr FSFindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, FSRe
   if (OSErr e = DirIDToPath(v, id, &path); e != noErr) return e;
   return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), foundRef, nullptr);
 }
+
+OSStatus FNNotify(const FSRef* ref, FNMessage message, UInt32) {
+  if (!ref || message != kFNDirectoryModifiedMessage) return paramErr;
+  struct stat st;
+  std::string path(ref->path, strnlen(ref->path, kFSRefPathMax));
+  if (path.empty()) return paramErr;
+  if (lstat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  return noErr;
+}

@@ -57,6 +57,15 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16
                  SInt32* foundDirID);
 OSErr FSFindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, FSRef* foundRef);
 
+// Tells whoever watches a folder that it changed. On Linux the watchers (inotify, and the file
+// managers built on it) already saw the change of the folder's modification time that comes before
+// this call, so FNNotify only checks its arguments and that the item exists: paramErr for a null
+// reference or an unknown message, else the File Manager error of looking the item up.
+using FNMessage = UInt32;
+enum : FNMessage { kFNDirectoryModifiedMessage = 1 };
+enum : UInt32 { kNilOptions = 0 };
+OSStatus FNNotify(const FSRef* ref, FNMessage message, UInt32 flags);
+
 namespace corvimus {
 
 // The path FindFolder would give, without looking at the disk: fnfErr when the domain has no such

@@ -65,6 +65,7 @@ enum : OSErr {
   permErr = -54,
   wrPermErr = -61,
   dirNFErr = -120,
+  badMovErr = -122,
   afpAccessDenied = -5000,
   resNotFound = -192,
   resFNotFound = -193,
@@ -74,6 +75,7 @@ enum : OSErr {
   errAECoercionFail = -1700,
   errAETimeout = -1712,
   userCanceledErr = -128,
+  coreFoundationUnknownErr = -4960,
 };
 
 // Processes, Apple events and the event loop.
@@ -95,3 +97,6 @@ constexpr OSType FourCC(const char (&code)[5]) {
   return (OSType(UInt8(code[0])) << 24) | (OSType(UInt8(code[1])) << 16) |
          (OSType(UInt8(code[2])) << 8) | OSType(UInt8(code[3]));
 }
+
+// The signature of an application or file creator that has none.
+enum : OSType { kUnknownSignature = FourCC("????") };

@@ -31,7 +31,6 @@ enum : UInt32 {
 };
 
 enum : OSType {
-  kUnknownSignature = FourCC("????"),
   kApplicationType = FourCC("APPL"),
 };
 

@@ -25,7 +25,9 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
+#include "platform/FileCatalog.h"
 #include "platform/MacTypes.h"
 
 namespace corvimus {
@@ -55,5 +57,69 @@ bool GetIndStringFromBundle(const std::string& bundlePath, SInt16 strListID, SIn
                             std::string* text);
 // Parses a strings table; false (and `entries` emptied) when the bytes do not follow the format.
 bool ParseStringsTable(const std::string& bytes, std::map<std::string, std::string>* entries);
+
+}  // namespace corvimus
+
+// ---- Resource files ---------------------------------------------------------------------------
+// A file's resource fork lives in the resource fork entry (id 2) of its AppleDouble sidecar
+// (AppleDouble.h), in the classic resource-file layout documented in ResourceFiles.cpp. A resource
+// file is read whole when it is opened and written back whole, through the sidecar's atomic
+// rewrite, when it is closed after a change. Resource file reference numbers come from their own
+// range (kResFileRefNumBase upwards) and are not data-fork reference numbers.
+// A damaged map makes FSOpenResourceFile fail with mapReadErr; it never crashes.
+
+enum : OSErr {
+  addResFailed = -194,
+  mapReadErr = -199,
+  resAttrErr = -198,
+  errFSBadForkName = -1409,
+};
+enum : SInt16 { kResFileRefNumBase = 0x4000 };
+
+// The name of the resource fork, "RESOURCE_FORK".
+OSErr FSGetResourceForkName(HFSUniStr255* forkName);
+
+// Creates a file (as FSCreateFileUnicode) whose resource fork is an empty resource file. forkName
+// must be the resource fork's name. Nothing is left behind on failure.
+OSErr FSCreateResourceFile(const FSRef* parentRef, UInt16 nameLength, const UniChar* name,
+                           FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
+                           UInt16 forkNameLength, const UniChar* forkName, FSRef* newRef,
+                           FSSpec* newSpec);
+
+// Opens the resource file of ref and makes it the current one. eofErr when the file has no resource
+// fork, mapReadErr when its map is damaged.
+OSErr FSOpenResourceFile(const FSRef* ref, UInt16 forkNameLength, const UniChar* forkName,
+                         SInt8 permissions, SInt16* refNum);
+
+// Adds theData to the current resource file; on success the handle belongs to the resource file
+// (disposed of when it is closed). addResFailed when a resource of that type and ID exists,
+// wrPermErr when the file was opened read-only. Result in ResError().
+void AddResource(Handle theData, ResType theType, SInt16 theID, ConstStr255Param name);
+
+// The resource of that type and ID in the current resource file, or null (ResError: resNotFound).
+// The handle belongs to the resource file until DetachResource.
+Handle Get1Resource(ResType theType, SInt16 theID);
+void DetachResource(Handle theResource);
+
+// Writes the file back when it was changed (the result is in ResError) and disposes of its
+// resources. The most recently opened file still open becomes the current one.
+void CloseResFile(SInt16 refNum);
+void UseResFile(SInt16 refNum);
+SInt16 CurResFile();
+OSErr ResError();
+
+namespace corvimus {
+
+struct ResourceEntry {
+  ResType type = 0;
+  SInt16 id = 0;
+  UInt8 attributes = 0;
+  std::string name;  // empty: none
+  std::vector<UInt8> data;
+};
+
+// Resource fork bytes <-> resources. ParseResourceFork gives mapReadErr for a damaged fork.
+OSErr ParseResourceFork(const std::vector<UInt8>& fork, std::vector<ResourceEntry>* out);
+std::vector<UInt8> SerializeResourceFork(const std::vector<ResourceEntry>& resources);
 
 }  // namespace corvimus

@@ -108,6 +108,22 @@ bool ChildProcess::WriteInput(const std::string& bytes) {
   return true;
 }
 
+bool ChildProcess::WriteLine(const std::string& line) { return WriteInput(line + "\n"); }
+
+std::string ChildProcess::ReadAnswer(int timeoutMs) {
+  std::string answer, line;
+  while (ReadLine(&line, timeoutMs)) {
+    answer += (answer.empty() ? "" : "\n") + line;
+    if (line.rfind("ok", 0) == 0 || line.rfind("error", 0) == 0) break;
+  }
+  return answer;
+}
+
+std::string ChildProcess::Command(const std::string& line, int timeoutMs) {
+  if (!WriteLine(line)) return "";
+  return ReadAnswer(timeoutMs);
+}
+
 void ChildProcess::CloseInput() {
   if (in_ >= 0) close(in_);
   in_ = -1;
@@ -131,6 +147,11 @@ bool ChildProcess::Wait(int* exitCode, int timeoutMs) {
     if (r < 0 || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+  int exitCode = -1;
+  return Wait(&exitCode, timeoutMs) ? exitCode : -1;
 }
 
 }  // namespace corvimus::testing

@@ -28,6 +28,8 @@
 #include <cstddef>
 
 #include "platform/MacTypes.h"
+// kUnknownSignature ('????', an application without a signature) is the Process Manager's.
+#include "platform/Processes.h"
 
 struct CorvimusActionRec {
   UInt16 command;
@@ -83,7 +85,6 @@ enum : SInt32 { kCorvimusPrefsRecSize = sizeof(CorvimusPrefsRec) };
 // Signatures
 enum : OSType {
   kCorvimusGlobalApplication = 0,
-  kUnknownSignature = FourCC("????"),
   kCorvimusAppSignature = FourCC("CvMP"),  // the product's own application
 };
 

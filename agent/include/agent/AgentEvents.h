@@ -1,0 +1,13 @@
+// The agent's answers to the pane: reload ('CVup') and the list of connected mice ('CVco').
+#pragma once
+
+#include "platform/AppleEvents.h"
+#include "settings/CorvimusEvents.h"
+
+// Reloads the settings and, when that worked, pushes the current record to every mouse.
+OSErr HandleReloadEvent(const AppleEvent* event, AppleEvent* reply, SRefCon refcon);
+// Replies with the descriptions of the first 10 connections in order of arrival.
+OSErr HandleDevicesEvent(const AppleEvent* event, AppleEvent* reply, SRefCon refcon);
+
+// The list HandleDevicesEvent sends: count, then the descriptions, entries past count zero.
+void FillDeviceList(CorvimusDeviceList* list);

@@ -1,0 +1,30 @@
+// Following the front application: a 0.5 s timer that looks at the front process and, when it
+// changed, hands its signature and name to a change procedure. Where the X server announces active
+// window changes, the same check also runs as soon as one arrives; the timer stays as the fallback.
+#pragma once
+
+#include "platform/EventLoop.h"
+#include "platform/MacTypes.h"
+
+using FrontProcessChangeProcPtr = void (*)(OSType signature, ConstStringPtr name, UInt32 refcon);
+
+inline constexpr EventTimerInterval kFrontProcessInterval = 0.5;
+
+// Installs the timer once (first tick when the event loop runs); later calls change nothing and
+// return 0. memFullErr when the timer procedure cannot be made; otherwise the installation's
+// result, and the change procedure is kept only when that was 0.
+OSStatus InstallFrontProcessWatcher(FrontProcessChangeProcPtr changeProc, UInt32 refcon);
+
+// The timer procedure.
+void FrontProcessTimer(EventLoopTimerRef timer, void* userData);
+
+// One look at the front process, exactly as a tick does.
+void CheckFrontProcess();
+
+// Runs the change procedure again for the last front process. ioErr when there is no timer or no
+// change procedure.
+OSStatus ReapplyFrontProcess();
+
+// Listens for the X server's active-window changes and runs CheckFrontProcess on each. An error
+// (no display) leaves the timer alone in charge.
+OSStatus InstallFrontSwitchSource();

@@ -1,0 +1,27 @@
+#include <cstring>
+
+#include "agent/AgentConnections.h"
+#include "agent/AgentGlobals.h"
+#include "agent/AgentSelection.h"
+
+void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
+  gFrontSignature = signature;
+  CorvimusPrefsRec chosen;
+  if (signature == kCorvimusAppSignature) {
+    if (gOwnAppMode == 0) SendOwnAppModeToDrivers(true);
+    gOwnAppMode = 1;
+    // The product's own application always works with the global record, never with a record
+    // of its own.
+    SInt32 size = 0;
+    const void* global = gSettingsBase ? QBaseGetRecord(gSettingsBase, 0, &size) : nullptr;
+    if (!global || size != kCorvimusPrefsRecSize) return;
+    std::memcpy(gCurrentPrefs, global, sizeof *gCurrentPrefs);
+    PushSettingsToDrivers();
+    return;
+  }
+  if (gOwnAppMode == 1) SendOwnAppModeToDrivers(false);
+  gOwnAppMode = 0;
+  if (ChooseSettingsRecord(gSettingsBase, signature, name, &chosen) == kNoSettingsRecord) return;
+  std::memcpy(gCurrentPrefs, &chosen, sizeof *gCurrentPrefs);
+  PushSettingsToDrivers();
+}

@@ -1,0 +1,53 @@
+# Where the installation puts things, relative to the prefix (cmake --install --prefix DIR, or
+# ./corvimus install --prefix DIR; /usr/local by default). The folders below lib/corvimus are the
+# Folder Manager's (platform/include/platform/Folders.h), which finds the prefix from the running
+# program's own place, so an installation works wherever it is put.
+set(CORVIMUS_INSTALL_HOME lib/corvimus)
+set(CORVIMUS_INSTALL_EXTENSIONS ${CORVIMUS_INSTALL_HOME}/Extensions)
+set(CORVIMUS_INSTALL_KEXT ${CORVIMUS_INSTALL_EXTENSIONS}/Corvimus.kext)
+set(CORVIMUS_INSTALL_LIBRARY ${CORVIMUS_INSTALL_HOME}/Library)
+set(CORVIMUS_INSTALL_PANES ${CORVIMUS_INSTALL_LIBRARY}/PreferencePanes)
+set(CORVIMUS_INSTALL_PANE ${CORVIMUS_INSTALL_PANES}/Corvimus.prefPane)
+set(CORVIMUS_INSTALL_HELPER ${CORVIMUS_INSTALL_PANE}/Contents/Resources/CorvimusHelper.app)
+set(CORVIMUS_INSTALL_RECEIPTS ${CORVIMUS_INSTALL_LIBRARY}/Receipts)
+set(CORVIMUS_INSTALL_APPLICATIONS ${CORVIMUS_INSTALL_HOME}/Applications)
+set(CORVIMUS_INSTALL_UNINSTALLER
+    "${CORVIMUS_INSTALL_APPLICATIONS}/Utilities/Corvimus Uninstaller.app")
+set(CORVIMUS_INSTALL_FRAMEWORKS ${CORVIMUS_INSTALL_HOME}/Frameworks)
+set(CORVIMUS_INSTALL_CLEANUP ${CORVIMUS_INSTALL_HOME}/Cleanup)
+# Searched by systemd for the prefixes /usr and /usr/local.
+set(CORVIMUS_INSTALL_SYSTEMD_USER lib/systemd/user)
+set(CORVIMUS_INSTALL_TMPFILES lib/tmpfiles.d)
+
+# corvimus_install_template(TEMPLATE DESTINATION [NAME name])
+# Installs TEMPLATE into DESTINATION with @CORVIMUS_PREFIX@ replaced by the prefix installed to. The
+# text is made when installing, not when configuring, because `cmake --install --prefix` may choose
+# another prefix than the one configured. NAME defaults to the template's name without ".in".
+function(corvimus_install_template template destination)
+  cmake_parse_arguments(T "" "NAME" "" ${ARGN})
+  if(NOT T_NAME)
+    get_filename_component(T_NAME ${template} NAME)
+    string(REGEX REPLACE "\\.in$" "" T_NAME "${T_NAME}")
+  endif()
+  install(CODE "
+    set(CORVIMUS_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(corvimus_out \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${T_NAME}\")
+    file(READ \"${template}\" corvimus_text)
+    string(CONFIGURE \"\${corvimus_text}\" corvimus_text @ONLY)
+    message(STATUS \"Installing: \${corvimus_out}\")
+    file(WRITE \"\${corvimus_out}\" \"\${corvimus_text}\")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${corvimus_out}\")")
+endfunction()
+
+# corvimus_install_link(LINK TARGET): a symbolic link at LINK (relative to the prefix) pointing at
+# TARGET (kept as given, so a relative target keeps the installation relocatable).
+function(corvimus_install_link link target)
+  install(CODE "
+    set(corvimus_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
+    get_filename_component(corvimus_dir \"\${corvimus_link}\" DIRECTORY)
+    file(MAKE_DIRECTORY \"\${corvimus_dir}\")
+    file(REMOVE \"\${corvimus_link}\")
+    message(STATUS \"Installing: \${corvimus_link} -> ${target}\")
+    file(CREATE_LINK \"${target}\" \"\${corvimus_link}\" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${corvimus_link}\")")
+endfunction()

@@ -1,0 +1,47 @@
+# Install script, run after every other install rule: writes the installation's receipt.
+#
+#   <Receipts>/Corvimus.pkg/Contents/Info.plist   package name, version, prefix, date, file count
+#   <Receipts>/Corvimus.pkg/Contents/Archive.txt  every file installed, relative to the prefix,
+#                                                 one per line, in byte order
+#   <Receipts>/Corvimus Log.rtf                   the installation's log
+#
+# Expects CORVIMUS_VERSION, CORVIMUS_INSTALL_RECEIPTS and CORVIMUS_RECEIPT_TEMPLATES to be set.
+set(corvimus_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(corvimus_receipts "${corvimus_root}/${CORVIMUS_INSTALL_RECEIPTS}")
+set(corvimus_pkg "${corvimus_receipts}/Corvimus.pkg")
+
+set(corvimus_files "")
+foreach(f IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+  file(RELATIVE_PATH rel "${corvimus_root}" "${f}")
+  list(APPEND corvimus_files "${rel}")
+endforeach()
+list(REMOVE_DUPLICATES corvimus_files)
+list(SORT corvimus_files)
+list(LENGTH corvimus_files CORVIMUS_FILE_COUNT)
+list(JOIN corvimus_files "\n" corvimus_list)
+
+string(TIMESTAMP CORVIMUS_INSTALL_DATE "%Y-%m-%dT%H:%M:%SZ" UTC)
+set(CORVIMUS_PREFIX_XML "${CMAKE_INSTALL_PREFIX}")
+string(REPLACE "&" "&amp;" CORVIMUS_PREFIX_XML "${CORVIMUS_PREFIX_XML}")
+string(REPLACE "<" "&lt;" CORVIMUS_PREFIX_XML "${CORVIMUS_PREFIX_XML}")
+string(REPLACE ">" "&gt;" CORVIMUS_PREFIX_XML "${CORVIMUS_PREFIX_XML}")
+set(CORVIMUS_PREFIX_RTF "${CMAKE_INSTALL_PREFIX}")
+string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_RTF "${CORVIMUS_PREFIX_RTF}")
+string(REPLACE "{" "\\{" CORVIMUS_PREFIX_RTF "${CORVIMUS_PREFIX_RTF}")
+string(REPLACE "}" "\\}" CORVIMUS_PREFIX_RTF "${CORVIMUS_PREFIX_RTF}")
+
+file(REMOVE_RECURSE "${corvimus_pkg}")
+foreach(pair "Info.plist.in|${corvimus_pkg}/Contents/Info.plist"
+             "Corvimus Log.rtf.in|${corvimus_receipts}/Corvimus Log.rtf")
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 template)
+  list(GET pair 1 out)
+  file(READ "${CORVIMUS_RECEIPT_TEMPLATES}/${template}" text)
+  string(CONFIGURE "${text}" text @ONLY)
+  message(STATUS "Installing: ${out}")
+  file(WRITE "${out}" "${text}")
+endforeach()
+message(STATUS "Installing: ${corvimus_pkg}/Contents/Archive.txt")
+file(WRITE "${corvimus_pkg}/Contents/Archive.txt" "${corvimus_list}\n")
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${corvimus_pkg}/Contents/Info.plist"
+     "${corvimus_pkg}/Contents/Archive.txt" "${corvimus_receipts}/Corvimus Log.rtf")

@@ -1,0 +1,305 @@
+#include "driver/SimDriver.h"
+
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+#include "driver/SimText.h"
+#include "platform/IOKit.h"
+#include "settings/PrefsJson.h"
+#include "settings/PrefsText.h"
+
+namespace corvimus {
+
+namespace {
+
+struct MouseModel {
+  const char* product;
+  UInt8 buttons;
+  UInt16 productID;
+  SInt32 resolution;
+};
+
+// A small family of made-up mice, so that several virtual mice do not all look alike.
+constexpr MouseModel kWiredModels[] = {
+    {"Corvimus Optical Mouse", 5, 0x0101, 800},
+    {"Corvimus Trackball", 4, 0x0102, 400},
+    {"Corvimus Pro 8", 8, 0x0103, 1600},
+};
+constexpr MouseModel kBluetoothModels[] = {
+    {"Corvimus Wireless Mouse", 5, 0x0201, 1000},
+    {"Corvimus Travel Mouse", 3, 0x0202, 800},
+};
+constexpr UInt16 kSimVendorID = 0x4B56;
+constexpr char kSimVendorName[] = "Kelvane";
+
+std::string CodeText(UInt64 scalar) {
+  char text[5];
+  for (int i = 0; i < 4; ++i) {
+    char c = static_cast<char>((scalar >> (24 - 8 * i)) & 0xFF);
+    if (!std::isprint(static_cast<unsigned char>(c)) || c == '"' || c == '\\') return "";
+    text[i] = c;
+  }
+  text[4] = 0;
+  return text;
+}
+
+bool ParseNumber(const std::string& word, UInt32* n) {
+  if (word.empty() || word.size() > 9) return false;
+  for (char c : word)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  *n = static_cast<UInt32>(std::stoul(word));
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool SimCommandGoesToAgent(UInt16 command) {
+  return command == kCmdOpenApplication || command == kCmdOpenItem ||
+         (command >= kCmdUndo && command <= kCmdBack);
+}
+
+CorvimusDeviceInfo SimDeviceInfo(UInt32 number, bool bluetooth) {
+  CorvimusDeviceInfo info{};
+  const MouseModel& model = bluetooth ? kBluetoothModels[(number - 1) % std::size(kBluetoothModels)]
+                                      : kWiredModels[(number - 1) % std::size(kWiredModels)];
+  info.transport = bluetooth ? kCorvimusTransportBluetooth : kCorvimusTransportOther;
+  info.numButtons = model.buttons;
+  info.mouseReportID = 1;
+  info.vendorID = kSimVendorID;
+  info.productID = model.productID;
+  info.productVers = 0x0110;
+  info.resolution = model.resolution;
+  std::snprintf(info.vendorName, sizeof info.vendorName, "%s", kSimVendorName);
+  std::snprintf(info.productName, sizeof info.productName, "%s", model.product);
+  return info;
+}
+
+SimDriver::SimDriver() : server_(this) {}
+
+SimDriver::~SimDriver() {
+  Stop();
+}
+
+OSErr SimDriver::Start(const std::string& socketPath, int mice, int bluetooth,
+                       const std::string& recordPath) {
+  if (mice < 0 || bluetooth < 0 || bluetooth > mice) return paramErr;
+  if (!recordPath.empty()) {
+    record_ = std::fopen(recordPath.c_str(), "a");
+    if (!record_) return ioErr;
+  }
+  OSErr err = server_.Listen(socketPath);
+  if (err != noErr) return err;
+  for (int i = 0; i < mice; ++i) AddMouse(i < bluetooth);
+  return noErr;
+}
+
+void SimDriver::Stop() {
+  // Tell every client that the mice are gone before the socket closes, so none has to infer it.
+  for (auto& [number, mouse] : mice_) server_.Terminate(number);
+  mice_.clear();
+  server_.Shutdown(1000);
+  if (record_) std::fclose(record_);
+  record_ = nullptr;
+}
+
+UInt32 SimDriver::AddMouse(bool bluetooth) {
+  SimMouse mouse;
+  mouse.number = nextMouse_++;
+  mouse.bluetooth = bluetooth;
+  mouse.info = SimDeviceInfo(mouse.number, bluetooth);
+  std::vector<std::pair<std::string, std::string>> properties = {
+      {"Product", mouse.info.productName},
+      {"Manufacturer", mouse.info.vendorName},
+      {"Transport", bluetooth ? "Bluetooth" : "USB"},
+  };
+  UInt32 number = mouse.number;
+  mice_[number] = mouse;
+  server_.Publish(number, kCorvimusServiceClass, properties);
+  return number;
+}
+
+bool SimDriver::RemoveMouse(UInt32 number) {
+  if (!mice_.erase(number)) return false;
+  server_.Terminate(number);
+  return true;
+}
+
+const SimMouse* SimDriver::Mouse(UInt32 number) const {
+  auto it = mice_.find(number);
+  return it == mice_.end() ? nullptr : &it->second;
+}
+
+SInt32 SimDriver::DriverOpen(UInt32 serviceId, UInt32 type) {
+  if (!mice_.count(serviceId)) return kIOReturnNotAttached;
+  return type == 0 ? kIOReturnSuccess : kIOReturnBadArgument;
+}
+
+void SimDriver::DriverCall(const DriverCallRequest& call, DriverCallResult* result) {
+  auto it = mice_.find(call.serviceId);
+  if (it == mice_.end()) {
+    result->result = kIOReturnNotAttached;
+    return;
+  }
+  result->result = Call(it->second, call, result);
+  if (result->result != kIOReturnSuccess) {
+    result->scalarCount = 0;
+    result->structOut.clear();
+  }
+  Record(it->second, call, result->result);
+}
+
+SInt32 SimDriver::Call(SimMouse& mouse, const DriverCallRequest& call, DriverCallResult* result) {
+  if (call.scalarCount < 2) return kIOReturnBadArgument;
+  OSType code = static_cast<OSType>(call.scalars[1]);
+  const std::vector<UInt8>& in = *call.structIn;
+  switch (call.selector) {
+    case kCorvimusSelectorSetPrefs:
+      if (code != kCorvimusSetPrefsCode) return kIOReturnUnsupported;
+      if (call.scalarCount < 3 || call.scalars[2] != kCorvimusSetPrefsVersion)
+        return kIOReturnBadArgument;
+      // A record of any other size is refused whole: a short one would leave stale actions
+      // behind, a long one would be cut without anyone knowing.
+      if (in.size() != sizeof(CorvimusPrefsRec)) return kIOReturnBadArgument;
+      if (mouse.refusePrefs) return kIOReturnNotPermitted;
+      std::memcpy(&mouse.record, in.data(), sizeof mouse.record);
+      mouse.hasRecord = true;
+      ++mouse.pushes;
+      return kIOReturnSuccess;
+    case kCorvimusSelectorScalar:
+      if (call.scalarCount < 3 || !in.empty()) return kIOReturnBadArgument;
+      if (code == kCorvimusOwnAppModeCode)
+        mouse.ownAppMode = call.scalars[2] != 0;
+      else if (code == kCorvimusKeystrokeCode)
+        mouse.keystrokes.push_back(static_cast<UInt32>(call.scalars[2]));
+      else
+        return kIOReturnUnsupported;
+      if (call.scalarOutWanted >= 1) {
+        result->scalarCount = 1;
+        result->scalars[0] = 0;
+      }
+      return kIOReturnSuccess;
+    case kCorvimusSelectorDeviceInfo: {
+      if (code != kCorvimusDeviceInfoCode) return kIOReturnUnsupported;
+      if (call.scalarCount < 3 || call.scalars[2] != kCorvimusDeviceInfoSelector)
+        return kIOReturnBadArgument;
+      if (call.structOutSize != sizeof(CorvimusDeviceInfo) || !in.empty())
+        return kIOReturnBadArgument;
+      const auto* bytes = reinterpret_cast<const UInt8*>(&mouse.info);
+      result->structOut.assign(bytes, bytes + sizeof mouse.info);
+      return kIOReturnSuccess;
+    }
+    default:
+      return kIOReturnUnsupported;
+  }
+}
+
+void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SInt32 result) {
+  if (!record_) return;
+  std::ostringstream line;
+  line << "{\"mouse\": " << mouse.number << ", \"selector\": " << call.selector << ", \"code\": \""
+       << (call.scalarCount >= 2 ? CodeText(call.scalars[1]) : "") << "\", \"scalars\": [";
+  for (UInt32 i = 0; i < call.scalarCount; ++i) line << (i ? ", " : "") << call.scalars[i];
+  line << "], \"result\": " << result;
+  if (call.selector == kCorvimusSelectorSetPrefs && result == kIOReturnSuccess)
+    line << ", \"record\": " << PrefsRecordToJson(mouse.record);
+  else if (!call.structIn->empty())
+    line << ", \"structureSize\": " << call.structIn->size();
+  line << "}\n";
+  std::string text = line.str();
+  std::fwrite(text.data(), 1, text.size(), record_);
+  std::fflush(record_);
+}
+
+std::string SimDriver::Press(UInt32 number, const std::string& slotWord) {
+  auto it = mice_.find(number);
+  if (it == mice_.end()) return "error: no mouse " + std::to_string(number);
+  int slot = SlotFromText(slotWord);
+  if (slot < 0) return "error: no control " + slotWord + " (0-15, C0-C7, RF, RB, PF, PB)";
+  const SimMouse& mouse = it->second;
+  if (!mouse.hasRecord) return "ok no record yet: the mouse handles the press itself";
+  const CorvimusActionRec& action = mouse.record.device[0].action[slot];
+  if (!SimCommandGoesToAgent(action.command))
+    return "ok the mouse handles command " + std::to_string(action.command) + " itself";
+  server_.SendInterest(number, kCorvimusMsgDoAction, &action, sizeof action);
+  return "ok sent CVda command " + std::to_string(action.command);
+}
+
+std::string SimDriver::Report(UInt32 number, const std::string& hex) {
+  if (!mice_.count(number)) return "error: no mouse " + std::to_string(number);
+  UInt8 report[kCorvimusReportSize] = {};
+  if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 2 * sizeof report)
+    return "error: the report is 1 to 32 bytes in hex digits";
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+    if (hi < 0 || lo < 0) return "error: not a hex digit in " + hex;
+    report[i / 2] = static_cast<UInt8>(hi * 16 + lo);
+  }
+  server_.SendInterest(number, kCorvimusMsgRawReport, report, sizeof report);
+  return "ok sent CVrr";
+}
+
+std::string SimDriver::Show() const {
+  std::ostringstream out;
+  if (mice_.empty()) out << "no mice\n";
+  for (const auto& [number, mouse] : mice_) out << SimDescribeMouse(mouse);
+  return out.str();
+}
+
+bool SimDriver::Control(const std::string& line, std::string* answer) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  answer->clear();
+  if (words.empty()) return true;
+  const std::string& verb = words[0];
+  UInt32 number = 0;
+  if (verb == "quit" && words.size() == 1) {
+    *answer = "ok bye\n";
+    return false;
+  }
+  if (verb == "add" && (words.size() == 1 || (words.size() == 2 && words[1] == "bluetooth"))) {
+    *answer = "ok mouse " + std::to_string(AddMouse(words.size() == 2)) + "\n";
+  } else if (verb == "remove" && words.size() == 2 && ParseNumber(words[1], &number)) {
+    *answer = RemoveMouse(number) ? "ok removed mouse " + words[1] + "\n"
+                                  : "error: no mouse " + words[1] + "\n";
+  } else if (verb == "press" && words.size() == 3 && ParseNumber(words[1], &number)) {
+    *answer = Press(number, words[2]) + "\n";
+  } else if (verb == "report" && words.size() == 3 && ParseNumber(words[1], &number)) {
+    *answer = Report(number, words[2]) + "\n";
+  } else if (verb == "close" && words.size() == 2 && ParseNumber(words[1], &number)) {
+    if (!mice_.count(number)) {
+      *answer = "error: no mouse " + words[1] + "\n";
+    } else {
+      std::vector<UInt32> connections = server_.ConnectionsOf(number);
+      for (UInt32 c : connections) server_.CloseConnection(c);
+      *answer = "ok closed " + std::to_string(connections.size()) + " connections\n";
+    }
+  } else if (verb == "refuse" && words.size() == 3 && ParseNumber(words[1], &number) &&
+             (words[2] == "on" || words[2] == "off")) {
+    auto it = mice_.find(number);
+    if (it == mice_.end()) {
+      *answer = "error: no mouse " + words[1] + "\n";
+    } else {
+      it->second.refusePrefs = words[2] == "on";
+      *answer = "ok mouse " + words[1] + (words[2] == "on" ? " refuses" : " accepts") +
+                " settings records\n";
+    }
+  } else if (verb == "show" && words.size() == 1) {
+    *answer = Show() + "ok\n";
+  } else {
+    *answer = "error: unknown command: " + line +
+              " (add [bluetooth], remove N, press N SLOT, report N HEX, close N, refuse N on|off, "
+              "show, quit)\n";
+  }
+  return true;
+}
+
+}  // namespace corvimus

@@ -1,0 +1,207 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "loginitems/Aliases.h"
+#include "platform/Aliases.h"
+#include "platform/Folders.h"
+#include "platform/MacMemory.h"
+#include "platform/Resources.h"
+#include "platform/TextUtils.h"
+#include "settings/CorvimusPrefs.h"
+
+namespace {
+
+// Whether any open-item action of any record names the alias file `name`.
+bool AliasInUse(QBaseHandle base, SInt32 count, ConstStr255Param name) {
+  for (SInt32 position = 0; position < count; ++position) {
+    SInt32 size = 0;
+    const auto* record = static_cast<const UInt8*>(QBaseGetRecord(base, position, &size));
+    if (!record) continue;
+    for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
+      const std::size_t at = offsetof(CorvimusPrefsRec, device) +
+                             offsetof(CorvimusDevicePrefs, action) +
+                             std::size_t(slot) * sizeof(CorvimusActionRec);
+      if (at + sizeof(CorvimusActionRec) > std::size_t(size)) break;
+      // Records are only 2-byte aligned in the base: copy the action out.
+      CorvimusActionRec action;
+      std::memcpy(&action, record + at, sizeof action);
+      if (action.command != kCmdOpenItem) continue;
+      // A length byte beyond the field names nothing.
+      if (action.data[0] >= sizeof action.data) continue;
+      if (EqualString(name, action.data, false, true)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+OSErr DoGetCatInfo(FSSpec* spec, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder) {
+  if (!spec) return paramErr;
+  CInfoPBRec local;
+  if (!pb) pb = &local;
+  *pb = CInfoPBRec{};
+  pb->hFileInfo.ioCompletion = nullptr;
+  pb->hFileInfo.ioNamePtr = spec->name;
+  pb->hFileInfo.ioVRefNum = spec->vRefNum;
+  pb->hFileInfo.ioDirID = spec->parID;
+  pb->hFileInfo.ioFDirIndex = index;
+  OSErr err = PBGetCatInfoSync(pb);
+  if (err == noErr && outIsFolder) *outIsFolder = pb->hFileInfo.ioFlAttrib & ioDirMask;
+  return err;
+}
+
+OSErr GetAssignedAliasesFolder(ConstStr255Param folderName, SInt16 create, FSSpec* outSpec,
+                               SInt16* outVRefNum, SInt32* outDirID) {
+  if (!folderName || folderName[0] == 0) return paramErr;
+  SInt16 vRefNum;
+  SInt32 prefsID;
+  if (OSErr err =
+          FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, &vRefNum, &prefsID);
+      err != noErr)
+    return err;
+  FSSpec spec{};
+  spec.vRefNum = vRefNum;
+  spec.parID = prefsID;
+  const UInt8 length = folderName[0] > 63 ? 63 : folderName[0];
+  spec.name[0] = length;
+  std::memcpy(spec.name + 1, folderName + 1, length);
+
+  FSSpec probe = spec;
+  SInt16 isFolder = 0;
+  CInfoPBRec pb;
+  SInt32 dirID = 0;
+  OSErr err = DoGetCatInfo(&probe, 0, &pb, &isFolder);
+  if (err == noErr) {
+    if (!isFolder) return ioErr;
+    dirID = pb.dirInfo.ioDrDirID;
+  } else if (err == fnfErr && create) {
+    if (OSErr e = FSpDirCreate(&spec, smSystemScript, &dirID); e != noErr) return e;
+  } else {
+    return err;
+  }
+  if (outSpec) {
+    // The name as it is on disk, should it differ from the one asked for in letter case.
+    FSSpec real;
+    *outSpec = FSMakeFSSpec(vRefNum, prefsID, spec.name, &real) == noErr ? real : spec;
+  }
+  if (outVRefNum) *outVRefNum = vRefNum;
+  if (outDirID) *outDirID = dirID;
+  return noErr;
+}
+
+OSErr CheckAssignedAliases(ConstStr255Param folderName, QBaseHandle settingsBase) {
+  if (!settingsBase) return paramErr;
+  const SInt32 count = QBaseCountRecords(settingsBase);
+  QBaseLock(settingsBase);
+  SInt16 vRefNum;
+  SInt32 dirID;
+  OSErr err = GetAssignedAliasesFolder(folderName, 1, nullptr, &vRefNum, &dirID);
+  if (err != noErr) {
+    QBaseUnlock(settingsBase, 0);
+    return err;
+  }
+  for (SInt16 index = 1; index > 0;) {
+    FSSpec item{};
+    item.vRefNum = vRefNum;
+    item.parID = dirID;
+    item.name[0] = 0;
+    CInfoPBRec pb;
+    SInt16 isFolder = 0;
+    if (DoGetCatInfo(&item, index, &pb, &isFolder) != noErr) break;
+    if (isFolder || !(pb.hFileInfo.ioFlFndrInfo.fdFlags & kIsAlias) ||
+        AliasInUse(settingsBase, count, item.name)) {
+      ++index;
+      continue;
+    }
+    // After a deletion the following items move down by one: look at the same index again.
+    if (FSpDelete(&item) != noErr) ++index;
+  }
+  QBaseUnlock(settingsBase, 0);
+  return noErr;
+}
+
+OSErr CreateAliasFile(const FSRef* target, const FSRef* folder, const HFSUniStr255* name) {
+  if (!target || !folder || !name) return paramErr;
+  FSCatalogInfo targetInfo;
+  if (OSErr err = FSGetCatalogInfo(
+          target,
+          kFSCatInfoNodeFlags | kFSCatInfoVolume | kFSCatInfoParentDirID | kFSCatInfoFinderInfo,
+          &targetInfo, nullptr, nullptr, nullptr);
+      err != noErr)
+    return err;
+  OSType type, creator;
+  const FileInfo* targetFinder = FinderInfoOf(&targetInfo);
+  if (targetInfo.nodeFlags & kFSNodeIsDirectoryMask) {
+    type = targetInfo.parentDirID == fsRtParID ? kContainerHardDiskAliasType
+                                               : kContainerFolderAliasType;
+    creator = kFinderCreator;
+  } else {
+    type = targetFinder->fileType == kApplicationFileType ? OSType(kApplicationAliasType)
+                                                          : targetFinder->fileType;
+    creator = targetFinder->fileCreator;
+  }
+
+  AliasHandle alias = nullptr;
+  if (OSErr err = FSNewAlias(nullptr, target, &alias); err != noErr) return err;
+
+  FSCatalogInfo info{};
+  FileInfo* finder = FinderInfoOf(&info);
+  finder->fileType = type;
+  finder->fileCreator = creator;
+  finder->finderFlags = kIsAlias;
+  finder->location = Point{0, 0};
+  HFSUniStr255 forkName;
+  FSGetResourceForkName(&forkName);
+  FSRef file;
+  OSErr err = FSCreateResourceFile(folder, name->length, name->unicode, kFSCatInfoFinderInfo, &info,
+                                   forkName.length, forkName.unicode, &file, nullptr);
+  if (err != noErr) {
+    DisposeHandle(alias);
+    return err;
+  }
+  SInt16 refNum;
+  err = FSOpenResourceFile(&file, forkName.length, forkName.unicode, fsRdWrPerm, &refNum);
+  if (err != noErr) {
+    FSDeleteObject(&file);
+    DisposeHandle(alias);
+    return err;
+  }
+  AddResource(alias, kAliasResourceType, 0, reinterpret_cast<const UInt8*>(""));
+  err = ResError();
+  const bool added = err == noErr;
+  CloseResFile(refNum);
+  if (err == noErr) err = ResError();
+  if (err != noErr) FSDeleteObject(&file);
+  if (!added) DisposeHandle(alias);
+  return err;
+}
+
+OSErr GetFSRefFromNSString(const char* path, FSRef* outRef) {
+  if (!path || !outRef) return paramErr;
+  struct stat st;
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    std::string text = path;
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const std::size_t slash = text.rfind('/');
+    const std::string parent = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : text.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? text : text.substr(slash + 1);
+    FSRef parentRef;
+    if (OSErr err =
+            FSPathMakeRef(reinterpret_cast<const UInt8*>(parent.c_str()), &parentRef, nullptr);
+        err != noErr)
+      return err;
+    // Names longer than an HFS Plus name (255 UTF-16 units) cannot be represented: refused.
+    HFSUniStr255 name;
+    if (OSErr err = FSGetHFSUniStrFromString(leaf.c_str(), &name); err != noErr) return err;
+    if (name.length == 0) return fnfErr;
+    return FSMakeFSRefUnicode(&parentRef, name.length, name.unicode, kTextEncodingUnknown, outRef);
+  }
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path), outRef, nullptr);
+}

@@ -1,0 +1,1003 @@
+#include "CorvimusPane.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstring>
+#include <memory>
+
+#include "AppIdentity.h"
+#include "MouseButtonsView.h"
+#include "PaneTables.h"
+#include "loginitems/LoginItems.h"
+#include "platform/Folders.h"
+#include "recordbase/PStrings.h"
+#include "settings/KeyNames.h"
+#include "settings/MouseSettings.h"
+#include "settings/PaneAgentEvents.h"
+
+CorvimusPane* gCorvimus = nullptr;
+
+namespace {
+
+const char kVendorHost[] = "http://www.kelvane.com";
+const char kHelperBundleName[] = "CorvimusHelper.app";
+
+// Pascal strings of the file and folder names, built fresh for each call: the settings routines
+// may shorten the caller's copy.
+struct PName {
+  Str255 s;
+  explicit PName(const char* c) { CStringPCopy(c, s, 255); }
+};
+
+QString FromPString(const unsigned char* p, int max) {
+  int n = p[0] > max ? max : p[0];
+  return QString::fromLatin1(reinterpret_cast<const char*>(p + 1), n);
+}
+
+void SelectComboRow(QComboBox* combo, int row) {
+  QSignalBlocker block(combo);
+  combo->setCurrentIndex(row);
+}
+
+void SetComboItemEnabled(QComboBox* combo, int row, bool enabled) {
+  if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+    if (QStandardItem* item = model->item(row)) item->setEnabled(enabled);
+}
+
+// Fills a pop-up from titles; an empty title is a separator row, so that rows keep the positions
+// of the menu tables.
+void FillCombo(QComboBox* combo, const QStringList& titles) {
+  for (const QString& t : titles) {
+    if (t.isEmpty())
+      combo->insertSeparator(combo->count());
+    else
+      combo->addItem(t);
+  }
+}
+
+// The application chooser. An application bundle is a folder, which a file panel would open rather
+// than choose: here choosing or entering a bundle folder picks it.
+class ApplicationPanel : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+  QString ChosenPath() const { return fBundle.isEmpty() ? selectedFiles().value(0) : fBundle; }
+
+  void accept() override {
+    QString path = selectedFiles().value(0);
+    if (IsBundle(path)) {
+      fBundle = path;
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+    // Entering a bundle by its name in the panel counts as choosing it.
+    if (isVisible() && IsBundle(directory().absolutePath())) {
+      fBundle = directory().absolutePath();
+      QDialog::accept();
+    }
+  }
+
+ private:
+  static bool IsBundle(const QString& path) {
+    return path.endsWith(".app", Qt::CaseInsensitive) &&
+           QFileInfo::exists(path + "/Contents/Info.plist");
+  }
+  QString fBundle;
+};
+
+}  // namespace
+
+// ---- Construction and the interface ------------------------------------------------------------
+
+CorvimusPane::CorvimusPane(const corvimus::prefpane::PaneBundle& bundle, QObject* parent)
+    : PreferencePane(bundle, parent) {}
+
+CorvimusPane::~CorvimusPane() {
+  if (gCorvimus == this) gCorvimus = nullptr;
+  QBaseDispose(fSettingsBase);
+}
+
+QWidget* CorvimusPane::createMainView() {
+  auto* view = new QWidget;
+  view->setObjectName("CorvimusPane");
+  auto* top = new QVBoxLayout(view);
+
+  outletWindowTabs = new QTabWidget(view);
+  top->addWidget(outletWindowTabs);
+
+  // Settings tab: target row, buttons and tracking tabs, Apply and Revert.
+  auto* settings = new QWidget;
+  auto* sv = new QVBoxLayout(settings);
+  auto* targetRow = new QHBoxLayout;
+  targetRow->addWidget(new QLabel(tr("Settings for:")));
+  outletPrefsTarget = new QComboBox;
+  outletPrefsTarget->setMinimumWidth(220);
+  FillCombo(outletPrefsTarget, {tr("All applications"), QString()});
+  targetRow->addWidget(outletPrefsTarget);
+  outletPrefsAdd = new QPushButton(tr("Add…"));
+  outletPrefsDelete = new QPushButton(tr("Remove"));
+  targetRow->addWidget(outletPrefsAdd);
+  targetRow->addWidget(outletPrefsDelete);
+  targetRow->addStretch();
+  outletPrefsDisable = new QCheckBox(tr("Turn off for this application"));
+  targetRow->addWidget(outletPrefsDisable);
+  sv->addLayout(targetRow);
+
+  outletPrefsTabs = new QTabWidget;
+  sv->addWidget(outletPrefsTabs);
+
+  // Buttons: the outline and the action editor.
+  auto* buttons = new QWidget;
+  auto* bh = new QHBoxLayout(buttons);
+  outletPrefsList = new QTreeView;
+  outletPrefsList->setHeaderHidden(true);
+  outletPrefsList->setRootIsDecorated(false);
+  outletPrefsList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  outletPrefsList->setSelectionMode(QAbstractItemView::SingleSelection);
+  outletPrefsList->setMinimumWidth(200);
+  bh->addWidget(outletPrefsList, 2);
+
+  auto* editor = new QGroupBox(tr("Action"));
+  auto* ev = new QVBoxLayout(editor);
+  outletPrefsAction = new QComboBox;
+  FillCombo(outletPrefsAction, {tr("No action"), tr("Same as all applications"), QString(),
+                                tr("Click"), tr("Keystroke"), tr("Special key"), tr("Open item"),
+                                QString(), tr("Scroll"), tr("Pointer control")});
+  ev->addWidget(outletPrefsAction);
+  outletPrefsActionTabs = new QStackedWidget;
+  ev->addWidget(outletPrefsActionTabs);
+  ev->addStretch();
+  bh->addWidget(editor, 3);
+
+  auto modifierBoxes = [](QGridLayout* grid, int row, QCheckBox** control, QCheckBox** option,
+                          QCheckBox** shift, QCheckBox** command, QCheckBox** caps,
+                          QCheckBox** space) {
+    *control = new QCheckBox(tr("Control"));
+    *option = new QCheckBox(tr("Option"));
+    *shift = new QCheckBox(tr("Shift"));
+    *command = new QCheckBox(tr("Command"));
+    *caps = new QCheckBox(tr("Caps lock"));
+    *space = new QCheckBox(tr("Space"));
+    grid->addWidget(*control, row, 0);
+    grid->addWidget(*option, row, 1);
+    grid->addWidget(*shift, row, 2);
+    grid->addWidget(*command, row + 1, 0);
+    grid->addWidget(*caps, row + 1, 1);
+    grid->addWidget(*space, row + 1, 2);
+  };
+
+  outletPrefsActionTabs->addWidget(new QWidget);  // 0: no details
+  {
+    auto* page = new QWidget;  // 1: click
+    auto* g = new QGridLayout(page);
+    outletPrefsClickType = new QComboBox;
+    FillCombo(outletPrefsClickType,
+              {tr("Click"), tr("Secondary click"), tr("Other click"), tr("Double click"),
+               tr("Triple click"), tr("Click and hold"), QString(), tr("Button 3"), tr("Button 4"),
+               tr("Button 5"), tr("Button 6"), tr("Button 7"), tr("Button 8")});
+    g->addWidget(outletPrefsClickType, 0, 0, 1, 3);
+    g->addWidget(new QLabel(tr("Keys held while clicking:")), 1, 0, 1, 3);
+    modifierBoxes(g, 2, &outletPrefsClkControl, &outletPrefsClkOption, &outletPrefsClkShift,
+                  &outletPrefsClkCommand, &outletPrefsClkCaps, &outletPrefsClkSpace);
+    outletPrefsActionTabs->addWidget(page);
+  }
+  {
+    auto* page = new QWidget;  // 2: keystroke
+    auto* g = new QGridLayout(page);
+    outletPrefsKeystroke = new QLineEdit;
+    outletPrefsKeystroke->setReadOnly(true);
+    outletPrefsKeystroke->setPlaceholderText(tr("Click here, then press the keys"));
+    g->addWidget(new QLabel(tr("Keystroke:")), 0, 0);
+    g->addWidget(outletPrefsKeystroke, 0, 1, 1, 2);
+    modifierBoxes(g, 1, &outletPrefsKeyControl, &outletPrefsKeyOption, &outletPrefsKeyShift,
+                  &outletPrefsKeyCommand, &outletPrefsKeyCaps, &outletPrefsKeySpace);
+    outletPrefsMoreKeys = new QComboBox;
+    QStringList more = {tr("More keys"), QString(), "esc",    "tab",  "return", "delete", "clear",
+                        "enter",         "help",    "fw del", "home", "end",    "pg up",  "pg dwn"};
+    for (int f = 1; f <= 15; ++f) more << QString("F%1").arg(f);
+    FillCombo(outletPrefsMoreKeys, more);
+    g->addWidget(outletPrefsMoreKeys, 3, 0, 1, 3);
+    outletPrefsActionTabs->addWidget(page);
+  }
+  {
+    auto* page = new QWidget;  // 3: special key
+    auto* v = new QVBoxLayout(page);
+    outletPrefsSpecialKeys = new QComboBox;
+    FillCombo(outletPrefsSpecialKeys,
+              {tr("Forward"), tr("Back"), QString(), tr("Show desktop"), tr("Application windows"),
+               tr("All windows"), tr("Dashboard"), tr("Spaces"), tr("Switch application"),
+               tr("Launcher"), QString(), tr("Undo"), tr("Cut"), tr("Copy"), tr("Paste")});
+    v->addWidget(outletPrefsSpecialKeys);
+    v->addStretch();
+    outletPrefsActionTabs->addWidget(page);
+  }
+  {
+    auto* page = new QWidget;  // 4: scroll
+    auto* f = new QFormLayout(page);
+    outletPrefsScrollDir = new QComboBox;
+    FillCombo(outletPrefsScrollDir, {tr("Up"), tr("Down"), tr("Left"), tr("Right")});
+    outletPrefsScrollCount = new QComboBox;
+    QStringList counts = {tr("1 line"), tr("1 page"), tr("To the end")};
+    for (int v : {2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 25, 30}) counts << tr("%1 lines").arg(v);
+    FillCombo(outletPrefsScrollCount, counts);
+    f->addRow(tr("Direction:"), outletPrefsScrollDir);
+    f->addRow(tr("Amount:"), outletPrefsScrollCount);
+    outletPrefsActionTabs->addWidget(page);
+  }
+  {
+    auto* page = new QWidget;  // 5: open item
+    auto* h = new QHBoxLayout(page);
+    outletPrefsItemToOpen = new QLineEdit;
+    outletPrefsItemToOpen->setReadOnly(true);
+    outletPrefsBrowse = new QPushButton(tr("Choose…"));
+    h->addWidget(outletPrefsItemToOpen);
+    h->addWidget(outletPrefsBrowse);
+    outletPrefsActionTabs->addWidget(page);
+  }
+  outletPrefsTabs->addTab(buttons, tr("Buttons"));
+
+  // Tracking: speed and acceleration.
+  auto* tracking = new QWidget;
+  auto* tg = new QGridLayout(tracking);
+  outletPrefsCustomSpeed = new QCheckBox(tr("Custom tracking speed"));
+  outletPrefsSpeedValue = new QSlider(Qt::Horizontal);
+  outletPrefsCustomAcc = new QCheckBox(tr("Custom acceleration"));
+  outletPrefsAccValue = new QSlider(Qt::Horizontal);
+  for (QSlider* s : {outletPrefsSpeedValue, outletPrefsAccValue}) {
+    s->setRange(0, 100);
+    s->setTickPosition(QSlider::TicksBelow);
+    s->setTickInterval(10);
+  }
+  tg->addWidget(outletPrefsCustomSpeed, 0, 0);
+  tg->addWidget(new QLabel(tr("Slow")), 1, 0);
+  tg->addWidget(outletPrefsSpeedValue, 1, 1);
+  tg->addWidget(new QLabel(tr("Fast")), 1, 2);
+  tg->addWidget(outletPrefsCustomAcc, 2, 0);
+  tg->addWidget(new QLabel(tr("None")), 3, 0);
+  tg->addWidget(outletPrefsAccValue, 3, 1);
+  tg->addWidget(new QLabel(tr("Strong")), 3, 2);
+  tg->setRowStretch(4, 1);
+  outletPrefsTabs->addTab(tracking, tr("Tracking"));
+
+  auto* applyRow = new QHBoxLayout;
+  applyRow->addStretch();
+  outletPrefsRevert = new QPushButton(tr("Revert"));
+  outletPrefsApply = new QPushButton(tr("Apply"));
+  applyRow->addWidget(outletPrefsRevert);
+  applyRow->addWidget(outletPrefsApply);
+  sv->addLayout(applyRow);
+  outletWindowTabs->addTab(settings, tr("Settings"));
+
+  // Info tab.
+  auto* info = new QWidget;
+  auto* iv = new QVBoxLayout(info);
+  iv->addStretch();
+  auto* countRow = new QHBoxLayout;
+  countRow->addStretch();
+  countRow->addWidget(new QLabel(tr("Bluetooth mice connected:")));
+  outletInfoCountBth = new QLabel(tr("unknown"));
+  countRow->addWidget(outletInfoCountBth);
+  countRow->addStretch();
+  iv->addLayout(countRow);
+  outletInfoUserGuide = new QPushButton(tr("Bluetooth mouse support"));
+  outletInfoURL = new QPushButton(tr("Visit the web site"));
+  iv->addWidget(outletInfoUserGuide, 0, Qt::AlignHCenter);
+  iv->addWidget(outletInfoURL, 0, Qt::AlignHCenter);
+  iv->addStretch();
+  outletWindowTabs->addTab(info, tr("Info"));
+
+  // The sheets.
+  auto makeSheet = [view](const QString& name, const QString& text, const QString& ok,
+                          QLabel** extra) {
+    auto* sheet = new QDialog(view);
+    sheet->setObjectName(name);
+    sheet->setWindowModality(Qt::WindowModal);
+    auto* v = new QVBoxLayout(sheet);
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    v->addWidget(label);
+    if (extra) {
+      *extra = new QLabel;
+      QFont bold = (*extra)->font();
+      bold.setBold(true);
+      (*extra)->setFont(bold);
+      v->addWidget(*extra);
+    }
+    auto* buttons = new QDialogButtonBox;
+    auto* okButton = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    auto* cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
+    okButton->setObjectName("ok");
+    cancelButton->setObjectName("cancel");
+    okButton->setDefault(true);
+    v->addWidget(buttons);
+    return std::make_tuple(sheet, okButton, cancelButton);
+  };
+  auto [clickSheet, clickOK, clickCancel] =
+      makeSheet("outletMainClickAlert",
+                tr("A mouse button must keep the main click. It has been given back to the first "
+                   "button."),
+                tr("OK"), nullptr);
+  auto [deleteSheet, deleteOK, deleteCancel] =
+      makeSheet("outletDeleteAlert", tr("Remove the settings of this application?"), tr("Remove"),
+                &outletDeleteName);
+  outletMainClickAlert = clickSheet;
+  outletDeleteAlert = deleteSheet;
+  for (QPushButton* b : {clickOK, deleteOK})
+    connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
+  for (QPushButton* b : {clickCancel, deleteCancel})
+    connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
+
+  // Control actions. Only what the user does triggers them: activated and clicked are not sent
+  // when GetUIFromPrefs sets a control, and the sliders are blocked while it does.
+  connect(outletPrefsApply, &QPushButton::clicked, this, [this] { actionPrefsApply(); });
+  connect(outletPrefsRevert, &QPushButton::clicked, this, [this] { actionPrefsRevert(); });
+  connect(outletPrefsTarget, &QComboBox::activated, this, [this] { actionPrefsTarget(); });
+  connect(outletPrefsAdd, &QPushButton::clicked, this, [this] { actionPrefsAdd(); });
+  connect(outletPrefsDelete, &QPushButton::clicked, this, [this] { actionPrefsRemove(); });
+  connect(outletPrefsDisable, &QCheckBox::clicked, this, [this] { actionPrefsDisable(); });
+  connect(outletPrefsCustomSpeed, &QCheckBox::clicked, this, [this] { actionPrefsCustomSpeed(); });
+  connect(outletPrefsSpeedValue, &QSlider::valueChanged, this, [this] { actionPrefsSpeedValue(); });
+  connect(outletPrefsCustomAcc, &QCheckBox::clicked, this, [this] { actionPrefsCustomAcc(); });
+  connect(outletPrefsAccValue, &QSlider::valueChanged, this, [this] { actionPrefsAccValue(); });
+  connect(outletPrefsAction, &QComboBox::activated, this, [this] { actionPrefsAction(); });
+  connect(outletPrefsClickType, &QComboBox::activated, this, [this] { actionPrefsClickType(); });
+  connect(outletPrefsMoreKeys, &QComboBox::activated, this, [this] { actionPrefsMoreKeys(); });
+  connect(outletPrefsSpecialKeys, &QComboBox::activated, this,
+          [this] { actionPrefsSpecialKeys(); });
+  connect(outletPrefsScrollDir, &QComboBox::activated, this, [this] { actionPrefsScrollDir(); });
+  connect(outletPrefsScrollCount, &QComboBox::activated, this,
+          [this] { actionPrefsScrollCount(); });
+  connect(outletPrefsBrowse, &QPushButton::clicked, this, [this] { actionPrefsBrowse(); });
+  connect(outletInfoUserGuide, &QPushButton::clicked, this, [this] { actionInfoSupport(); });
+  connect(outletInfoURL, &QPushButton::clicked, this, [this] { actionInfoURL(); });
+  const std::pair<QCheckBox*, UInt16> modifierBits[] = {
+      {outletPrefsClkControl, controlKey}, {outletPrefsClkOption, optionKey},
+      {outletPrefsClkShift, shiftKey},     {outletPrefsClkCommand, cmdKey},
+      {outletPrefsClkCaps, alphaLock},     {outletPrefsClkSpace, kCorvimusSpaceKey},
+      {outletPrefsKeyControl, controlKey}, {outletPrefsKeyOption, optionKey},
+      {outletPrefsKeyShift, shiftKey},     {outletPrefsKeyCommand, cmdKey},
+      {outletPrefsKeyCaps, alphaLock},     {outletPrefsKeySpace, kCorvimusSpaceKey}};
+  for (auto [box, bit] : modifierBits)
+    connect(box, &QCheckBox::clicked, this, [this, box = box, bit = bit] {
+      if (fActionIndex < 0) return;
+      GetModifierState(bit, box);
+      GetUIFromPrefs();
+    });
+
+  // Widgets carry their outlet names, for tests and for anyone inspecting the interface.
+  const std::pair<QObject*, const char*> names[] = {
+      {outletWindowTabs, "outletWindowTabs"},
+      {outletPrefsApply, "outletPrefsApply"},
+      {outletPrefsRevert, "outletPrefsRevert"},
+      {outletPrefsTarget, "outletPrefsTarget"},
+      {outletPrefsAdd, "outletPrefsAdd"},
+      {outletPrefsDelete, "outletPrefsDelete"},
+      {outletPrefsDisable, "outletPrefsDisable"},
+      {outletPrefsTabs, "outletPrefsTabs"},
+      {outletPrefsList, "outletPrefsList"},
+      {outletPrefsCustomSpeed, "outletPrefsCustomSpeed"},
+      {outletPrefsSpeedValue, "outletPrefsSpeedValue"},
+      {outletPrefsCustomAcc, "outletPrefsCustomAcc"},
+      {outletPrefsAccValue, "outletPrefsAccValue"},
+      {outletPrefsAction, "outletPrefsAction"},
+      {outletPrefsActionTabs, "outletPrefsActionTabs"},
+      {outletPrefsClickType, "outletPrefsClickType"},
+      {outletPrefsKeystroke, "outletPrefsKeystroke"},
+      {outletPrefsMoreKeys, "outletPrefsMoreKeys"},
+      {outletPrefsSpecialKeys, "outletPrefsSpecialKeys"},
+      {outletPrefsScrollDir, "outletPrefsScrollDir"},
+      {outletPrefsScrollCount, "outletPrefsScrollCount"},
+      {outletPrefsItemToOpen, "outletPrefsItemToOpen"},
+      {outletPrefsBrowse, "outletPrefsBrowse"},
+      {outletInfoCountBth, "outletInfoCountBth"},
+      {outletInfoUserGuide, "outletInfoUserGuide"},
+      {outletInfoURL, "outletInfoURL"},
+      {outletDeleteName, "outletDeleteName"}};
+  for (auto [object, name] : names) object->setObjectName(name);
+  return view;
+}
+
+// ---- Life cycle --------------------------------------------------------------------------------
+
+void CorvimusPane::mainViewDidLoad() {
+  gCorvimus = this;
+  fConnectedCount = -1;
+  fConnected.count = 0;
+  fMainBundle = bundle();
+
+  GetKeyboardInformation();
+
+  // The agent lives in the pane's resources. It is started when no process of its name runs, and
+  // registered as a login item either way; neither result is acted on.
+  QString helperPath = fMainBundle.resourcePath() + "/" + kHelperBundleName;
+  if (FindNamedProcess(kCorvimusHelperName, nullptr) != noErr) {
+    corvimus::prefpane::PaneBundle helper;
+    if (corvimus::prefpane::ReadPaneBundle(helperPath, &helper, nullptr))
+      QProcess::startDetached(helper.executablePath(), {});
+  }
+  AddLoginItem(helperPath.toUtf8().constData(), nullptr, 0, 1, nullptr);
+
+  outletWindowTabs->setCurrentIndex(0);
+  fButtonsModel = new MouseButtonsView(MouseButtonsViewItem::rootItem(), this);
+  outletPrefsList->setModel(fButtonsModel);
+  outletPrefsList->header()->setStretchLastSection(true);  // the column does not resize itself
+  outletPrefsList->expandAll();
+  connect(outletPrefsList->selectionModel(), &QItemSelectionModel::selectionChanged, fButtonsModel,
+          &MouseButtonsView::outlineViewSelectionDidChange);
+
+  MakeClickableLink(outletInfoUserGuide);
+  MakeClickableLink(outletInfoURL);
+
+  fSettingsIndex = 0;
+  fActionIndex = -1;
+
+  fSettingsBase = QBaseNew(kCorvimusBaseType, kCorvimusBaseTypeVersion, 4);
+  if (!fSettingsBase) return;
+  QBaseSetFlipProc(fSettingsBase, FlipCorvimusPrefsRec, nullptr);
+  if (GetBaseFromFile() != noErr) return;
+
+  SortPreferencesByApp();
+  RebuildTargetAppMenu();
+  GetPrefsFromBase();
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::didSelect() {
+  SwapNSAppMethods();
+  if (!fCountConnectedTimer) {
+    fCountConnectedTimer = new QTimer(this);
+    fCountConnectedTimer->setInterval(1000);
+    connect(fCountConnectedTimer, &QTimer::timeout, this, [this] { CountConnectedMice(); });
+  }
+  fCountConnectedTimer->start();
+}
+
+void CorvimusPane::willUnselect() {
+  if (fCountConnectedTimer) fCountConnectedTimer->stop();
+  SwapNSAppMethods();
+  SaveUIToPrefs();
+  SavePrefsToBase();
+  SaveBaseToFile();
+  // UNFINISHED: CheckAssignedAliases (loginitems/Aliases.h) is not on this branch yet; until it is,
+  // unused alias files are not cleaned up here.
+}
+
+// ---- Load, edit, apply, revert -----------------------------------------------------------------
+
+SInt16 CorvimusPane::GetBaseFromFile() {
+  PName name(kCorvimusPrefsFileName);
+  return LoadMouseSettings(fSettingsBase, name.s, &gDefaultGlobalPrefs);
+}
+
+void CorvimusPane::GetPrefsFromBase() {
+  int k = outletPrefsTarget->currentIndex();
+  fSettingsIndex = k > 1 ? k - 1 : 0;
+  SInt32 size = 0;
+  if (void* record = QBaseGetRecord(fSettingsBase, fSettingsIndex, &size)) {
+    // A record of another size is not one of ours; copy no more than both hold.
+    std::memset(&fSettings, 0, sizeof fSettings);
+    std::memcpy(&fSettings, record, size < kCorvimusPrefsRecSize ? size : kCorvimusPrefsRecSize);
+  }
+  SetComboItemEnabled(outletPrefsAction, 1, fSettingsIndex != 0);
+}
+
+void CorvimusPane::GetUIFromPrefs() {
+  outletPrefsDelete->setEnabled(fSettingsIndex != 0);
+  outletPrefsDisable->setChecked(fSettings.active == 0);
+
+  const UInt8 speed = fSettings.device[0].speed;
+  outletPrefsCustomSpeed->setChecked(speed != 255);
+  outletPrefsSpeedValue->setEnabled(speed != 255);
+  {
+    QSignalBlocker block(outletPrefsSpeedValue);
+    outletPrefsSpeedValue->setValue(SliderFromSpeed(speed));
+  }
+  const UInt8 acc = fSettings.device[0].acceleration;
+  outletPrefsCustomAcc->setChecked(acc != 255);
+  outletPrefsAccValue->setEnabled(acc != 255);
+  {
+    QSignalBlocker block(outletPrefsAccValue);
+    outletPrefsAccValue->setValue(SliderFromAcceleration(acc));
+  }
+  ShowActionEditor();
+}
+
+void CorvimusPane::ShowActionEditor() {
+  outletPrefsAction->setEnabled(fActionIndex >= 0);
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) {
+    SelectComboRow(outletPrefsAction, 0);
+    outletPrefsActionTabs->setCurrentIndex(kActionTabNone);
+    EnableDisableApplyRevert();
+    return;
+  }
+  SInt16 k = SInt16(slot->command);
+  int tab = kActionTabNone;
+  QComboBox* sub = nullptr;
+  int subRow = -1, scrollMode = 0, p;
+  if ((p = FindInMenuTable(gClickTypeCommands, k)) >= 0) {
+    tab = kActionTabClick, sub = outletPrefsClickType, subRow = p, k = kMenuClickGroup;
+  }
+  if ((p = FindInMenuTable(gSpecialKeyCommands, k)) >= 0) {
+    tab = kActionTabSpecialKey, sub = outletPrefsSpecialKeys, subRow = p, k = kMenuSpecialKeyGroup;
+  }
+  const SInt16* sets[] = {gScrollSetA, gScrollSetB, gScrollSetC};
+  for (int mode = 0; mode < 3; ++mode) {
+    if ((p = FindInMenuTable(sets[mode], k)) >= 0) {
+      tab = kActionTabScroll, sub = outletPrefsScrollDir, subRow = p, scrollMode = mode;
+      k = kMenuScrollGroup;
+      break;
+    }
+  }
+  int row = FindInMenuTable(gActionMenuCommands, k);
+  if (row < 0) {  // a code the editor does not offer: shown as nothing, kept as it is
+    SelectComboRow(outletPrefsAction, 0);
+    outletPrefsActionTabs->setCurrentIndex(kActionTabNone);
+    EnableDisableApplyRevert();
+    return;
+  }
+  SelectComboRow(outletPrefsAction, row);
+  if (tab == kActionTabNone) {
+    if (k == kCmdKeystroke) tab = kActionTabKeystroke;
+    if (k == kCmdOpenItem) tab = kActionTabOpenItem;
+  }
+  outletPrefsActionTabs->setCurrentIndex(tab);
+  if (sub) SelectComboRow(sub, subRow);
+
+  auto showBits = [slot](std::initializer_list<std::pair<QCheckBox*, UInt16>> boxes) {
+    for (auto [box, bit] : boxes) box->setChecked((slot->modifiers & bit) != 0);
+  };
+  switch (tab) {
+    case kActionTabClick:
+      showBits({{outletPrefsClkCommand, cmdKey},
+                {outletPrefsClkShift, shiftKey},
+                {outletPrefsClkCaps, alphaLock},
+                {outletPrefsClkOption, optionKey},
+                {outletPrefsClkControl, controlKey},
+                {outletPrefsClkSpace, kCorvimusSpaceKey}});
+      break;
+    case kActionTabKeystroke: {
+      if (slot->keyCode == 255) {
+        outletPrefsKeystroke->setText("(none)");
+      } else {
+        Str255 name = {0};
+        GetKeyCombinationName(UInt16(slot->keyCode << 8), slot->modifiers, name, 255, 0);
+        outletPrefsKeystroke->setText(FromPString(name, 255));
+      }
+      showBits({{outletPrefsKeyCommand, cmdKey},
+                {outletPrefsKeyShift, shiftKey},
+                {outletPrefsKeyCaps, alphaLock},
+                {outletPrefsKeyOption, optionKey},
+                {outletPrefsKeyControl, controlKey},
+                {outletPrefsKeySpace, kCorvimusSpaceKey}});
+      break;
+    }
+    case kActionTabScroll:
+      SelectComboRow(outletPrefsScrollCount, scrollMode == 1 ? 1
+                                             : scrollMode == 2
+                                                 ? 2
+                                                 : ScrollCountRowFor(slot->command, slot->repeat));
+      break;
+    case kActionTabOpenItem:
+      outletPrefsItemToOpen->setText(FromPString(slot->data, 31));
+      break;
+    default:
+      break;
+  }
+  EnableDisableApplyRevert();
+}
+
+void CorvimusPane::SaveUIToPrefs() {
+  // The controls write fSettings as they change; there is nothing left to collect.
+}
+
+void CorvimusPane::SavePrefsToBase() {
+  if (NeedsMainClick(fSettingsIndex, fSettings)) MakeSureClickExists();
+  if (fSettingsIndex >= 0)
+    QBaseReplaceRecord(fSettingsBase, fSettingsIndex, &fSettings, kCorvimusPrefsRecSize);
+}
+
+SInt16 CorvimusPane::SaveBaseToFile() {
+  PName name(kCorvimusPrefsFileName);
+  SInt16 status =
+      SaveMouseSettings(fSettingsBase, name.s, kCorvimusPrefsFileType, kCorvimusPrefsCreator);
+  if (status == noErr) RequestDriverPrefsUpdate();
+  return status;
+}
+
+void CorvimusPane::EnableDisableApplyRevert() {
+  SInt32 size = 0;
+  void* record = QBaseGetRecord(fSettingsBase, fSettingsIndex, &size);
+  if (!record) return;
+  bool same =
+      size == kCorvimusPrefsRecSize && std::memcmp(record, &fSettings, kCorvimusPrefsRecSize) == 0;
+  outletPrefsApply->setEnabled(!same);
+  outletPrefsRevert->setEnabled(!same);
+}
+
+void CorvimusPane::actionPrefsApply() {
+  SaveUIToPrefs();
+  SavePrefsToBase();
+  SaveBaseToFile();
+  EnableDisableApplyRevert();
+}
+
+void CorvimusPane::actionPrefsRevert() {
+  GetBaseFromFile();
+  // Applications added or removed since the last save come and go with the file: the pop-up is
+  // rebuilt so that it never offers a record the base no longer has. The current target stays
+  // selected when its position still exists, else the global record is shown.
+  SortPreferencesByApp();
+  RebuildTargetAppMenu();
+  SInt32 count = QBaseCountRecords(fSettingsBase);
+  SelectComboRow(outletPrefsTarget,
+                 fSettingsIndex > 0 && fSettingsIndex < count ? fSettingsIndex + 1 : 0);
+  GetPrefsFromBase();
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsTarget() {
+  SaveUIToPrefs();
+  SavePrefsToBase();
+  GetPrefsFromBase();
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsDisable() {
+  fSettings.active = outletPrefsDisable->isChecked() ? 0 : 1;
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsCustomSpeed() {
+  fSettings.device[0].speed = outletPrefsCustomSpeed->isChecked() ? 40 : 255;
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsSpeedValue() {
+  fSettings.device[0].speed = SpeedFromSlider(outletPrefsSpeedValue->value());
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsCustomAcc() {
+  fSettings.device[0].acceleration = outletPrefsCustomAcc->isChecked() ? 100 : 255;
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsAccValue() {
+  fSettings.device[0].acceleration = AccelerationFromSlider(outletPrefsAccValue->value());
+  GetUIFromPrefs();
+}
+
+// ---- Target applications -----------------------------------------------------------------------
+
+void CorvimusPane::RebuildTargetAppMenu() {
+  SInt32 n = QBaseCountRecords(fSettingsBase);
+  {
+    QSignalBlocker block(outletPrefsTarget);
+    while (outletPrefsTarget->count() > 2)
+      outletPrefsTarget->removeItem(outletPrefsTarget->count() - 1);
+  }
+  QBaseLock(fSettingsBase);
+  for (SInt32 r = 1; r < n; ++r) {
+    SInt32 size = 0;
+    auto* record = static_cast<const unsigned char*>(QBaseGetRecord(fSettingsBase, r, &size));
+    if (!record || size < kCorvimusPrefsRecSize) continue;
+    Str31 name;
+    std::memcpy(name, record + offsetof(CorvimusPrefsRec, appName), sizeof name);
+    // Names are stored in the system's 8-bit encoding, which here is UTF-8.
+    int len = name[0] > 31 ? 31 : name[0];
+    outletPrefsTarget->addItem(QString::fromUtf8(reinterpret_cast<const char*>(name + 1), len));
+  }
+  QBaseUnlock(fSettingsBase, 0);
+}
+
+void CorvimusPane::actionPrefsAdd() {
+  if (fAddPanel) return;
+  auto* panel = new ApplicationPanel(mainView()->window(), tr("Select an Application"));
+  panel->setAttribute(Qt::WA_DeleteOnClose);
+  panel->setObjectName("addPanel");
+  panel->setOption(QFileDialog::DontUseNativeDialog);
+  panel->setFileMode(QFileDialog::ExistingFile);
+  panel->setNameFilters({tr("Applications (*.app *.desktop)"), tr("All files (*)")});
+  panel->setWindowModality(Qt::WindowModal);
+  std::string apps;
+  QString start = corvimus::FolderPath(kLocalDomain, kApplicationsFolderType, &apps) == noErr &&
+                          QFileInfo(QString::fromStdString(apps)).isDir()
+                      ? QString::fromStdString(apps)
+                      : QStringLiteral("/usr/share/applications");
+  panel->setDirectory(start);
+  fAddPanel = panel;
+  connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+    addPrefsDidEnd(panel->ChosenPath(), result == QDialog::Accepted ? 1 : 0);
+  });
+  panel->open();
+}
+
+void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
+  if (returnCode != 1 || path.isEmpty()) return;
+  SaveUIToPrefs();
+  SavePrefsToBase();
+
+  ApplicationIdentity app = DescribeApplication(path);
+  OSType signature = app.signature ? app.signature : OSType(kUnknownSignature);
+  QByteArray name = app.name.left(254);
+  if (name.size() > 4 && name.right(4).toLower() == ".app") name.chop(4);
+  if (name.isEmpty()) return;
+
+  auto record = std::make_unique<CorvimusPrefsRec>();
+  std::memset(record.get(), 0, sizeof *record);
+  SInt32 size = 0;
+  if (void* global = QBaseGetRecord(fSettingsBase, 0, &size);
+      global && size == kCorvimusPrefsRecSize) {
+    std::memcpy(record.get(), global, kCorvimusPrefsRecSize);
+  } else {
+    record->device[0].speed = 255;
+    record->device[0].acceleration = 255;
+  }
+  record->application = signature;
+  CStringPCopy(name.left(63).constData(), record->appFileName, 63);
+  CStringPCopy(name.left(31).constData(), record->appName, 31);
+  record->active = 1;
+  SInt32 i = QBaseAddRecord(fSettingsBase, record.get(), kCorvimusPrefsRecSize);
+  if (i < 0) return;
+  fSettingsIndex = i;
+  SetFlagForCurrentPrefs();
+  SortPreferencesByApp();
+  RebuildTargetAppMenu();
+  SelectPrefsWithFlag();
+  GetPrefsFromBase();
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsRemove() {
+  if (fSettingsIndex <= 0) return;
+  outletDeleteName->setText(FromPString(fSettings.appName, 31));
+  if (RunSheet(outletDeleteAlert) != 1) return;
+  QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
+  QBaseRemoveMarkedRecords(fSettingsBase);
+  fSettingsIndex -= 1;
+  RebuildTargetAppMenu();
+  SelectComboRow(outletPrefsTarget, fSettingsIndex == 0 ? 0 : fSettingsIndex + 1);
+  GetPrefsFromBase();
+  GetUIFromPrefs();
+}
+
+int CorvimusPane::RunSheet(QDialog* sheet) {
+  fRunningSheet = sheet;
+  int code = sheet->exec();
+  fRunningSheet = nullptr;
+  sheet->hide();
+  return code == 1 ? 1 : 0;
+}
+
+void CorvimusPane::actionAlertOK() {
+  if (fRunningSheet) fRunningSheet->done(1);
+}
+
+void CorvimusPane::actionAlertCancel() {
+  if (fRunningSheet) fRunningSheet->done(0);
+}
+
+void CorvimusPane::SetFlagForCurrentPrefs() {
+  QBaseSetAllRecordFlags(fSettingsBase, 0);
+  QBaseSetRecordFlags(fSettingsBase, fSettingsIndex, 1);
+}
+
+void CorvimusPane::SelectPrefsWithFlag() {
+  fSettingsIndex = 0;
+  SInt32 count = QBaseCountRecords(fSettingsBase);
+  for (SInt32 r = 0; r < count; ++r) {
+    if (QBaseGetRecordFlags(fSettingsBase, r) != 0) {
+      fSettingsIndex = r;
+      QBaseSetRecordFlags(fSettingsBase, r, 0);
+      break;
+    }
+  }
+  SelectComboRow(outletPrefsTarget, fSettingsIndex == 0 ? 0 : fSettingsIndex + 1);
+}
+
+void CorvimusPane::SortPreferencesByApp() {
+  QBaseSort(fSettingsBase, CompareByApp, 128);
+}
+
+// ---- Action editor -----------------------------------------------------------------------------
+
+CorvimusActionRec* CorvimusPane::SelectedAction() {
+  if (fActionIndex < 0 || fActionIndex >= kCorvimusActionCount) return nullptr;
+  return &fSettings.device[0].action[fActionIndex];
+}
+
+void CorvimusPane::actionPrefsAction() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  ResetActionForRow(slot, outletPrefsAction->currentIndex());
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsClickType() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  int row = outletPrefsClickType->currentIndex();
+  SInt16 entry = row >= 0 && row < MenuTableCount(gClickTypeCommands) ? gClickTypeCommands[row] : 0;
+  slot->command = entry < 0 ? 0 : UInt16(entry);
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::GetModifierState(UInt16 bit, QCheckBox* checkbox) {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  if (checkbox->isChecked())
+    slot->modifiers |= bit;
+  else
+    slot->modifiers &= UInt16(~bit);
+}
+
+void CorvimusPane::actionPrefsMoreKeys() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  slot->keyCode = GetKeycodeFromMenu(SInt16(outletPrefsMoreKeys->currentIndex()));
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsSpecialKeys() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  int row = outletPrefsSpecialKeys->currentIndex();
+  SInt16 entry =
+      row >= 0 && row < MenuTableCount(gSpecialKeyCommands) ? gSpecialKeyCommands[row] : 0;
+  slot->command = entry < 0 ? 0 : UInt16(entry);
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsScrollDir() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  ApplyScrollDirection(slot, outletPrefsScrollDir->currentIndex());
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsScrollCount() {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot) return;
+  ApplyScrollCountRow(slot, outletPrefsScrollCount->currentIndex());
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::actionPrefsBrowse() {
+  if (fActionIndex < 0 || fBrowsePanel) return;
+  auto* panel = new QFileDialog(mainView()->window(), tr("Choose the item to open"), "/");
+  panel->setAttribute(Qt::WA_DeleteOnClose);
+  panel->setObjectName("browsePanel");
+  panel->setOption(QFileDialog::DontUseNativeDialog);
+  // Files and folders alike: in this mode the panel accepts whichever is selected.
+  panel->setFileMode(QFileDialog::AnyFile);
+  panel->setWindowModality(Qt::WindowModal);
+  fBrowsePanel = panel;
+  connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+    browseDidEnd(panel->selectedFiles().value(0), result == QDialog::Accepted ? 1 : 0);
+  });
+  panel->open();
+}
+
+void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
+  CorvimusActionRec* slot = SelectedAction();
+  if (returnCode != 1 || !slot || path.isEmpty() || !QFileInfo::exists(path)) return;
+  // ASCII only, a question mark for anything else, at most 31 characters.
+  QString last = QFileInfo(path).fileName();
+  QByteArray name;
+  for (QChar c : last.left(31))
+    name.append(c.unicode() < 128 && c.unicode() > 0 ? char(c.unicode()) : '?');
+  if (name.isEmpty()) return;
+
+  std::string prefs;
+  if (corvimus::FolderPath(kOnSystemDisk, kPreferencesFolderType, &prefs) != noErr) return;
+  QString folder = QString::fromStdString(prefs) + "/" + kCorvimusAliasFolderName;
+  QString aliasPath = folder + "/" + QString::fromLatin1(name);
+  QFileInfo existing(aliasPath);
+  if (existing.exists() && !existing.isDir()) QFile::remove(aliasPath);
+
+  // UNFINISHED: GetFSRefFromNSString and CreateAliasFile (loginitems/Aliases.h) are not on this
+  // branch yet. Without an alias the agent could not open the item, so nothing is stored.
+  (void)aliasPath;
+  return;
+  CStringPCopy(name.constData(), slot->data, 31);
+  GetUIFromPrefs();
+}
+
+void CorvimusPane::MakeSureClickExists() {
+  if (!EnforceMainClick(&fSettings)) return;
+  RunSheet(outletMainClickAlert);
+}
+
+// ---- Mouse buttons outline ---------------------------------------------------------------------
+
+void CorvimusPane::actionPrefsList() {
+  QModelIndexList rows = outletPrefsList->selectionModel()->selectedRows();
+  if (rows.isEmpty()) {
+    fActionIndex = -1;
+  } else {
+    MouseButtonsViewItem* item = fButtonsModel->itemForIndex(rows.first());
+    fActionIndex = item ? GetActionFromControlID(item->getControlID()) : -1;
+  }
+  GetUIFromPrefs();
+}
+
+// ---- Keystroke capture -------------------------------------------------------------------------
+
+bool CorvimusPane::InterceptKeystrokes() const {
+  return outletPrefsKeystroke && outletPrefsKeystroke->hasFocus();
+}
+
+void CorvimusPane::InterceptOneKeystroke(UInt8 keyCode, UInt16 modifiers) {
+  CorvimusActionRec* slot = SelectedAction();
+  if (!slot || slot->command != kCmdKeystroke) return;
+  slot->keyCode = keyCode;
+  slot->modifiers = modifiers;
+  GetUIFromPrefs();
+}
+
+// ---- Info tab ----------------------------------------------------------------------------------
+
+void CorvimusPane::CountConnectedMice() {
+  if (GetConnectedDevices(&fConnected) != noErr) return;
+  SInt16 n = fConnected.count;
+  if (n == fConnectedCount) return;
+  fConnectedCount = n;
+  // The agent never sends more than ten; a larger count must not read past the list.
+  int listed = n < 0                                ? 0
+               : n > int(kCorvimusMaxListedDevices) ? int(kCorvimusMaxListedDevices)
+                                                    : int(n);
+  int k = 0;
+  for (int i = 0; i < listed; ++i)
+    if (fConnected.device[i].transport == kCorvimusTransportBluetooth) ++k;
+  outletInfoCountBth->setText(QString::asprintf("%d", k));
+}
+
+QString CorvimusPane::SupportURL() {
+  return QString(kVendorHost) + "/Support/BT.aspx";
+}
+QString CorvimusPane::HomeURL() {
+  return QString(kVendorHost) + "/";
+}
+
+void CorvimusPane::actionInfoSupport() {
+  QDesktopServices::openUrl(QUrl(SupportURL()));
+}
+void CorvimusPane::actionInfoURL() {
+  QDesktopServices::openUrl(QUrl(HomeURL()));
+}
+
+void CorvimusPane::MakeClickableLink(QPushButton* button) {
+  // Underlined, in the system font, centred; blue, and red while pressed.
+  button->setFlat(true);
+  button->setCursor(Qt::PointingHandCursor);
+  button->setStyleSheet(
+      "QPushButton { border: none; text-decoration: underline; color: rgb(26, 26, 255); }"
+      "QPushButton:pressed { color: rgb(255, 26, 26); }");
+}

@@ -1,0 +1,988 @@
+#include "platform/IOKit.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/DriverProtocol.h"
+#include "platform/RuntimeDir.h"
+
+using namespace corvimus;
+
+namespace {
+
+constexpr mach_port_t kMasterPort = 0x0B07;
+constexpr mach_port_t kOwnTask = 0x0103;
+constexpr int kHandshakeTimeoutMs = 2000;
+constexpr int kCallTimeoutMs = 5000;
+constexpr int kUnwatchedRetryMs = 2000;
+constexpr int kQuickRetryMs = 250;
+constexpr size_t kMaxServicesPerDriver = 4096;
+constexpr int kPlaceCount = 2;
+
+enum ObjectKind { kObjService, kObjIterator, kObjConnection, kObjInterest };
+
+// One handle of the registry. Only the fields of its kind are used.
+struct Object {
+  ObjectKind kind = kObjService;
+  UInt32 refs = 1;
+  // service
+  int place = -1;
+  UInt32 remoteId = 0;
+  std::string className;
+  std::vector<std::pair<std::string, std::string>> properties;
+  bool terminated = false;
+  // iterator and interest registration
+  IONotificationPortRef port = nullptr;
+  bool firstMatch = false;
+  CFDictionaryRef matching = nullptr;
+  IOServiceMatchingCallback matchCallback = nullptr;
+  IOServiceInterestCallback interestCallback = nullptr;
+  void* refcon = nullptr;
+  std::deque<io_object_t> items;
+  bool armed = false;
+  // connection and interest registration
+  io_service_t service = 0;
+  UInt32 remoteConnection = 0;
+  bool closedByDriver = false;
+};
+
+// One driver socket place and, while a driver listens there, the link to it.
+struct Place {
+  std::string socketPath;  // empty: not watched
+  std::string folder, folderName, parent, socketName;
+  int folderWatch = -1, parentWatch = -1;
+  int fd = -1;
+  bool ready = false;
+  DriverFrameReader reader;
+  std::deque<DriverFrame> pending;  // taken in while waiting for a reply; processed on dispatch
+  std::map<UInt32, io_service_t> services;
+  UInt32 nextRequestId = 1;
+};
+
+struct Notification {
+  io_object_t target = 0;  // iterator or interest registration
+  natural_t messageType = 0;
+  std::vector<UInt8> argument;
+};
+
+}  // namespace
+
+struct IONotificationPort {
+  int epfd = -1;
+  int eventFd = -1;
+  std::deque<Notification> queue;
+  IORunLoopSource source{};
+  bool dispatching = false;
+  bool destroyed = false;
+};
+
+namespace {
+
+struct Registry {
+  bool started = false;
+  int epfd = -1, wakeFd = -1, inotifyFd = -1, timerFd = -1;
+  Place places[kPlaceCount];
+  std::unordered_map<io_object_t, Object> objects;
+  io_object_t nextHandle = 0x1001;
+  std::vector<IONotificationPortRef> ports;
+  bool quickRetry = false;
+  int quickRetriesLeft = 0;
+};
+
+Registry gRegistry;
+bool gPlacesOverridden = false;
+std::string gPlaceOverride[kPlaceCount];
+
+Object* Find(io_object_t handle, ObjectKind kind) {
+  auto it = gRegistry.objects.find(handle);
+  if (it == gRegistry.objects.end() || it->second.kind != kind) return nullptr;
+  return &it->second;
+}
+
+io_object_t NewObject(Object object) {
+  io_object_t handle = gRegistry.nextHandle++;
+  if (gRegistry.nextHandle == 0) gRegistry.nextHandle = 0x1001;
+  gRegistry.objects.emplace(handle, std::move(object));
+  return handle;
+}
+
+void Signal(int fd) {
+  UInt64 one = 1;
+  if (fd >= 0) (void)!write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+  UInt64 value;
+  while (read(fd, &value, sizeof value) > 0) {
+  }
+}
+
+void Enqueue(IONotificationPortRef port, Notification n) {
+  if (!port || port->destroyed) return;
+  port->queue.push_back(std::move(n));
+  Signal(port->eventFd);
+}
+
+void ReleaseObject(io_object_t handle);
+IOReturn CloseRemoteConnection(Object& connection);
+
+void DestroyObject(io_object_t handle) {
+  auto it = gRegistry.objects.find(handle);
+  if (it == gRegistry.objects.end()) return;
+  Object object = std::move(it->second);
+  gRegistry.objects.erase(it);
+  switch (object.kind) {
+    case kObjIterator:
+      for (io_object_t item : object.items) ReleaseObject(item);
+      CFRelease(object.matching);
+      break;
+    case kObjConnection:
+      CloseRemoteConnection(object);
+      ReleaseObject(object.service);
+      break;
+    case kObjInterest:
+      ReleaseObject(object.service);
+      break;
+    case kObjService:
+      break;
+  }
+}
+
+void ReleaseObject(io_object_t handle) {
+  auto it = gRegistry.objects.find(handle);
+  if (it == gRegistry.objects.end()) return;
+  if (--it->second.refs == 0) DestroyObject(handle);
+}
+
+bool Matches(CFDictionaryRef matching, const Object& service) {
+  const char* wanted = CFDictionaryGetCString(matching, kIOProviderClassKey);
+  if (!wanted || service.className != wanted) return false;
+  CFIndex extra = CFDictionaryGetCount(matching) - 1;
+  for (const auto& [key, value] : service.properties) {
+    const char* v = CFDictionaryGetCString(matching, key.c_str());
+    if (!v) continue;
+    if (value != v) return false;
+    --extra;
+  }
+  return extra == 0;  // every other key of the dictionary must be a property of the service
+}
+
+// Offers a service to every matching notification of one kind; a notification whose iterator was
+// emptied since its last callback gets a new one.
+void OfferToIterators(io_service_t handle, bool firstMatch) {
+  std::vector<io_object_t> iterators;
+  for (auto& [h, o] : gRegistry.objects)
+    if (o.kind == kObjIterator && o.firstMatch == firstMatch) iterators.push_back(h);
+  for (io_object_t h : iterators) {
+    Object* it = Find(h, kObjIterator);
+    Object* service = Find(handle, kObjService);
+    if (!it || !service || !Matches(it->matching, *service)) continue;
+    ++service->refs;
+    it->items.push_back(handle);
+    if (it->armed) {
+      it->armed = false;
+      Enqueue(it->port, Notification{h, 0, {}});
+    }
+  }
+}
+
+void DeliverInterest(io_service_t service, natural_t type, const std::vector<UInt8>& argument) {
+  for (auto& [h, o] : gRegistry.objects)
+    if (o.kind == kObjInterest && o.service == service)
+      Enqueue(o.port, Notification{h, type, argument});
+}
+
+void TerminateService(io_service_t handle) {
+  Object* service = Find(handle, kObjService);
+  if (!service || service->terminated) return;
+  service->terminated = true;
+  gRegistry.places[service->place].services.erase(service->remoteId);
+  OfferToIterators(handle, false);
+  DeliverInterest(handle, kIOMessageServiceIsTerminated, {});
+  ReleaseObject(handle);  // the registry's own reference
+}
+
+void ProcessPending(int index);
+constexpr int kQuickRetries = 4;
+
+void CloseLink(int index) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return;
+  epoll_ctl(gRegistry.epfd, EPOLL_CTL_DEL, place.fd, nullptr);
+  close(place.fd);
+  place.fd = -1;
+  place.ready = false;
+  place.reader = DriverFrameReader();
+  place.pending.clear();
+  std::vector<io_service_t> gone;
+  for (auto& [remote, handle] : place.services) gone.push_back(handle);
+  for (io_service_t handle : gone) TerminateService(handle);
+  place.services.clear();
+  // A driver that restarts at once is found even if its socket appeared before we saw it leave.
+  gRegistry.quickRetriesLeft = kQuickRetries;
+  gRegistry.quickRetry = true;
+}
+
+bool WriteAll(int fd, const std::vector<UInt8>& bytes, int timeoutMs) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, timeoutMs) <= 0) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+SInt64 NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return SInt64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool IsReply(UInt8 type) {
+  return type == kDriverFrameHelloReply || type == kDriverFramePong ||
+         type == kDriverFrameOpenReply || type == kDriverFrameCloseReply ||
+         type == kDriverFrameCallReply;
+}
+
+// Sends a request and waits for its reply. Unsolicited frames that arrive meanwhile are kept, in
+// order, for the next dispatch. A driver that breaks the protocol, goes away or stays silent past
+// the timeout is dropped (its services terminate).
+IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame* reply,
+                  int timeoutMs) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return kIOReturnNotAttached;
+  request.requestId = place.nextRequestId++;
+  if (place.nextRequestId == 0) place.nextRequestId = 1;
+  std::vector<UInt8> bytes;
+  if (EncodeDriverFrame(request, &bytes) != noErr) return kIOReturnBadArgument;
+  if (!WriteAll(place.fd, bytes, timeoutMs)) {
+    CloseLink(index);
+    return kIOReturnNotResponding;
+  }
+  SInt64 deadline = NowMs() + timeoutMs;
+  bool ended = false;
+  for (;;) {
+    DriverFrame frame;
+    DriverDecodeResult r;
+    while ((r = place.reader.Next(&frame)) == kDriverDecodeOK) {
+      bool handshake = !place.ready && request.type == kDriverFrameHello;
+      if (DriverFrameFromClient(frame.type) || (handshake && frame.type != replyType)) {
+        CloseLink(index);
+        return kIOReturnIPCError;
+      }
+      if (IsReply(frame.type)) {
+        if (frame.type != replyType || frame.requestId != request.requestId) {
+          CloseLink(index);
+          return kIOReturnIPCError;
+        }
+        // A driver that answered and then went away still answered; the end of the stream is
+        // seen again on the next dispatch, which drops the link then.
+        *reply = std::move(frame);
+        if (!place.pending.empty()) Signal(gRegistry.wakeFd);
+        return kIOReturnSuccess;
+      }
+      place.pending.push_back(std::move(frame));
+    }
+    if (r == kDriverDecodeMalformed) {
+      CloseLink(index);
+      return kIOReturnIPCError;
+    }
+    if (ended) {
+      // What the driver said before it went away still counts: act on it, then drop the link.
+      ProcessPending(index);
+      CloseLink(index);
+      return kIOReturnNotResponding;
+    }
+    SInt64 left = deadline - NowMs();
+    pollfd p{place.fd, POLLIN, 0};
+    int n = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      CloseLink(index);
+      return n == 0 ? kIOReturnTimeout : kIOReturnIPCError;
+    }
+    ended = !place.reader.ReadFrom(place.fd);
+  }
+}
+
+bool ProcessFrame(int index, const DriverFrame& frame) {
+  Place& place = gRegistry.places[index];
+  switch (frame.type) {
+    case kDriverFramePublish: {
+      if (place.services.count(frame.serviceId) || place.services.size() >= kMaxServicesPerDriver)
+        return false;
+      Object service;
+      service.kind = kObjService;
+      service.place = index;
+      service.remoteId = frame.serviceId;
+      service.className = frame.className;
+      service.properties = frame.properties;
+      io_service_t handle = NewObject(std::move(service));
+      place.services[frame.serviceId] = handle;
+      OfferToIterators(handle, true);
+      return true;
+    }
+    case kDriverFrameTerminate: {
+      auto it = place.services.find(frame.serviceId);
+      if (it == place.services.end()) return false;
+      TerminateService(it->second);
+      return true;
+    }
+    case kDriverFrameInterest: {
+      auto it = place.services.find(frame.serviceId);
+      if (it == place.services.end()) return false;
+      if (frame.connectionId != 0 && frame.messageType == kIOMessageServiceWasClosed) {
+        // The driver let go of that connection: closing it later must not ask the driver again.
+        for (auto& [h, o] : gRegistry.objects)
+          if (o.kind == kObjConnection && o.place == index &&
+              o.remoteConnection == frame.connectionId)
+            o.closedByDriver = true;
+      }
+      DeliverInterest(it->second, frame.messageType, frame.data);
+      return true;
+    }
+    default:
+      return false;  // replies without a request, client frames: out of order
+  }
+}
+
+void ProcessPending(int index) {
+  Place& place = gRegistry.places[index];
+  while (!place.pending.empty()) {
+    DriverFrame frame = std::move(place.pending.front());
+    place.pending.pop_front();
+    if (!ProcessFrame(index, frame)) {
+      CloseLink(index);
+      return;
+    }
+  }
+}
+
+void PumpLink(int index) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return;
+  ProcessPending(index);
+  if (place.fd < 0) return;
+  bool open = place.reader.ReadFrom(place.fd);
+  DriverFrame frame;
+  DriverDecodeResult r;
+  while ((r = place.reader.Next(&frame)) == kDriverDecodeOK) {
+    if (!ProcessFrame(index, frame)) {
+      CloseLink(index);
+      return;
+    }
+  }
+  if (r == kDriverDecodeMalformed || !open) CloseLink(index);
+}
+
+void ConnectPlace(int index) {
+  Place& place = gRegistry.places[index];
+  if (place.socketPath.empty() || place.fd >= 0) return;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (place.socketPath.size() >= sizeof addr.sun_path) return;
+  std::memcpy(addr.sun_path, place.socketPath.c_str(), place.socketPath.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // A socket file whose driver is not (yet) listening: look again shortly, once.
+    if ((errno == ECONNREFUSED || errno == EAGAIN) && gRegistry.quickRetriesLeft > 0)
+      gRegistry.quickRetry = true;
+    close(fd);
+    return;
+  }
+  place.fd = fd;
+  place.reader = DriverFrameReader();
+  place.pending.clear();
+  place.nextRequestId = 1;
+  DriverFrame hello, reply;
+  hello.type = kDriverFrameHello;
+  if (Transact(index, hello, kDriverFrameHelloReply, &reply, kHandshakeTimeoutMs) !=
+      kIOReturnSuccess) {
+    CloseLink(index);
+    return;
+  }
+  place.ready = true;
+  // The ping comes back only after the driver's list of services: once it is here, the mice that
+  // exist are known.
+  DriverFrame ping;
+  ping.type = kDriverFramePing;
+  if (Transact(index, ping, kDriverFramePong, &reply, kHandshakeTimeoutMs) != kIOReturnSuccess) {
+    CloseLink(index);
+    return;
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u32 = static_cast<UInt32>(index);
+  epoll_ctl(gRegistry.epfd, EPOLL_CTL_ADD, fd, &ev);
+  ProcessPending(index);
+}
+
+void WatchPlace(int index) {
+  Place& place = gRegistry.places[index];
+  if (place.socketPath.empty() || gRegistry.inotifyFd < 0) return;
+  if (place.parentWatch < 0)
+    place.parentWatch = inotify_add_watch(gRegistry.inotifyFd, place.parent.c_str(),
+                                          IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+  if (place.folderWatch < 0)
+    place.folderWatch = inotify_add_watch(gRegistry.inotifyFd, place.folder.c_str(),
+                                          IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_ONLYDIR);
+}
+
+bool PlaceUnwatched(const Place& place) {
+  return !place.socketPath.empty() && place.fd < 0 && place.folderWatch < 0 &&
+         place.parentWatch < 0;
+}
+
+void SetTimer(int ms) {
+  itimerspec spec{};
+  spec.it_value.tv_sec = ms / 1000;
+  spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
+  spec.it_interval = spec.it_value;
+  timerfd_settime(gRegistry.timerFd, 0, &spec, nullptr);
+}
+
+void DisarmTimer() {
+  itimerspec spec{};
+  timerfd_settime(gRegistry.timerFd, 0, &spec, nullptr);
+}
+
+// The timer runs only while it has something to do: a place that cannot be watched is looked at
+// every two seconds, and a socket that refused us once is tried again a moment later.
+void RearmTimer() {
+  bool unwatched = false;
+  for (const Place& place : gRegistry.places) unwatched |= PlaceUnwatched(place);
+  if (gRegistry.quickRetry)
+    SetTimer(kQuickRetryMs);
+  else if (unwatched)
+    SetTimer(kUnwatchedRetryMs);
+  else
+    DisarmTimer();
+}
+
+void HandleInotify() {
+  alignas(inotify_event) char buf[4096];
+  for (;;) {
+    ssize_t n = read(gRegistry.inotifyFd, buf, sizeof buf);
+    if (n <= 0) break;
+    for (char* p = buf; p < buf + n;) {
+      auto* ev = reinterpret_cast<inotify_event*>(p);
+      p += sizeof(inotify_event) + ev->len;
+      const char* name = ev->len ? ev->name : "";
+      for (int i = 0; i < kPlaceCount; ++i) {
+        Place& place = gRegistry.places[i];
+        bool overflow = (ev->mask & IN_Q_OVERFLOW) != 0;
+        if (ev->wd == place.folderWatch && (ev->mask & IN_IGNORED)) {
+          place.folderWatch = -1;
+        } else if (ev->wd == place.parentWatch && (ev->mask & IN_IGNORED)) {
+          place.parentWatch = -1;
+        } else if (overflow || (ev->wd == place.folderWatch && place.socketName == name) ||
+                   (ev->wd == place.parentWatch && place.folderName == name)) {
+          gRegistry.quickRetriesLeft = kQuickRetries;
+          WatchPlace(i);
+          ConnectPlace(i);
+        }
+      }
+    }
+  }
+  for (int i = 0; i < kPlaceCount; ++i) WatchPlace(i);
+}
+
+void Pump() {
+  Drain(gRegistry.wakeFd);
+  // Links first: a driver that went away is dropped before a new one at the same place is looked
+  // for, or the new one would be missed as "already connected".
+  for (int i = 0; i < kPlaceCount; ++i) PumpLink(i);
+  HandleInotify();
+  UInt64 expirations = 0;
+  if (read(gRegistry.timerFd, &expirations, sizeof expirations) > 0) {
+    gRegistry.quickRetry = false;
+    if (gRegistry.quickRetriesLeft > 0) --gRegistry.quickRetriesLeft;
+    for (int i = 0; i < kPlaceCount; ++i) {
+      WatchPlace(i);
+      ConnectPlace(i);
+    }
+  }
+  RearmTimer();
+}
+
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+void SetUpPlace(int index, const std::string& socketPath) {
+  Place& place = gRegistry.places[index];
+  place.socketPath = socketPath;
+  if (socketPath.empty()) return;
+  SplitPath(socketPath, &place.folder, &place.socketName);
+  SplitPath(place.folder, &place.parent, &place.folderName);
+}
+
+bool CheckStarted(mach_port_t master) {
+  return gRegistry.started && master == kMasterPort;
+}
+
+void Shutdown() {
+  for (int i = 0; i < kPlaceCount; ++i) {
+    Place& place = gRegistry.places[i];
+    if (place.fd >= 0) close(place.fd);
+  }
+  for (auto& [h, o] : gRegistry.objects)
+    if (o.kind == kObjIterator) CFRelease(o.matching);
+  for (IONotificationPortRef port : gRegistry.ports) {
+    close(port->epfd);
+    close(port->eventFd);
+    delete port;
+  }
+  for (int fd : {gRegistry.epfd, gRegistry.wakeFd, gRegistry.inotifyFd, gRegistry.timerFd})
+    if (fd >= 0) close(fd);
+  gRegistry = Registry{};
+}
+
+// Sends the close for a connection the driver still knows; a connection whose service or driver is
+// gone has nothing left to close.
+IOReturn CloseRemoteConnection(Object& connection) {
+  if (connection.closedByDriver || connection.remoteConnection == 0) return kIOReturnSuccess;
+  Object* service = Find(connection.service, kObjService);
+  if (!service || service->terminated) return kIOReturnSuccess;
+  DriverFrame request, reply;
+  request.type = kDriverFrameClose;
+  request.connectionId = connection.remoteConnection;
+  connection.remoteConnection = 0;
+  IOReturn err =
+      Transact(connection.place, request, kDriverFrameCloseReply, &reply, kCallTimeoutMs);
+  return err != kIOReturnSuccess ? err : reply.result;
+}
+
+}  // namespace
+
+mach_port_t mach_task_self() {
+  return kOwnTask;
+}
+
+kern_return_t mach_port_deallocate(task_port_t task, mach_port_t name) {
+  if (task != kOwnTask) return KERN_INVALID_ARGUMENT;
+  return name == kMasterPort ? KERN_SUCCESS : KERN_INVALID_NAME;
+}
+
+kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort) {
+  if (!masterPort) return kIOReturnBadArgument;
+  if (gRegistry.started) {
+    *masterPort = kMasterPort;
+    return kIOReturnSuccess;
+  }
+  Registry& r = gRegistry;
+  r.epfd = epoll_create1(EPOLL_CLOEXEC);
+  r.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  r.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  r.inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (r.epfd < 0 || r.wakeFd < 0 || r.timerFd < 0) {
+    Shutdown();
+    *masterPort = MACH_PORT_NULL;
+    return kIOReturnNoResources;
+  }
+  // Link sockets are registered with their place index; the others with markers above it.
+  for (int fd : {r.wakeFd, r.timerFd, r.inotifyFd}) {
+    if (fd < 0) continue;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u32 = 100;
+    epoll_ctl(r.epfd, EPOLL_CTL_ADD, fd, &ev);
+  }
+  std::string system = "/run/corvimus/driver.sock", user;
+  std::string folder;
+  if (GetCorvimusRuntimeFolder(&folder) == noErr) user = folder + "/driver.sock";
+  if (gPlacesOverridden) {
+    system = gPlaceOverride[0];
+    user = gPlaceOverride[1];
+  }
+  SetUpPlace(0, system);
+  SetUpPlace(1, user);
+  r.started = true;
+  for (int i = 0; i < kPlaceCount; ++i) {
+    WatchPlace(i);
+    ConnectPlace(i);
+  }
+  RearmTimer();
+  *masterPort = kMasterPort;
+  return kIOReturnSuccess;
+}
+
+CFMutableDictionaryRef IOServiceMatching(const char* name) {
+  if (!name) return nullptr;
+  CFMutableDictionaryRef dict = CFDictionaryCreateMutable();
+  if (dict) CFDictionarySetCString(dict, kIOProviderClassKey, name);
+  return dict;
+}
+
+IONotificationPortRef IONotificationPortCreate(mach_port_t masterPort) {
+  if (!CheckStarted(masterPort)) return nullptr;
+  auto* port = new (std::nothrow) IONotificationPort;
+  if (!port) return nullptr;
+  port->epfd = epoll_create1(EPOLL_CLOEXEC);
+  port->eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  if (port->epfd < 0 || port->eventFd < 0 ||
+      epoll_ctl(port->epfd, EPOLL_CTL_ADD, port->eventFd, &ev) != 0 ||
+      epoll_ctl(port->epfd, EPOLL_CTL_ADD, gRegistry.epfd, &ev) != 0) {
+    if (port->epfd >= 0) close(port->epfd);
+    if (port->eventFd >= 0) close(port->eventFd);
+    delete port;
+    return nullptr;
+  }
+  port->source.fd = port->epfd;
+  port->source.perform = [](void* info) {
+    IONotificationPortDispatch(static_cast<IONotificationPortRef>(info));
+  };
+  port->source.info = port;
+  gRegistry.ports.push_back(port);
+  // Work may already be waiting (a link that delivered frames during a call).
+  Signal(gRegistry.wakeFd);
+  return port;
+}
+
+void IONotificationPortDestroy(IONotificationPortRef notify) {
+  if (!notify || notify->destroyed) return;
+  notify->destroyed = true;
+  notify->queue.clear();
+  // Notifications registered on the port die with it.
+  for (auto& [h, o] : gRegistry.objects)
+    if ((o.kind == kObjIterator || o.kind == kObjInterest) && o.port == notify) o.port = nullptr;
+  std::erase(gRegistry.ports, notify);
+  if (notify->dispatching) return;  // freed when the dispatch unwinds
+  close(notify->epfd);
+  close(notify->eventFd);
+  delete notify;
+}
+
+IORunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notify) {
+  return notify && !notify->destroyed ? &notify->source : nullptr;
+}
+
+int IONotificationPortGetFileDescriptor(IONotificationPortRef notify) {
+  return notify && !notify->destroyed ? notify->epfd : -1;
+}
+
+void IONotificationPortDispatch(IONotificationPortRef notify) {
+  if (!notify || notify->destroyed || notify->dispatching) return;
+  notify->dispatching = true;
+  Drain(notify->eventFd);
+  Pump();
+  while (!notify->destroyed && !notify->queue.empty()) {
+    Notification n = std::move(notify->queue.front());
+    notify->queue.pop_front();
+    if (Object* it = Find(n.target, kObjIterator)) {
+      if (it->port == notify && it->matchCallback) it->matchCallback(it->refcon, n.target);
+    } else if (Object* interest = Find(n.target, kObjInterest)) {
+      // The callback learns no size: it reads what its message type implies, so a short
+      // argument from a faulty driver is padded with zeros rather than read past its end.
+      if (!n.argument.empty() && n.argument.size() < kIOInterestArgumentMinSize)
+        n.argument.resize(kIOInterestArgumentMinSize, 0);
+      if (interest->port == notify && interest->interestCallback)
+        interest->interestCallback(interest->refcon, interest->service, n.messageType,
+                                   n.argument.empty() ? nullptr : n.argument.data());
+    }
+  }
+  notify->dispatching = false;
+  if (notify->destroyed) {
+    close(notify->epfd);
+    close(notify->eventFd);
+    delete notify;
+  }
+}
+
+kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notify,
+                                               const char* notificationType,
+                                               CFDictionaryRef matching,
+                                               IOServiceMatchingCallback callback, void* refcon,
+                                               io_iterator_t* notification) {
+  if (!matching) return kIOReturnBadArgument;
+  bool firstMatch =
+      notificationType && std::strcmp(notificationType, kIOFirstMatchNotification) == 0;
+  bool terminate =
+      notificationType && std::strcmp(notificationType, kIOTerminatedNotification) == 0;
+  if (!notify || notify->destroyed || !notification || !callback ||
+      !CFDictionaryGetCString(matching, kIOProviderClassKey)) {
+    CFRelease(matching);
+    return kIOReturnBadArgument;
+  }
+  if (!firstMatch && !terminate) {
+    CFRelease(matching);
+    return kIOReturnUnsupported;
+  }
+  // The registration keeps its own copy, so a caller changing the dictionary later changes
+  // nothing here; the caller's reference is consumed as the registration's was.
+  CFMutableDictionaryRef copy = CFDictionaryCreateMutableCopy(matching);
+  CFRelease(matching);
+  if (!copy) return kIOReturnNoMemory;
+  Object it;
+  it.kind = kObjIterator;
+  it.port = notify;
+  it.firstMatch = firstMatch;
+  it.matching = copy;
+  it.matchCallback = callback;
+  it.refcon = refcon;
+  if (firstMatch) {
+    for (const Place& place : gRegistry.places)
+      for (auto& [remote, handle] : place.services) {
+        Object* service = Find(handle, kObjService);
+        if (service && !service->terminated && Matches(copy, *service)) {
+          ++service->refs;
+          it.items.push_back(handle);
+        }
+      }
+  }
+  *notification = NewObject(std::move(it));
+  return kIOReturnSuccess;
+}
+
+io_object_t IOIteratorNext(io_iterator_t iterator) {
+  Object* it = Find(iterator, kObjIterator);
+  if (!it) return 0;
+  if (it->items.empty()) {
+    it->armed = true;
+    return 0;
+  }
+  io_object_t next = it->items.front();
+  it->items.pop_front();
+  return next;  // the iterator's reference passes to the caller
+}
+
+kern_return_t IOObjectRetain(io_object_t object) {
+  auto it = gRegistry.objects.find(object);
+  if (it == gRegistry.objects.end()) return kIOReturnBadArgument;
+  ++it->second.refs;
+  return kIOReturnSuccess;
+}
+
+kern_return_t IOObjectRelease(io_object_t object) {
+  if (!gRegistry.objects.count(object)) return kIOReturnBadArgument;
+  ReleaseObject(object);
+  return kIOReturnSuccess;
+}
+
+UInt32 IOObjectGetRetainCount(io_object_t object) {
+  auto it = gRegistry.objects.find(object);
+  return it == gRegistry.objects.end() ? 0 : it->second.refs;
+}
+
+kern_return_t IOObjectGetClass(io_object_t object, io_name_t className) {
+  Object* service = Find(object, kObjService);
+  if (!service || !className) return kIOReturnBadArgument;
+  std::snprintf(className, sizeof(io_name_t), "%s", service->className.c_str());
+  return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceAddInterestNotification(IONotificationPortRef notify, io_service_t service,
+                                               const char* interestType,
+                                               IOServiceInterestCallback callback, void* refcon,
+                                               io_object_t* notification) {
+  if (!notify || notify->destroyed || !callback || !notification || !interestType)
+    return kIOReturnBadArgument;
+  if (std::strcmp(interestType, kIOGeneralInterest) != 0) return kIOReturnUnsupported;
+  Object* s = Find(service, kObjService);
+  if (!s) return kIOReturnBadArgument;
+  if (s->terminated) return kIOReturnNotAttached;
+  ++s->refs;
+  Object interest;
+  interest.kind = kObjInterest;
+  interest.port = notify;
+  interest.service = service;
+  interest.interestCallback = callback;
+  interest.refcon = refcon;
+  *notification = NewObject(std::move(interest));
+  return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, UInt32 type,
+                            io_connect_t* connect) {
+  if (!connect) return kIOReturnBadArgument;
+  *connect = 0;
+  if (owningTask != kOwnTask) return kIOReturnNotPermitted;
+  Object* s = Find(service, kObjService);
+  if (!s) return kIOReturnBadArgument;
+  if (s->terminated) return kIOReturnNotAttached;
+  int index = s->place;
+  DriverFrame request, reply;
+  request.type = kDriverFrameOpen;
+  request.serviceId = s->remoteId;
+  request.openType = type;
+  IOReturn err = Transact(index, request, kDriverFrameOpenReply, &reply, kCallTimeoutMs);
+  if (err != kIOReturnSuccess) return err;
+  if (reply.result != kIOReturnSuccess) return reply.result;
+  if (reply.connectionId == 0) {
+    CloseLink(index);
+    return kIOReturnIPCError;
+  }
+  s = Find(service, kObjService);  // the wait may have changed the table
+  if (!s) return kIOReturnNotAttached;
+  ++s->refs;
+  Object connection;
+  connection.kind = kObjConnection;
+  connection.place = index;
+  connection.service = service;
+  connection.remoteConnection = reply.connectionId;
+  *connect = NewObject(std::move(connection));
+  return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceClose(io_connect_t connect) {
+  Object* c = Find(connect, kObjConnection);
+  if (!c) return kIOReturnBadArgument;
+  IOReturn err = CloseRemoteConnection(*c);
+  ReleaseObject(connect);
+  return err;
+}
+
+kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const UInt64* input,
+                                  UInt32 inputCnt, const void* inputStruct, size_t inputStructCnt,
+                                  UInt64* output, UInt32* outputCnt, void* outputStruct,
+                                  size_t* outputStructCnt) {
+  Object* c = Find(connect, kObjConnection);
+  if (!c) return kIOReturnBadArgument;
+  UInt32 outWanted = outputCnt ? *outputCnt : 0;
+  size_t structCapacity = outputStructCnt ? *outputStructCnt : 0;
+  if (inputCnt > kDriverMaxScalars || outWanted > kDriverMaxScalars ||
+      inputStructCnt > kDriverMaxStructSize || structCapacity > kDriverMaxStructSize ||
+      (inputCnt && !input) || (inputStructCnt && !inputStruct) || (outWanted && !output) ||
+      (structCapacity && !outputStruct))
+    return kIOReturnBadArgument;
+  Object* service = Find(c->service, kObjService);
+  if (c->closedByDriver) return kIOReturnNotOpen;
+  if (!service || service->terminated || c->remoteConnection == 0) return kIOReturnNotAttached;
+  DriverFrame request, reply;
+  request.type = kDriverFrameCall;
+  request.connectionId = c->remoteConnection;
+  request.selector = selector;
+  request.scalarCount = inputCnt;
+  for (UInt32 i = 0; i < inputCnt; ++i) request.scalars[i] = input[i];
+  request.scalarOutWanted = outWanted;
+  request.structOutSize = static_cast<UInt32>(structCapacity);
+  if (inputStructCnt) {
+    const auto* bytes = static_cast<const UInt8*>(inputStruct);
+    request.data.assign(bytes, bytes + inputStructCnt);
+  }
+  int index = c->place;
+  IOReturn err = Transact(index, request, kDriverFrameCallReply, &reply, kCallTimeoutMs);
+  if (err != kIOReturnSuccess) return err;
+  // A driver that answers with more than was asked for breaks the protocol.
+  if (reply.scalarCount > outWanted || reply.data.size() > structCapacity) {
+    CloseLink(index);
+    return kIOReturnIPCError;
+  }
+  for (UInt32 i = 0; i < reply.scalarCount; ++i) output[i] = reply.scalars[i];
+  if (outputCnt) *outputCnt = reply.scalarCount;
+  if (!reply.data.empty()) std::memcpy(outputStruct, reply.data.data(), reply.data.size());
+  if (outputStructCnt) *outputStructCnt = reply.data.size();
+  return reply.result;
+}
+
+kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, UInt32 index,
+                                            IOItemCount scalarInputCount,
+                                            IOItemCount scalarOutputCount, ...) {
+  if (scalarInputCount > kDriverMaxScalars || scalarOutputCount > kDriverMaxScalars)
+    return kIOReturnBadArgument;
+  UInt64 in[kDriverMaxScalars] = {}, out[kDriverMaxScalars] = {};
+  int* outPtr[kDriverMaxScalars] = {};
+  va_list args;
+  va_start(args, scalarOutputCount);
+  for (UInt32 i = 0; i < scalarInputCount; ++i) in[i] = static_cast<UInt32>(va_arg(args, int));
+  for (UInt32 i = 0; i < scalarOutputCount; ++i) outPtr[i] = va_arg(args, int*);
+  va_end(args);
+  UInt32 outCount = scalarOutputCount;
+  kern_return_t err = IOConnectCallMethod(connect, index, in, scalarInputCount, nullptr, 0, out,
+                                          &outCount, nullptr, nullptr);
+  if (err == kIOReturnSuccess) {
+    for (UInt32 i = 0; i < outCount; ++i)
+      if (outPtr[i]) *outPtr[i] = static_cast<int>(static_cast<UInt32>(out[i]));
+  }
+  return err;
+}
+
+kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, UInt32 index,
+                                               IOItemCount scalarInputCount,
+                                               IOByteCount* structureSize, ...) {
+  if (scalarInputCount > kDriverMaxScalars || !structureSize) return kIOReturnBadArgument;
+  UInt64 in[kDriverMaxScalars] = {};
+  va_list args;
+  va_start(args, structureSize);
+  for (UInt32 i = 0; i < scalarInputCount; ++i) in[i] = static_cast<UInt32>(va_arg(args, int));
+  void* structure = va_arg(args, void*);
+  va_end(args);
+  size_t size = *structureSize;
+  kern_return_t err = IOConnectCallMethod(connect, index, in, scalarInputCount, nullptr, 0, nullptr,
+                                          nullptr, structure, &size);
+  *structureSize = static_cast<IOByteCount>(size);
+  return err;
+}
+
+kern_return_t IOConnectMethodScalarIStructureI(io_connect_t connect, UInt32 index,
+                                               IOItemCount scalarInputCount,
+                                               IOByteCount structureSize, ...) {
+  if (scalarInputCount > kDriverMaxScalars) return kIOReturnBadArgument;
+  UInt64 in[kDriverMaxScalars] = {};
+  va_list args;
+  va_start(args, structureSize);
+  for (UInt32 i = 0; i < scalarInputCount; ++i) in[i] = static_cast<UInt32>(va_arg(args, int));
+  const void* structure = va_arg(args, const void*);
+  va_end(args);
+  return IOConnectCallMethod(connect, index, in, scalarInputCount, structure, structureSize,
+                             nullptr, nullptr, nullptr, nullptr);
+}
+
+kern_return_t IOConnectMethodStructureIStructureO(io_connect_t connect, UInt32 index,
+                                                  IOItemCount structureInputSize,
+                                                  IOByteCount* structureOutputSize,
+                                                  void* inputStructure, void* outputStructure) {
+  size_t size = structureOutputSize ? *structureOutputSize : 0;
+  kern_return_t err =
+      IOConnectCallMethod(connect, index, nullptr, 0, inputStructure, structureInputSize, nullptr,
+                          nullptr, outputStructure, structureOutputSize ? &size : nullptr);
+  if (structureOutputSize) *structureOutputSize = static_cast<IOByteCount>(size);
+  return err;
+}
+
+void IOKitSetDriverPlacesForTesting(const char* systemSocket, const char* userSocket) {
+  gPlacesOverridden = true;
+  gPlaceOverride[0] = systemSocket ? systemSocket : "";
+  gPlaceOverride[1] = userSocket ? userSocket : "";
+}
+
+void IOKitShutdownForTesting() {
+  Shutdown();
+}

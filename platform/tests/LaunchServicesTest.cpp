@@ -1,0 +1,145 @@
+// Finding an application bundle by its creator code, in real folders.
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/LaunchServices.h"
+#include "testing/TempDir.h"
+
+namespace {
+
+using corvimus::testing::TempDir;
+using corvimus::testing::WriteFile;
+
+std::string XmlInfo(const std::string& signature) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+         "<key>CFBundleExecutable</key><string>x</string>"
+         "<key>CFBundleSignature</key><string>" +
+         signature + "</string></dict></plist>\n";
+}
+
+std::string BinaryInfo(const std::string& signature) {
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "CFBundleSignature", plist_new_string(signature.c_str()));
+  char* bin = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(dict, &bin, &length);
+  std::string bytes(bin, length);
+  free(bin);
+  plist_free(dict);
+  return bytes;
+}
+
+void MakeBundle(const std::string& path, const std::string& info) {
+  std::filesystem::create_directories(path + "/Contents/MacOS");
+  WriteFile(path + "/Contents/Info.plist", info);
+}
+
+TEST(ReadBundleSignature, ReadsXmlAndBinaryPropertyLists) {
+  TempDir dir;
+  MakeBundle(dir / "A.app", XmlInfo("ttxt"));
+  MakeBundle(dir / "B.app", BinaryInfo("CvMP"));
+  OSType signature = 0;
+  ASSERT_TRUE(corvimus::ReadBundleSignature(dir / "A.app", &signature));
+  EXPECT_EQ(FourCC("ttxt"), signature);
+  ASSERT_TRUE(corvimus::ReadBundleSignature(dir / "B.app", &signature));
+  EXPECT_EQ(FourCC("CvMP"), signature);
+}
+
+TEST(ReadBundleSignature, RejectsBundlesWithoutAUsableSignature) {
+  TempDir dir;
+  MakeBundle(dir / "Long.app", XmlInfo("toolong"));
+  MakeBundle(dir / "Short.app", XmlInfo("abc"));
+  MakeBundle(dir / "Garbage.app", std::string("\x00\x01garbage<plist", 15));
+  MakeBundle(dir / "Array.app",
+             "<plist version=\"1.0\"><array><string>CvMP</string></array></plist>");
+  MakeBundle(dir / "Number.app",
+             "<plist version=\"1.0\"><dict><key>CFBundleSignature</key><integer>5</integer></dict>"
+             "</plist>");
+  std::filesystem::create_directories(dir / "Empty.app/Contents");
+  for (const char* name : {"Long.app", "Short.app", "Garbage.app", "Array.app", "Number.app",
+                           "Empty.app", "Missing.app"}) {
+    OSType signature = 0x12345678;
+    EXPECT_FALSE(corvimus::ReadBundleSignature(dir / name, &signature)) << name;
+    EXPECT_EQ(0x12345678u, signature) << name;
+  }
+}
+
+TEST(FindApplicationForCreator, SearchesFoldersInOrderOneLevelDeep) {
+  TempDir dir;
+  std::string user = dir / "user", local = dir / "local";
+  MakeBundle(local + "/Editor.app", XmlInfo("ttxt"));
+  MakeBundle(user + "/Utilities/Editor Copy.app", XmlInfo("ttxt"));
+  MakeBundle(user + "/Utilities/Deep/Hidden.app", XmlInfo("deep"));
+  MakeBundle(user + "/NotABundle", XmlInfo("nbnd"));
+  MakeBundle(local + "/Mail.app", XmlInfo("emal"));
+
+  std::string path;
+  ASSERT_EQ(noErr, corvimus::FindApplicationForCreator(FourCC("ttxt"), {user, local}, &path));
+  EXPECT_EQ(user + "/Utilities/Editor Copy.app", path);
+  ASSERT_EQ(noErr, corvimus::FindApplicationForCreator(FourCC("ttxt"), {local, user}, &path));
+  EXPECT_EQ(local + "/Editor.app", path);
+  ASSERT_EQ(noErr, corvimus::FindApplicationForCreator(FourCC("emal"), {user, local}, &path));
+  EXPECT_EQ(local + "/Mail.app", path);
+
+  path = "unchanged";
+  EXPECT_EQ(kLSApplicationNotFoundErr,
+            corvimus::FindApplicationForCreator(FourCC("deep"), {user, local}, &path));
+  EXPECT_EQ(kLSApplicationNotFoundErr,
+            corvimus::FindApplicationForCreator(FourCC("nbnd"), {user, local}, &path));
+  EXPECT_EQ(kLSApplicationNotFoundErr,
+            corvimus::FindApplicationForCreator(FourCC("ttxt"), {dir / "none"}, &path));
+  EXPECT_EQ("unchanged", path);
+}
+
+TEST(FindApplicationForCreator, SameFolderPicksNamesInByteOrder) {
+  TempDir dir;
+  MakeBundle(dir / "b.app", XmlInfo("dupl"));
+  MakeBundle(dir / "B.app", XmlInfo("dupl"));
+  MakeBundle(dir / "a.app", XmlInfo("othr"));
+  std::string path;
+  ASSERT_EQ(noErr, corvimus::FindApplicationForCreator(FourCC("dupl"), {dir.path()}, &path));
+  EXPECT_EQ(dir / "B.app", path);
+}
+
+TEST(DefaultApplicationFolders, StartsWithTheUsersApplications) {
+  TempDir dir;
+  std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir.path().c_str(), 1);
+  auto folders = corvimus::DefaultApplicationFolders();
+  setenv("HOME", oldHome.c_str(), 1);
+  ASSERT_GE(folders.size(), 2u);
+  EXPECT_EQ(dir / "Applications", folders[0]);
+  EXPECT_TRUE(folders[1].ends_with("/lib/corvimus/Applications")) << folders[1];
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LSGetApplicationForInfo, FindsTheBundleInTheUsersApplications) {
+  TempDir dir;
+  MakeBundle(dir / "Applications/Tools/Editor.app", XmlInfo("ttxt"));
+  std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir.path().c_str(), 1);
+  FSRef ref;
+  OSStatus found =
+      LSGetApplicationForInfo(kLSUnknownType, FourCC("ttxt"), nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus missing =
+      LSGetApplicationForInfo(kLSUnknownType, FourCC("none"), nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus noCreator =
+      LSGetApplicationForInfo(kLSUnknownType, 0, nullptr, kLSRolesAll, &ref, nullptr);
+  OSStatus noOutput = LSGetApplicationForInfo(kLSUnknownType, FourCC("ttxt"), nullptr, kLSRolesAll,
+                                              nullptr, nullptr);
+  setenv("HOME", oldHome.c_str(), 1);
+  ASSERT_EQ(noErr, found);
+  EXPECT_EQ(std::filesystem::canonical(dir / "Applications/Tools/Editor.app").string(),
+            std::string(ref.path));
+  EXPECT_EQ(kLSApplicationNotFoundErr, missing);
+  EXPECT_EQ(paramErr, noCreator);
+  EXPECT_EQ(paramErr, noOutput);
+}
+
+}  // namespace
