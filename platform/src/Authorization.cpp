@@ -122,8 +122,7 @@ OSStatus PolkitAuthorizer::CopyAdminRight(bool interactionAllowed) {
   if (RunsAsRoot()) return noErr;
   std::string start = ProcessStartTime();
   if (start.empty()) return errAuthorizationInternal;
-  std::string subject =
-      std::to_string(getpid()) + "," + start + "," + std::to_string(getuid());
+  std::string subject = std::to_string(getpid()) + "," + start + "," + std::to_string(getuid());
   std::vector<std::string> argv{pkcheck_, "--action-id", action_, "--process", subject};
   if (interactionAllowed) argv.push_back("--allow-user-interaction");
   switch (RunToEnd(argv)) {

@@ -1,7 +1,5 @@
-// Authorization with polkit's programs replaced by stand-in scripts that record how they were called,
-// and the calls' own checks with the fake authorizer.
-#include "platform/Authorization.h"
-
+// Authorization with polkit's programs replaced by stand-in scripts that record how they were
+// called, and the calls' own checks with the fake authorizer.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +7,7 @@
 
 #include <string>
 
+#include "platform/Authorization.h"
 #include "testing/TempDir.h"
 
 using corvimus::FakeAuthorizer;
@@ -28,7 +27,8 @@ class PolkitPrograms : public ::testing::Test {
     // pkexec: records its arguments, then runs them as the real one would after authentication.
     WriteFile(dir_ / "pkexec",
               "#!/bin/sh\necho \"$*\" >> '" + (dir_ / "pkexec.log") + "'\nexec \"$@\"\n");
-    WriteFile(dir_ / "tool", "#!/bin/sh\necho \"$#:$*\" >> '" + (dir_ / "tool.log") + "'\nexit 4\n");
+    WriteFile(dir_ / "tool",
+              "#!/bin/sh\necho \"$#:$*\" >> '" + (dir_ / "tool.log") + "'\nexit 4\n");
     for (const char* p : {"pkcheck", "pkexec", "tool"}) chmod((dir_ / p).c_str(), 0755);
     SetAnswer(0);
   }
@@ -168,13 +168,17 @@ TEST_F(AuthorizationCalls, BadArgumentsAreRefused) {
   AuthorizationRights* out = nullptr;
   EXPECT_EQ(AuthorizationCopyRights(nullptr, &rights, nullptr, 0, nullptr),
             errAuthorizationInvalidRef);
-  EXPECT_EQ(AuthorizationCopyRights(ref_, &rights, nullptr, 0, &out), errAuthorizationInvalidPointer);
-  EXPECT_EQ(AuthorizationCopyRights(ref_, nullptr, nullptr, 0, nullptr), errAuthorizationInvalidSet);
+  EXPECT_EQ(AuthorizationCopyRights(ref_, &rights, nullptr, 0, &out),
+            errAuthorizationInvalidPointer);
+  EXPECT_EQ(AuthorizationCopyRights(ref_, nullptr, nullptr, 0, nullptr),
+            errAuthorizationInvalidSet);
   AuthorizationRights broken{2, nullptr};
-  EXPECT_EQ(AuthorizationCopyRights(ref_, &broken, nullptr, 0, nullptr), errAuthorizationInvalidSet);
+  EXPECT_EQ(AuthorizationCopyRights(ref_, &broken, nullptr, 0, nullptr),
+            errAuthorizationInvalidSet);
   AuthorizationItem unnamed{nullptr, 0, nullptr, 0};
   AuthorizationRights noName{1, &unnamed};
-  EXPECT_EQ(AuthorizationCopyRights(ref_, &noName, nullptr, 0, nullptr), errAuthorizationInvalidSet);
+  EXPECT_EQ(AuthorizationCopyRights(ref_, &noName, nullptr, 0, nullptr),
+            errAuthorizationInvalidSet);
   EXPECT_EQ(AuthorizationCreate(nullptr, nullptr, 0, nullptr), errAuthorizationInvalidPointer);
   EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
   EXPECT_EQ(fake_.rightRequests(), 0);

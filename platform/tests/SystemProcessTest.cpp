@@ -1,10 +1,10 @@
 // Events addressed to the system process: the restart request, with logind replaced by a recorder
 // (the machine must not restart under a test).
-#include "platform/SystemProcess.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "platform/SystemProcess.h"
 
 namespace {
 

@@ -72,9 +72,9 @@ OSStatus AuthorizationCreate(const AuthorizationRights* rights,
 OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
                                  const AuthorizationEnvironment* environment,
                                  AuthorizationFlags flags, AuthorizationRights** authorizedRights);
-// Starts `pathToTool` (absolute) with the null-terminated `arguments` (null: none) as root, once the
-// reference holds kAuthorizationRightExecute (else errAuthorizationDenied). Returns once the tool
-// runs; errAuthorizationToolExecuteFailure when it cannot be started. The caller waits for the
+// Starts `pathToTool` (absolute) with the null-terminated `arguments` (null: none) as root, once
+// the reference holds kAuthorizationRightExecute (else errAuthorizationDenied). Returns once the
+// tool runs; errAuthorizationToolExecuteFailure when it cannot be started. The caller waits for the
 // child: `outChild` (optional) receives its pid so that the caller waits for this child only.
 // `communicationsPipe` must be null.
 OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, const char* pathToTool,
@@ -146,8 +146,8 @@ class FakeAuthorizer : public Authorizer {
 // Replaces the authorizer of the process (not owned; null: polkit again).
 void SetAuthorizerForTesting(Authorizer* authorizer);
 
-// Starts `argv` (argv[0] absolute) as a child with the same rights; errAuthorizationToolExecuteFailure
-// when it cannot be executed. Shared by the authorizers.
+// Starts `argv` (argv[0] absolute) as a child with the same rights;
+// errAuthorizationToolExecuteFailure when it cannot be executed. Shared by the authorizers.
 OSStatus StartChildProcess(const std::vector<std::string>& argv, pid_t* child);
 
 }  // namespace corvimus

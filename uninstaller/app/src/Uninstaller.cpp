@@ -118,8 +118,8 @@ OSStatus GetBundleResourceRef(const char* name, FSRef* ref) {
   if (err != noErr) return err;
   if (!ref) return paramErr;
   QByteArray path = url.toLocalFile().toUtf8();
-  if (path.isEmpty() || FSPathMakeRef(reinterpret_cast<const UInt8*>(path.constData()), ref,
-                                      nullptr) != noErr)
+  if (path.isEmpty() ||
+      FSPathMakeRef(reinterpret_cast<const UInt8*>(path.constData()), ref, nullptr) != noErr)
     return fnfErr;
   return noErr;
 }
@@ -207,8 +207,8 @@ OSErr SendEventToProcess(ConstStr255Param name, AEEventClass eventClass, AEEvent
   err = AECreateAppleEvent(eventClass, eventID, &target, kAutoGenerateReturnID, kAnyTransactionID,
                            &event);
   if (err == noErr) {
-    err = AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                 nullptr);
+    err =
+        AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
     AEDisposeDesc(&event);
   }
   AEDisposeDesc(&target);

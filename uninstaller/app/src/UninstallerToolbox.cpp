@@ -131,7 +131,8 @@ QWidget* LoadDesignerFile(const QByteArray& bytes, QWidget* parent) {
 }
 
 OSStatus ReadNibObject(IBNibRef nib, const QString& name, QByteArray* bytes) {
-  if (!nib || name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+  if (!nib || name.isEmpty() || name.contains(QLatin1Char('/')) ||
+      name.startsWith(QLatin1Char('.')))
     return kIBCarbonRuntimeCantFindObject;
   QFile file(nib->folder + QLatin1Char('/') + name + QStringLiteral(".ui"));
   if (!file.open(QIODevice::ReadOnly)) return kIBCarbonRuntimeCantFindObject;
@@ -170,8 +171,8 @@ OSStatus CreateNibReference(const QString& inNibName, IBNibRef* outNibRef) {
   QString bundle = MainBundlePath();
   if (bundle.isEmpty() || inNibName.isEmpty() || inNibName.contains(QLatin1Char('/')))
     return kIBCarbonRuntimeCantFindNibFile;
-  QString folder = bundle + QStringLiteral("/Contents/Resources/") + inNibName +
-                   QStringLiteral(".nib");
+  QString folder =
+      bundle + QStringLiteral("/Contents/Resources/") + inNibName + QStringLiteral(".nib");
   if (!QFileInfo(folder).isDir()) return kIBCarbonRuntimeCantFindNibFile;
   *outNibRef = new OpaqueIBNibRef{folder};
   return noErr;
@@ -248,7 +249,8 @@ OSStatus InstallWindowEventHandler(WindowRef window, EventHandlerUPP handler, It
                                    const EventTypeSpec* list, void* userData,
                                    EventHandlerRef* outRef) {
   if (!IsLive(window) || !handler || (numTypes > 0 && !list)) return paramErr;
-  window->handlers.push_back({handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
+  window->handlers.push_back(
+      {handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
   if (outRef) *outRef = nullptr;
   return noErr;
 }

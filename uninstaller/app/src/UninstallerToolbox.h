@@ -19,8 +19,8 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
 #include <QUrl>
+#include <QWidget>
 
 #include "platform/MacTypes.h"
 

@@ -58,7 +58,9 @@ class UninstallerApp : public ::testing::Test {
 
   std::string Nib() const { return bundle_ + "/Contents/Resources/main.nib"; }
 
-  void InstallDriver() { fs::create_directories(prefix_ + "/lib/corvimus/Extensions/Corvimus.kext"); }
+  void InstallDriver() {
+    fs::create_directories(prefix_ + "/lib/corvimus/Extensions/Corvimus.kext");
+  }
 
   // The stand-in removal tool: writes its argument count and arguments, then exits with `code`.
   void InstallTool(int code) {
@@ -345,9 +347,9 @@ TEST_F(UninstallerApp, QuitAppleEventEndsTheProgram) {
                                kAnyTransactionID, &quit),
             noErr);
   AppleEvent reply;
-  EXPECT_EQ(AESend(&quit, &reply, kAEWaitReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                   nullptr),
-            noErr);
+  EXPECT_EQ(
+      AESend(&quit, &reply, kAEWaitReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr),
+      noErr);
   AEDisposeDesc(&reply);
   AEDisposeDesc(&quit);
   AEDisposeDesc(&target);

@@ -72,8 +72,9 @@ TEST_F(ProcessTable, EventWithoutClassAndIdOnlyTestsPresence) {
   EXPECT_EQ(SendEventToProcess((ConstStr255Param) "\004Dock", 0, 0), procNotFound);
   EXPECT_EQ(SendEventToProcess((ConstStr255Param) "\004Dock", kCoreEventClass, kAEQuitApplication),
             procNotFound);
-  EXPECT_NE(SendEventToProcess((ConstStr255Param) "\006Finder", kCoreEventClass, kAEQuitApplication),
-            noErr);
+  EXPECT_NE(
+      SendEventToProcess((ConstStr255Param) "\006Finder", kCoreEventClass, kAEQuitApplication),
+      noErr);
 }
 
 TEST(SendEventToProcess, DeliversTheEventToTheNamedProcess) {
@@ -108,6 +109,7 @@ class ToolRun : public ::testing::Test {
   // A tool that records its arguments and ends as `body` says.
   FSRef MakeTool(const std::string& body, mode_t mode = 0755) {
     std::string path = dir_ / "tool";
+    unlink((dir_ / "args").c_str());
     WriteFile(path, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + (dir_ / "args") + "'\n" + body +
                         "\n");
     chmod(path.c_str(), mode);
@@ -228,8 +230,7 @@ TEST(ToolboxText, MacRomanUpperHalfMapsToUnicode) {
   using corvimus::toolbox::StringFromMacRoman;
   EXPECT_EQ(StringFromMacRoman("rmkvcv"), QStringLiteral("rmkvcv"));
   EXPECT_EQ(StringFromMacRoman("Caf\x8E"), QString::fromUtf8("Café"));
-  EXPECT_EQ(StringFromMacRoman("\x80\xA5\xDB\xF0\xFF"),
-            QString::fromUtf8("Ä•€\xEF\xA3\xBFˇ"));
+  EXPECT_EQ(StringFromMacRoman("\x80\xA5\xDB\xF0\xFF"), QString::fromUtf8("Ä•€\xEF\xA3\xBFˇ"));
   EXPECT_TRUE(StringFromMacRoman(nullptr).isEmpty());
 }
 
