@@ -106,12 +106,12 @@ OSStatus StartChildProcess(const std::vector<std::string>& argv, pid_t* child) {
   return noErr;
 }
 
-PolkitAuthorizer::PolkitAuthorizer(std::string pkcheckPath, std::string pkexecPath,
-                                   std::string actionId, Identity identity)
-    : pkcheck_(std::move(pkcheckPath)),
-      pkexec_(std::move(pkexecPath)),
-      action_(std::move(actionId)),
-      identity_(identity) {}
+PolkitAuthorizer::PolkitAuthorizer(std::string polkitBin, std::string actionId, Identity identity)
+    : bin_(std::move(polkitBin)), action_(std::move(actionId)), identity_(identity) {}
+
+bool PolkitAuthorizer::ActionRegistered() const {
+  return RunToEnd({bin_ + "/pkaction", "--action-id", action_}) == 0;
+}
 
 bool PolkitAuthorizer::RunsAsRoot() const {
   if (identity_ != Identity::kDetect) return identity_ == Identity::kRoot;
@@ -120,10 +120,11 @@ bool PolkitAuthorizer::RunsAsRoot() const {
 
 OSStatus PolkitAuthorizer::CopyAdminRight(bool interactionAllowed) {
   if (RunsAsRoot()) return noErr;
+  if (!ActionRegistered()) return noErr;  // pkexec asks when the tool starts
   std::string start = ProcessStartTime();
   if (start.empty()) return errAuthorizationInternal;
   std::string subject = std::to_string(getpid()) + "," + start + "," + std::to_string(getuid());
-  std::vector<std::string> argv{pkcheck_, "--action-id", action_, "--process", subject};
+  std::vector<std::string> argv{bin_ + "/pkcheck", "--action-id", action_, "--process", subject};
   if (interactionAllowed) argv.push_back("--allow-user-interaction");
   switch (RunToEnd(argv)) {
     case 0:
@@ -145,7 +146,7 @@ OSStatus PolkitAuthorizer::StartTool(const std::string& tool,
                                      const std::vector<std::string>& arguments, pid_t* child) {
   std::vector<std::string> argv;
   try {
-    if (!RunsAsRoot()) argv.push_back(pkexec_);
+    if (!RunsAsRoot()) argv.push_back(bin_ + "/pkexec");
     argv.push_back(tool);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
   } catch (const std::bad_alloc&) {
@@ -157,7 +158,7 @@ OSStatus PolkitAuthorizer::StartTool(const std::string& tool,
 void PolkitAuthorizer::DestroyRights() {
   if (!granted_) return;
   granted_ = false;
-  RunToEnd({pkcheck_, "--revoke-temp"});
+  RunToEnd({bin_ + "/pkcheck", "--revoke-temp"});
 }
 
 OSStatus FakeAuthorizer::CopyAdminRight(bool interactionAllowed) {

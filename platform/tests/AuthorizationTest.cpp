@@ -29,7 +29,11 @@ class PolkitPrograms : public ::testing::Test {
               "#!/bin/sh\necho \"$*\" >> '" + (dir_ / "pkexec.log") + "'\nexec \"$@\"\n");
     WriteFile(dir_ / "tool",
               "#!/bin/sh\necho \"$#:$*\" >> '" + (dir_ / "tool.log") + "'\nexit 4\n");
-    for (const char* p : {"pkcheck", "pkexec", "tool"}) chmod((dir_ / p).c_str(), 0755);
+    // pkaction: knows the action when its code file says 0.
+    WriteFile(dir_ / "pkaction", "#!/bin/sh\necho \"$*\" >> '" + (dir_ / "pkaction.log") +
+                                     "'\nexit $(cat '" + (dir_ / "pkaction.code") + "')\n");
+    WriteFile(dir_ / "pkaction.code", "0\n");
+    for (const char* p : {"pkcheck", "pkexec", "pkaction", "tool"}) chmod((dir_ / p).c_str(), 0755);
     SetAnswer(0);
   }
 
@@ -39,7 +43,7 @@ class PolkitPrograms : public ::testing::Test {
     return ReadFile(dir_ / name, &text) ? text : "";
   }
   PolkitAuthorizer MakeAuthorizer(PolkitAuthorizer::Identity identity) {
-    return PolkitAuthorizer(dir_ / "pkcheck", dir_ / "pkexec", "com.example.test", identity);
+    return PolkitAuthorizer(dir_.path(), "com.example.test", identity);
   }
   static int Finish(pid_t child) {
     int status = 0;
@@ -81,9 +85,24 @@ TEST_F(PolkitPrograms, PkcheckAnswersBecomeAuthorizationResults) {
     SetAnswer(code);
     EXPECT_EQ(authorizer.CopyAdminRight(true), result) << code;
   }
-  PolkitAuthorizer missing(dir_ / "no-pkcheck", dir_ / "pkexec", "com.example.test",
-                           PolkitAuthorizer::Identity::kUser);
-  EXPECT_EQ(missing.CopyAdminRight(true), errAuthorizationInternal);
+}
+
+TEST_F(PolkitPrograms, ActionPolkitDoesNotKnowLeavesTheQuestionToPkexec) {
+  WriteFile(dir_ / "pkaction.code", "1\n");
+  SetAnswer(1);  // would be a refusal
+  PolkitAuthorizer authorizer = MakeAuthorizer(PolkitAuthorizer::Identity::kUser);
+  EXPECT_EQ(authorizer.CopyAdminRight(true), noErr);
+  EXPECT_EQ(Log("pkaction.log"), "--action-id com.example.test\n");
+  EXPECT_EQ(Log("pkcheck.log"), "");
+  pid_t child = -1;
+  ASSERT_EQ(authorizer.StartTool(dir_ / "tool", {"--rmcvms"}, &child), noErr);
+  EXPECT_EQ(Finish(child), 4);
+  EXPECT_EQ(Log("pkexec.log"), (dir_ / "tool") + " --rmcvms\n");
+
+  // Without polkit's programs at all the tool cannot be started.
+  PolkitAuthorizer missing(dir_ / "nowhere", "com.example.test", PolkitAuthorizer::Identity::kUser);
+  EXPECT_EQ(missing.CopyAdminRight(true), noErr);
+  EXPECT_EQ(missing.StartTool(dir_ / "tool", {}, &child), errAuthorizationToolExecuteFailure);
 }
 
 TEST_F(PolkitPrograms, ToolStartsThroughPkexecForAUserAndDirectlyForRoot) {

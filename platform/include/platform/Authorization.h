@@ -4,8 +4,11 @@
 // interaction allowed makes polkit ask the user to authenticate as an administrator
 // (`pkcheck --allow-user-interaction` for this process); the action keeps the authorization for a
 // few minutes, and its policy names the removal tool as the program `pkexec` may run under it, so
-// the tool then starts through `pkexec` without a second question. A process that already runs as
-// root has the right without asking and starts the tool directly.
+// the tool then starts through `pkexec` without a second question. When polkit does not know the
+// action (its policy file lies where polkit does not look), the right is left to `pkexec`, which
+// asks with its generic action when the tool starts; a refusal then shows as the tool's exit code
+// (126 or 127). A process that already runs as root has the right without asking and starts the
+// tool directly.
 //
 // Tests replace the authorizer (SetAuthorizerForTesting): FakeAuthorizer answers as told and starts
 // the tool directly as the calling user; PolkitAuthorizer can be pointed at stand-in programs.
@@ -103,9 +106,8 @@ class PolkitAuthorizer : public Authorizer {
  public:
   // Whether the process counts as root: by its effective user, or as a test says.
   enum class Identity { kDetect, kRoot, kUser };
-  PolkitAuthorizer(std::string pkcheckPath = "/usr/bin/pkcheck",
-                   std::string pkexecPath = "/usr/bin/pkexec",
-                   std::string actionId = kCorvimusAdminAction,
+  // The programs are polkit's own, in its bin folder; tests hand in stand-ins.
+  PolkitAuthorizer(std::string polkitBin = "/usr/bin", std::string actionId = kCorvimusAdminAction,
                    Identity identity = Identity::kDetect);
   OSStatus CopyAdminRight(bool interactionAllowed) override;
   OSStatus StartTool(const std::string& tool, const std::vector<std::string>& arguments,
@@ -114,8 +116,8 @@ class PolkitAuthorizer : public Authorizer {
 
  private:
   bool RunsAsRoot() const;
-  std::string pkcheck_;
-  std::string pkexec_;
+  bool ActionRegistered() const;
+  std::string bin_;
   std::string action_;
   Identity identity_;
   bool granted_ = false;
