@@ -52,7 +52,9 @@ TEST_F(SystemProcessEvents, FailureOfTheRequestIsTheSendingStatus) {
 
 TEST_F(SystemProcessEvents, OtherEventsAreNotHandledAndRestartNothing) {
   EXPECT_EQ(Send(kAEQuitApplication, kAENoReply), errAEEventNotHandled);
-  EXPECT_EQ(Send(kAEOpenApplication, kAEWaitReply), errAEEventNotHandled);
+  AppleEvent reply;
+  EXPECT_EQ(Send(kAEOpenApplication, kAEWaitReply, &reply), errAEEventNotHandled);
+  AEDisposeDesc(&reply);
   EXPECT_TRUE(requests_.empty());
 }
 
