@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/AppleEvents.h"
+#include "platform/Authorization.h"
 #include "platform/Processes.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
@@ -19,6 +20,7 @@
 namespace fs = std::filesystem;
 using corvimus::testing::ChildProcess;
 using corvimus::testing::ReadFile;
+using corvimus::testing::RunProgram;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
 
@@ -356,6 +358,31 @@ TEST_F(UninstallerApp, QuitAppleEventEndsTheProgram) {
   EXPECT_EQ(Finish().exitCode, 0);
 }
 
+// Sends the quit event to a program that may not listen yet; the status of the last attempt.
+OSErr QuitWhenListening(pid_t pid) {
+  ProcessSerialNumber psn;
+  OSErr err = GetProcessForPID(pid, &psn);
+  if (err != noErr) return err;
+  AEAddressDesc target;
+  err = AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
+  if (err != noErr) return err;
+  AppleEvent quit;
+  err = AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, kAutoGenerateReturnID,
+                           kAnyTransactionID, &quit);
+  if (err == noErr) {
+    err = procNotFound;
+    for (int attempt = 0; attempt < 300 && err != noErr; ++attempt) {
+      AppleEvent reply;
+      err = AESend(&quit, &reply, kAEWaitReply, kAENormalPriority, 120, nullptr, nullptr);
+      AEDisposeDesc(&reply);
+      if (err != noErr) usleep(50 * 1000);
+    }
+    AEDisposeDesc(&quit);
+  }
+  AEDisposeDesc(&target);
+  return err;
+}
+
 // The program as built: its bundle carries the tool and every window, and it starts from there.
 TEST(UninstallerBundle, BuiltBundleHoldsTheProgramTheToolAndTheNib) {
   std::string bundle = UNINSTALLER_BUNDLE;
@@ -369,27 +396,48 @@ TEST(UninstallerBundle, BuiltBundleHoldsTheProgramTheToolAndTheNib) {
   ChildProcess app;
   ASSERT_TRUE(app.Start({bundle + "/Contents/MacOS/Corvimus Uninstaller"},
                         {"CORVIMUS_PREFIX=" + prefix.path()}));
-  // Once it listens for events, the quit event ends it.
-  ProcessSerialNumber psn;
-  ASSERT_EQ(GetProcessForPID(app.pid(), &psn), noErr);
-  AEAddressDesc target;
-  ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target), noErr);
-  AppleEvent quit;
-  ASSERT_EQ(AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, kAutoGenerateReturnID,
-                               kAnyTransactionID, &quit),
-            noErr);
-  OSErr sent = procNotFound;
-  for (int attempt = 0; attempt < 300 && sent != noErr; ++attempt) {
-    AppleEvent reply;
-    sent = AESend(&quit, &reply, kAEWaitReply, kAENormalPriority, 120, nullptr, nullptr);
-    AEDisposeDesc(&reply);
-    if (sent != noErr) usleep(50 * 1000);
-  }
-  EXPECT_EQ(sent, noErr);
-  AEDisposeDesc(&quit);
-  AEDisposeDesc(&target);
+  EXPECT_EQ(QuitWhenListening(app.pid()), noErr);
   int code = -1;
   EXPECT_TRUE(app.Wait(&code, 30000));
+  EXPECT_EQ(code, 0);
+}
+
+// The installation: the bundle, and the desktop entry and polkit action that name its programs.
+TEST(UninstallerBundle, InstalledEntryAndActionNameTheInstalledPrograms) {
+  TempDir prefix;
+  auto installed = RunProgram(
+      {CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", prefix.path()}, {}, {},
+      300000);
+  ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+  std::string app = prefix / UNINSTALLER_INSTALLED;
+  EXPECT_EQ(access((app + "/Contents/MacOS/Corvimus Uninstaller").c_str(), X_OK), 0);
+  EXPECT_EQ(access((app + "/Contents/Resources/rmkvcv").c_str(), X_OK), 0);
+  EXPECT_TRUE(fs::exists(app + "/Contents/Info.plist"));
+  for (const char* name : kWindowFiles)
+    EXPECT_TRUE(fs::exists(app + "/Contents/Resources/main.nib/" + name + ".ui")) << name;
+
+  std::string policy;
+  ASSERT_TRUE(
+      ReadFile(prefix / "share/polkit-1/actions/com.kelvane.mouse.uninstall.policy", &policy));
+  EXPECT_NE(policy.find("<action id=\"" + std::string(kCorvimusAdminAction) + "\">"),
+            std::string::npos);
+  EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.path\">" + app +
+                        "/Contents/Resources/rmkvcv</annotate>"),
+            std::string::npos)
+      << policy;
+  std::string entry;
+  ASSERT_TRUE(
+      ReadFile(prefix / "share/applications/com.kelvane.mouse.uninstaller.desktop", &entry));
+  EXPECT_NE(entry.find("\nExec=\"" + app + "/Contents/MacOS/Corvimus Uninstaller\"\n"),
+            std::string::npos)
+      << entry;
+
+  // The installed program finds its prefix from its own place.
+  ChildProcess started;
+  ASSERT_TRUE(started.Start({app + "/Contents/MacOS/Corvimus Uninstaller"}, {"CORVIMUS_PREFIX="}));
+  EXPECT_EQ(QuitWhenListening(started.pid()), noErr);
+  int code = -1;
+  EXPECT_TRUE(started.Wait(&code, 30000));
   EXPECT_EQ(code, 0);
 }
 
