@@ -140,7 +140,7 @@ OSStatus ReadNibObject(IBNibRef nib, const QString& name, QByteArray* bytes) {
   return noErr;
 }
 
-void ConnectCommands(WindowRef window, QWidget* widget, QMenuBar* menuBar) {
+void ConnectCommands(QWidget* widget, QMenuBar* menuBar) {
   QPointer<QWidget> owner(widget);
   auto send = [owner](UInt32 command, UInt32 attributes) {
     WindowRef target = WindowOfWidget(owner.data());
@@ -160,7 +160,6 @@ void ConnectCommands(WindowRef window, QWidget* widget, QMenuBar* menuBar) {
     QObject::connect(action, &QAction::triggered, widget,
                      [send, command] { send(command, kHICommandFromMenu); });
   }
-  (void)window;
 }
 
 }  // namespace
@@ -219,7 +218,7 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, const QString& inName, WindowRef
   auto* window = new OpaqueWindowPtr;
   window->widget = widget.get();
   gWindows.push_back(window);
-  ConnectCommands(window, widget.get(), menuBar);
+  ConnectCommands(widget.get(), menuBar);
   widget->installEventFilter(new CloseBoxFilter(widget.get()));
   widget.release();
   *outWindow = window;
