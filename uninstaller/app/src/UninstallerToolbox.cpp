@@ -382,6 +382,11 @@ UInt32 CommandFromText(const QString& text) {
   return code;
 }
 
+void DisposeAllWindows() {
+  while (!gWindows.empty()) DisposeWindow(gWindows.back());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 QWidget* WindowWidget(WindowRef window) {
   return IsLive(window) ? window->widget.data() : nullptr;
 }

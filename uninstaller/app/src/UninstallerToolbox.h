@@ -145,6 +145,10 @@ QString StringFromMacRoman(const char* text);
 // Latin-1.
 UInt32 CommandFromText(const QString& text);
 
+// Disposes of every window that still exists and frees their widgets, for the end of the program
+// (a QApplication must still exist).
+void DisposeAllWindows();
+
 // The window's top-level widget (null once disposed), and how many windows exist.
 QWidget* WindowWidget(WindowRef window);
 int CountWindows();

@@ -5,5 +5,8 @@
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  return int(RunUninstaller());
+  OSStatus status = RunUninstaller();
+  // Windows still shown when the event loop ended.
+  corvimus::toolbox::DisposeAllWindows();
+  return int(status);
 }

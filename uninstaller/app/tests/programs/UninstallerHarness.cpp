@@ -18,7 +18,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QPixmap>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QWidget>
@@ -129,10 +128,6 @@ int main(int argc, char** argv) {
   Say(QStringLiteral("tool-starts %1").arg(authorizer.toolStarts()));
   Say(QStringLiteral("destroys %1").arg(authorizer.destroys()));
   Say(QStringLiteral("status %1").arg(status));
-  // Windows still shown when the loop ended belong to no one else.
-  QList<QPointer<QWidget>> windows;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (!w->parent()) windows << w;
-  for (const QPointer<QWidget>& w : windows) delete w.data();
+  corvimus::toolbox::DisposeAllWindows();
   return int(status);
 }
