@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -335,7 +336,13 @@ INSTANTIATE_TEST_SUITE_P(
                     fs::copy_file(nib + "/Error.ui", nib + "/Confirm.ui",
                                   fs::copy_options::overwrite_existing);
                   },
-                  -10961}));
+                  -10961}),
+    [](const ::testing::TestParamInfo<NibDamage>& info) {
+      std::string name;
+      for (const char* c = info.param.what; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+      return name;
+    });
 
 TEST_F(UninstallerApp, QuitAppleEventEndsTheProgram) {
   Start();
