@@ -1,4 +1,5 @@
 #include "platform/AppleEvents.h"
+#include "platform/SystemProcess.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -606,6 +607,25 @@ OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode send
   }
 
   const OpaqueAEDataStorageType& storage = *theAppleEvent->dataHandle;
+  if (storage.target.highLongOfPSN == 0 && storage.target.lowLongOfPSN == kSystemProcess) {
+    OSErr err = corvimus::SendToSystemProcess(storage.event.eventClass, storage.event.eventID,
+                                              sendMode);
+    if (err != noErr) return err;
+    if (wantsReply) {
+      try {
+        FrameMessage answer;
+        answer.kind = corvimus::ae::kFrameReply;
+        answer.eventClass = kCoreEventClass;
+        answer.eventID = kAEAnswer;
+        answer.returnID = storage.event.returnID;
+        answer.transactionID = storage.event.transactionID;
+        *reply = MakeEventDesc(std::move(answer));
+      } catch (const std::bad_alloc&) {
+        return memFullErr;
+      }
+    }
+    return noErr;
+  }
   ProcessSerialNumber self;
   Boolean same = false;
   if (GetCurrentProcess(&self) == noErr) SameProcess(&storage.target, &self, &same);
