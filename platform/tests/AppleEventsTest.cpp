@@ -337,7 +337,7 @@ TEST_F(AppleEventsTest, ProcessWithItsOwnLoopHandlesEventsThroughTheDescriptor) 
     _exit(err == noErr ? 0 : 1);
   }
   pollfd p{fd, POLLIN, 0};
-  for (int i = 0; i < 200 && calls == 0; ++i) {
+  for (int i = 0; i < 600 && calls == 0; ++i) {
     if (poll(&p, 1, 50) > 0) {
       EXPECT_EQ(AEProcessPendingEvents(), noErr);
     }
