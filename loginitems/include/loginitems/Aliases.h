@@ -33,7 +33,7 @@ enum { kMaxAssignedAliasNameLength = 31 };
 
 // Finds the folder `folderName` (a Pascal string, cut to 63 characters) in the user's Preferences
 // folder, creating it when `create` is non-zero. ioErr when a file of that name is in the way.
-// The outputs (each may be null): the folder's own specification, its volume, its directory ID.
+// The outputs (each may be null): the folder's own FSSpec, its volume, its directory ID.
 OSErr GetAssignedAliasesFolder(ConstStr255Param folderName, SInt16 create, FSSpec* outSpec,
                                SInt16* outVRefNum, SInt32* outDirID);
 
