@@ -41,15 +41,15 @@ bool AliasInUse(QBaseHandle base, SInt32 count, ConstStr255Param name) {
 
 }  // namespace
 
-OSErr DoGetCatInfo(FSSpec* spec, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder) {
-  if (!spec) return paramErr;
+OSErr DoGetCatInfo(FSSpec* item, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder) {
+  if (!item) return paramErr;
   CInfoPBRec local;
   if (!pb) pb = &local;
   *pb = CInfoPBRec{};
   pb->hFileInfo.ioCompletion = nullptr;
-  pb->hFileInfo.ioNamePtr = spec->name;
-  pb->hFileInfo.ioVRefNum = spec->vRefNum;
-  pb->hFileInfo.ioDirID = spec->parID;
+  pb->hFileInfo.ioNamePtr = item->name;
+  pb->hFileInfo.ioVRefNum = item->vRefNum;
+  pb->hFileInfo.ioDirID = item->parID;
   pb->hFileInfo.ioFDirIndex = index;
   OSErr err = PBGetCatInfoSync(pb);
   if (err == noErr && outIsFolder) *outIsFolder = pb->hFileInfo.ioFlAttrib & ioDirMask;

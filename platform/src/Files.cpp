@@ -96,46 +96,42 @@ OSErr ResolvePosition(OpenFork* f, UInt16 mode, SInt64 offset, SInt64* result) {
   return noErr;
 }
 
-OSErr ReadAt(OpenFork* f, SInt64 at, UInt32 count, void* buffer, UInt32* actual) {
+// Moves count bytes at a position, retrying short transfers and EINTR. A call that moves nothing
+// ends with `atEnd`: the end of file for a read, a device that takes nothing for a write.
+template <typename Transfer>
+OSErr TransferAt(OpenFork* f, SInt64 at, UInt32 count, UInt32* actual, OSErr atEnd,
+                 Transfer transfer) {
   *actual = 0;
-  if (!f->canRead) return permErr;
-  auto* p = static_cast<char*>(buffer);
+  OSErr err = noErr;
   while (*actual < count) {
-    ssize_t r = SeamRead(f->fd, p + *actual, count - *actual, off_t(at + *actual));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      f->mark = at + *actual;
-      return MacErrorFromErrno(errno);
-    }
-    if (r == 0) {
-      f->mark = at + *actual;
-      return eofErr;
+    ssize_t r = transfer(*actual, count - *actual, off_t(at + *actual));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      err = r < 0 ? MacErrorFromErrno(errno) : atEnd;
+      break;
     }
     *actual += UInt32(r);
   }
   f->mark = at + *actual;
-  return noErr;
+  return err;
+}
+
+OSErr ReadAt(OpenFork* f, SInt64 at, UInt32 count, void* buffer, UInt32* actual) {
+  *actual = 0;
+  if (!f->canRead) return permErr;
+  auto* p = static_cast<char*>(buffer);
+  return TransferAt(f, at, count, actual, eofErr, [&](UInt32 done, UInt32 left, off_t pos) {
+    return SeamRead(f->fd, p + done, left, pos);
+  });
 }
 
 OSErr WriteAt(OpenFork* f, SInt64 at, UInt32 count, const void* buffer, UInt32* actual) {
   *actual = 0;
   if (!f->canWrite) return wrPermErr;
   const auto* p = static_cast<const char*>(buffer);
-  while (*actual < count) {
-    ssize_t r = SeamWrite(f->fd, p + *actual, count - *actual, off_t(at + *actual));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      f->mark = at + *actual;
-      return MacErrorFromErrno(errno);
-    }
-    if (r == 0) {
-      f->mark = at + *actual;
-      return ioErr;
-    }
-    *actual += UInt32(r);
-  }
-  f->mark = at + *actual;
-  return noErr;
+  return TransferAt(f, at, count, actual, ioErr, [&](UInt32 done, UInt32 left, off_t pos) {
+    return SeamWrite(f->fd, p + done, left, pos);
+  });
 }
 
 }  // namespace

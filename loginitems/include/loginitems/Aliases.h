@@ -50,10 +50,10 @@ OSErr CreateAliasFile(const FSRef* target, const FSRef* folder, const HFSUniStr2
 // The FSRef of a UTF-8 path; a symbolic link gives the link itself, not its target.
 OSErr GetFSRefFromNSString(const char* path, FSRef* outRef);
 
-// Catalog information of spec's item (index 0) or of the index-th item of the folder spec names
-// (spec->parID) — its name is then written to spec->name. pb may be null. *outIsFolder (may be
-// null) receives the folder bit (16 for a folder, 0 for a file).
-OSErr DoGetCatInfo(FSSpec* spec, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder);
+// Catalog information of the item itself (index 0) or of the index-th item of the folder it names
+// (item->parID) — that item's name is then written to item->name. pb may be null. *outIsFolder (may
+// be null) receives the folder bit (16 for a folder, 0 for a file).
+OSErr DoGetCatInfo(FSSpec* item, SInt16 index, CInfoPBRec* pb, SInt16* outIsFolder);
 
 // Opens the item that the alias file named by an open-item action's data (a Pascal string of at
 // most 31 characters) resolves to, alias chains followed, with Launch Services. Neither the
