@@ -18,6 +18,8 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "EventLoopInternal.h"
+
 namespace {
 
 constexpr unsigned kKernelThreadFlag = 0x00200000;  // PF_KTHREAD in /proc/<pid>/stat flags
@@ -285,13 +287,20 @@ bool LiveProcess(const ProcessSerialNumber& psn, ProcStat* st) {
   return now.highLongOfPSN == psn.highLongOfPSN;
 }
 
-// X11 connection kept between calls: the front process is asked for twice a second.
+// X11 connection kept between calls: the front process is asked for twice a second. The connection
+// listens to property changes of the root window and of the window it last answered for, so an
+// answer stays good until the server says otherwise: an unchanged front costs no round trip, and a
+// process that asks while nothing happens is not woken by the server's replies.
 struct XState {
   std::string display;
   xcb_connection_t* conn = nullptr;
   xcb_ewmh_connection_t ewmh{};
   int screen = 0;
   bool ewmhReady = false;
+  xcb_window_t root = XCB_NONE;
+  bool known = false;              // active and pid below still describe the server's state
+  xcb_window_t active = XCB_NONE;  // the active window, whose own properties are listened to
+  pid_t pid = 0;                   // its _NET_WM_PID; 0 when it names none
 };
 XState gX;
 
@@ -300,6 +309,14 @@ void CloseX() {
   if (gX.conn) xcb_disconnect(gX.conn);
   gX.conn = nullptr;
   gX.ewmhReady = false;
+  gX.known = false;
+  gX.active = XCB_NONE;
+}
+
+void ListenToProperties(xcb_window_t window, bool on) {
+  const uint32_t mask = on ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0;
+  // Unchecked: a window that is gone answers with an error event, which TakeXEvents drops.
+  xcb_change_window_attributes(gX.conn, window, XCB_CW_EVENT_MASK, &mask);
 }
 
 bool OpenX() {
@@ -323,23 +340,64 @@ bool OpenX() {
     return false;
   }
   gX.ewmhReady = true;
+  if (gX.screen < 0 || gX.screen >= gX.ewmh.nb_screens) {
+    CloseX();
+    return false;
+  }
+  gX.root = gX.ewmh.screens[gX.screen]->root;
+  // Before anything is read, so that no change can fall between a read and the listening.
+  ListenToProperties(gX.root, true);
+  return true;
+}
+
+// Reads, without waiting, what the server sent since the last look. A change of the active window,
+// or of the process the active window names, means the answer must be worked out again.
+void TakeXEvents() {
+  while (xcb_generic_event_t* event = xcb_poll_for_event(gX.conn)) {
+    if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+      auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
+      if ((notify->window == gX.root && notify->atom == gX.ewmh._NET_ACTIVE_WINDOW) ||
+          (notify->window == gX.active && notify->atom == gX.ewmh._NET_WM_PID))
+        gX.known = false;
+    }
+    std::free(event);
+  }
+}
+
+// Asks the server for the active window and its process. False when the connection broke.
+bool ReadActiveWindow() {
+  xcb_window_t active = XCB_NONE;
+  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
+                                        &active, nullptr)) {
+    if (xcb_connection_has_error(gX.conn)) return false;
+    active = XCB_NONE;  // no such property: nothing is active
+  }
+  if (active != gX.active) {
+    if (gX.active != XCB_NONE && gX.active != gX.root) ListenToProperties(gX.active, false);
+    if (active != XCB_NONE && active != gX.root) ListenToProperties(active, true);
+    gX.active = active;
+  }
+  gX.pid = 0;
+  uint32_t pid = 0;
+  if (active != XCB_NONE &&
+      xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) &&
+      pid != 0 && pid <= 0x7fffffff)
+    gX.pid = pid_t(pid);
+  if (xcb_connection_has_error(gX.conn)) return false;
+  gX.known = true;
   return true;
 }
 
 OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   if (!OpenX()) return procNotFound;
-  xcb_window_t active = XCB_NONE;
-  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
-                                        &active, nullptr) ||
-      active == XCB_NONE) {
-    if (xcb_connection_has_error(gX.conn)) CloseX();
+  TakeXEvents();
+  if (!gX.known && !ReadActiveWindow()) {
+    CloseX();
     return procNotFound;
   }
-  uint32_t pid = 0;
-  if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) ||
-      pid == 0 || pid > 0x7fffffff)
-    return procNotFound;
-  return GetProcessForPID(pid_t(pid), psn);
+  // The process is looked up every time: one that ended is not handed out again.
+  if (gX.pid == 0) return procNotFound;
+  return GetProcessForPID(gX.pid, psn);
 }
 
 }  // namespace
@@ -478,4 +536,8 @@ void SetProcessScopeForTesting(pid_t ancestor) {
 
 void SetFrontProcessSourceForTesting(std::function<OSErr(ProcessSerialNumber*)> source) {
   gFrontSource = std::move(source);
+}
+
+void CorvimusForgetFrontProcess() {
+  gX.known = false;
 }
