@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "AgentWorld.h"
+#include "platform/AppleEvents.h"
+#include "platform/Processes.h"
 
 namespace agenttest {
 namespace {
@@ -56,9 +58,20 @@ TEST_F(AgentFrontTest, WithoutAKnownFrontApplicationTheGlobalRecordIsInForce) {
   StartDriver(2);
   ASSERT_TRUE(agent_.Start({CORVIMUS_HELPER}, {"DISPLAY="}));
   ASSERT_TRUE(WaitForSpeed(2, 10));
-  // A reload chooses the same way.
+  // A reload chooses the same way. (Sent to the agent itself: one without a display is not in
+  // this test's session, where the pane's look-up searches.)
   WriteSettings({MakeRecord(0, "", 15), MakeRecord(FourCC("ttxt"), "Editor", 20)});
-  ASSERT_EQ(noErr, RequestDriverPrefsUpdate());
+  ProcessSerialNumber psn;
+  ASSERT_EQ(noErr, GetProcessForPID(agent_.pid(), &psn));
+  AEAddressDesc target;
+  ASSERT_EQ(noErr, AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target));
+  AppleEvent reload;
+  ASSERT_EQ(noErr, AECreateAppleEvent(kCorvimusEventClass, kCorvimusEventReload, &target,
+                                      kAutoGenerateReturnID, kAnyTransactionID, &reload));
+  AEDisposeDesc(&target);
+  ASSERT_EQ(noErr, AESend(&reload, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout,
+                          nullptr, nullptr));
+  AEDisposeDesc(&reload);
   ASSERT_TRUE(WaitForSpeed(2, 15));
   agent_.Signal(SIGINT);
   ASSERT_EQ(0, agent_.Wait(10000));

@@ -400,6 +400,98 @@ OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   return GetProcessForPID(gX.pid, psn);
 }
 
+// What tells login sessions apart, from a process's environment: its runtime folder, the displays
+// it draws on and the session id the login manager gave it. Empty when unset.
+struct SessionMarks {
+  std::string runtimeFolder, x11Display, waylandDisplay, sessionId;
+};
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// ":0", ":0.0" and "unix:0" are one display; the screen does not make another session.
+std::string NormalizedX11Display(const std::string& display) {
+  size_t colon = display.rfind(':');
+  if (colon == std::string::npos) return display;
+  std::string host = display.substr(0, colon);
+  std::string number = display.substr(colon + 1);
+  number = number.substr(0, number.find('.'));
+  if (host == "unix") host.clear();
+  return host + ":" + number;
+}
+
+SessionMarks MakeSessionMarks(const std::map<std::string, std::string>& env) {
+  auto get = [&](const char* name) {
+    auto it = env.find(name);
+    return it == env.end() ? std::string() : it->second;
+  };
+  SessionMarks marks;
+  // The same choice as the runtime folder's: a relative or missing XDG_RUNTIME_DIR means the
+  // fallback folder, the same for all of the user's processes.
+  std::string runtime = get("XDG_RUNTIME_DIR");
+  if (!runtime.empty() && runtime[0] == '/') marks.runtimeFolder = WithoutTrailingSlashes(runtime);
+  if (std::string x11 = get("DISPLAY"); !x11.empty()) marks.x11Display = NormalizedX11Display(x11);
+  std::string wayland = get("WAYLAND_DISPLAY");
+  if (!wayland.empty() && wayland[0] != '/' && !marks.runtimeFolder.empty())
+    wayland = marks.runtimeFolder + "/" + wayland;
+  marks.waylandDisplay = wayland;
+  marks.sessionId = get("XDG_SESSION_ID");
+  return marks;
+}
+
+const char* const kSessionVariables[] = {"XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY",
+                                         "XDG_SESSION_ID"};
+
+SessionMarks OwnSessionMarks() {
+  std::map<std::string, std::string> env;
+  for (const char* name : kSessionVariables)
+    if (const char* value = std::getenv(name)) env[name] = value;
+  return MakeSessionMarks(env);
+}
+
+// From the environment the process was started with. False when it cannot be read.
+bool ProcessSessionMarks(pid_t pid, SessionMarks* marks) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/environ", int(pid));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::map<std::string, std::string> env;
+  for (std::string entry; std::getline(in, entry, '\0');) {
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = entry.substr(0, eq);
+    for (const char* wanted : kSessionVariables)
+      if (name == wanted) env[name] = entry.substr(eq + 1);
+  }
+  if (in.bad()) return false;
+  *marks = MakeSessionMarks(env);
+  return true;
+}
+
+bool SameSession(const SessionMarks& a, const SessionMarks& b) {
+  // Another runtime folder: another login, and one whose event sockets we cannot reach anyway.
+  if (a.runtimeFolder != b.runtimeFolder) return false;
+  // Displays decide where both have one: each display the two share must be the same.
+  bool compared = false;
+  if (!a.waylandDisplay.empty() && !b.waylandDisplay.empty()) {
+    if (a.waylandDisplay != b.waylandDisplay) return false;
+    compared = true;
+  }
+  if (!a.x11Display.empty() && !b.x11Display.empty()) {
+    if (a.x11Display != b.x11Display) return false;
+    compared = true;
+  }
+  if (compared) return true;
+  bool aHasDisplay = !a.waylandDisplay.empty() || !a.x11Display.empty();
+  bool bHasDisplay = !b.waylandDisplay.empty() || !b.x11Display.empty();
+  // One draws on a display the other does not know: a desktop and a text console or remote shell.
+  if (aHasDisplay || bHasDisplay) return false;
+  if (!a.sessionId.empty() && !b.sessionId.empty()) return a.sessionId == b.sessionId;
+  return true;  // nothing tells them apart
+}
+
 }  // namespace
 
 OSErr GetNextProcess(ProcessSerialNumber* PSN) {
@@ -522,6 +614,32 @@ OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
   ProcStat st;
   if (!IsListable(pid, &st)) return procNotFound;
   *PSN = MakePSN(pid, st.startTicks);
+  return noErr;
+}
+
+OSErr IsProcessInCurrentSession(const ProcessSerialNumber* PSN, Boolean* result) {
+  if (!PSN || !result) return paramErr;
+  *result = false;
+  ProcessSerialNumber psn;
+  if (!Resolve(PSN, &psn)) return procNotFound;
+  if (gTestTable) {
+    if (!FindTestProcess(psn)) return procNotFound;
+    *result = true;
+    return noErr;
+  }
+  ProcStat st;
+  if (!LiveProcess(psn, &st)) return procNotFound;
+  if (st.pid == getpid()) {
+    *result = true;
+    return noErr;
+  }
+  SessionMarks marks;
+  try {
+    // A process whose environment cannot be read cannot be shown to be of this session.
+    if (ProcessSessionMarks(st.pid, &marks)) *result = SameSession(OwnSessionMarks(), marks);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
   return noErr;
 }
 
