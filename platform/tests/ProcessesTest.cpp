@@ -252,8 +252,10 @@ class ScopedEnvironment {
 // runs in this process's session.
 bool InThisSession(const std::vector<std::string>& env) {
   ChildProcess child;
-  // The line comes once the shell runs, so /proc shows the environment it was started with.
-  EXPECT_TRUE(child.Start({"/bin/sh", "-c", "echo ready; exec cat"}, env));
+  // The line comes once the shell runs, so /proc shows the environment it was started with; the
+  // shell then waits for its input without starting another program (during an exec the
+  // environment cannot be read).
+  EXPECT_TRUE(child.Start({"/bin/sh", "-c", "echo ready; read line"}, env));
   std::string line;
   EXPECT_TRUE(child.ReadLine(&line));
   ProcessSerialNumber psn;
