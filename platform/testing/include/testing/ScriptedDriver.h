@@ -47,6 +47,7 @@ class ScriptedDriver {
   // The next reply is the driver's last word: it hangs up right after writing it.
   void HangUpAfterNextReply() { hangUp_ = true; }
 
+  const std::string& path() const { return path_; }
   int opens() const { return opens_; }
   int closes() const { return closes_; }
   int clients() const { return clients_; }
