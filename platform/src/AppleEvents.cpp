@@ -59,6 +59,9 @@ constexpr size_t kMaxConnectionsPerPeer = 4;
 constexpr int kEventsPerTurn = 8;
 constexpr size_t kMaxCachedConnections = 8;
 constexpr int kConnectRetryMs = 1000;
+// An event sent without reply is handed over within this long or not at all: a receiver whose
+// socket is full (it does not read, or has not accepted for a while) must not hold the sender.
+constexpr int kNoReplyHandoverMs = 100;
 constexpr int kListenBacklog = 64;
 
 struct Handler {
@@ -479,7 +482,8 @@ OSErr StartListener() {
   return noErr;
 }
 
-OSErr ConnectTo(const ProcessSerialNumber& target, Connection** out) {
+// `deadline` (-1: none) bounds the wait for a listener whose backlog is full.
+OSErr ConnectTo(const ProcessSerialNumber& target, std::int64_t deadline, Connection** out) {
   // A forked child shares the parent's sockets: replies could reach either. It makes its own.
   static pid_t outgoingOwner = 0;
   if (outgoingOwner != getpid()) {
@@ -517,6 +521,7 @@ OSErr ConnectTo(const ProcessSerialNumber& target, Connection** out) {
   // listener accepts.
   int rc;
   std::int64_t giveUp = NowMs() + kConnectRetryMs;
+  if (deadline >= 0 && deadline < giveUp) giveUp = deadline;
   for (;;) {
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     if (rc == 0 || errno == EINTR) {
@@ -561,12 +566,12 @@ OSErr SendToOtherProcess(const ProcessSerialNumber& target, const FrameMessage& 
   outgoing.flags = wantsReply ? corvimus::ae::kFrameFlagWantsReply : 0;
   if (!EncodeFrame(outgoing, &bytes)) return memFullErr;
   Connection* c = nullptr;
-  OSErr err = ConnectTo(target, &c);
+  OSErr err = ConnectTo(target, deadline, &c);
   if (err != noErr) return err;
   if (!WriteAll(c->fd, bytes.data(), bytes.size(), deadline)) {
     // A cached connection the other side has closed since: try once with a new one.
     DropOutgoing(target);
-    if ((err = ConnectTo(target, &c)) != noErr) return err;
+    if ((err = ConnectTo(target, deadline, &c)) != noErr) return err;
     if (!WriteAll(c->fd, bytes.data(), bytes.size(), deadline)) {
       DropOutgoing(target);
       return NowMs() >= deadline && deadline >= 0 ? OSErr(errAETimeout) : OSErr(connectionInvalid);
@@ -748,6 +753,8 @@ OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode send
   } else {
     deadline = NowMs() + (std::int64_t(timeOutInTicks) * 1000 + 59) / 60;
   }
+  if (!wantsReply && (deadline < 0 || deadline > NowMs() + kNoReplyHandoverMs))
+    deadline = NowMs() + kNoReplyHandoverMs;
 
   const OpaqueAEDataStorageType& storage = *theAppleEvent->dataHandle;
   if (storage.target.highLongOfPSN == 0 && storage.target.lowLongOfPSN == kSystemProcess) {

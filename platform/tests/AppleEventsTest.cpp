@@ -360,6 +360,39 @@ TEST_F(AppleEventsTest, AConnectionThatBringsNoEventIsClosed) {
   EXPECT_EQ(Echo(psn, 6, 120), noErr);
 }
 
+// An event sent without reply to a process that hangs and so reads nothing: the sender is held up
+// a moment at most each time a socket is full, never for the time-out's minute.
+TEST_F(AppleEventsTest, AReceiverThatReadsNothingDoesNotHoldUpANoReplySender) {
+  ChildProcess peer;
+  ProcessSerialNumber psn;
+  ASSERT_NO_FATAL_FAILURE(StartPeer(&peer, &psn));
+  SInt32 hangMs = 60000;
+  ASSERT_EQ(Send(psn, kTestClass, FourCC("slow"), typeSInt32, &hangMs, sizeof hangMs, kAENoReply,
+                 kAEDefaultTimeout, nullptr),
+            noErr);
+
+  // The sends run in a child, so that a sender held for the minute can be told apart and ended.
+  pid_t sender = fork();
+  if (sender == 0) {
+    std::vector<char> big(60000, 'b');
+    for (int i = 0; i < 24; ++i) {
+      OSErr err = Send(psn, kTestClass, FourCC("note"), typeChar, big.data(), Size(big.size()),
+                       kAENoReply, kAEDefaultTimeout, nullptr);
+      if (err != noErr && err != errAETimeout) _exit(2);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  for (int i = 0; i < 200 && waitpid(sender, &status, WNOHANG) == 0; ++i) usleep(100 * 1000);
+  if (waitpid(sender, &status, WNOHANG) == 0) {
+    kill(sender, SIGKILL);
+    waitpid(sender, &status, 0);
+    ADD_FAILURE() << "a receiver that does not read held the sender up";
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
 TEST_F(AppleEventsTest, ReusedPidIsNotTheOldProcess) {
   ChildProcess peer;
   ProcessSerialNumber psn;

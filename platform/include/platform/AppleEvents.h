@@ -123,9 +123,11 @@ OSErr AEGetParamPtr(const AppleEvent* theAppleEvent, AEKeyword theAEKeyword, Des
 OSErr AEGetEventClassAndID(const AppleEvent* theAppleEvent, AEEventClass* eventClass,
                            AEEventID* eventID);
 
-// kAENoReply returns once the event is handed over; kAEWaitReply waits at most timeOutInTicks
-// (1/60 s; kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to
-// a null descriptor first and may be null with kAENoReply.
+// kAENoReply returns once the event is handed over, which it waits for no longer than 100 ms (or
+// timeOutInTicks when shorter) whatever the time-out says: a receiver that does not read cannot
+// hold the sender (errAETimeout). kAEWaitReply waits at most timeOutInTicks (1/60 s;
+// kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to a null
+// descriptor first and may be null with kAENoReply.
 OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode sendMode,
              AESendPriority sendPriority, SInt32 timeOutInTicks, AEIdleUPP idleProc,
              AEFilterUPP filterProc);
