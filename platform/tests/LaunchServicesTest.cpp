@@ -1,9 +1,13 @@
 // Finding an application bundle by its creator code, in real folders.
 #include <gtest/gtest.h>
 #include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/LaunchServices.h"
 #include "testing/TempDir.h"
@@ -30,6 +34,13 @@ std::string BinaryInfo(const std::string& signature) {
   free(bin);
   plist_free(dict);
   return bytes;
+}
+
+FSRef RefOf(const std::string& path) {
+  FSRef ref{};
+  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
+      << path;
+  return ref;
 }
 
 void MakeBundle(const std::string& path, const std::string& info) {
@@ -143,3 +154,42 @@ TEST(LSGetApplicationForInfo, FindsTheBundleInTheUsersApplications) {
 }
 
 }  // namespace
+
+TEST(LaunchServices, OpeningPicksProgramsBundlesAndDocumentsApart) {
+  TempDir dir;
+  WriteFile(dir / "notes.txt", "");
+  WriteFile(dir / "tool", "#!/bin/sh\n");
+  chmod((dir / "tool").c_str(), 0755);
+  ASSERT_EQ(mkdir((dir / "Folder").c_str(), 0755), 0);
+  std::string app = dir / "Thing.app";
+  ASSERT_EQ(mkdir(app.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((app + "/Contents").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((app + "/Contents/MacOS").c_str(), 0755), 0);
+  WriteFile(app + "/Contents/Info.plist",
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+            "<string>thing</string></dict></plist>");
+  WriteFile(app + "/Contents/MacOS/thing", "#!/bin/sh\n");
+  chmod((app + "/Contents/MacOS/thing").c_str(), 0755);
+
+  std::vector<LSOpenRequest> requests;
+  SetLaunchServicesOpenerForTesting([&](const LSOpenRequest& r) {
+    requests.push_back(r);
+    return OSStatus(noErr);
+  });
+  for (const std::string& p : {dir / "notes.txt", dir / "tool", dir / "Folder", app}) {
+    FSRef ref = RefOf(p), launched;
+    EXPECT_EQ(LSOpenFSRef(&ref, &launched), noErr) << p;
+  }
+  FSRef gone = RefOf(dir / "notes.txt");
+  unlink((dir / "notes.txt").c_str());
+  EXPECT_EQ(LSOpenFSRef(&gone, nullptr), fnfErr);
+  SetLaunchServicesOpenerForTesting(nullptr);
+
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].kind, kLSItemDocument);
+  EXPECT_EQ(requests[1].kind, kLSItemProgram);
+  EXPECT_EQ(requests[1].program, requests[1].path);
+  EXPECT_EQ(requests[2].kind, kLSItemDocument);
+  EXPECT_EQ(requests[3].kind, kLSItemBundle);
+  EXPECT_EQ(requests[3].program, requests[3].path + "/Contents/MacOS/thing");
+}

@@ -9,7 +9,6 @@
 #include "platform/Aliases.h"
 #include "platform/AppleDouble.h"
 #include "platform/FileCatalog.h"
-#include "platform/LaunchServices.h"
 #include "platform/MacMemory.h"
 #include "platform/Resources.h"
 #include "testing/TempDir.h"
@@ -305,43 +304,4 @@ TEST(Aliases, ResolvingAnFSSpecGivesTheTargetsSpec) {
   EXPECT_TRUE(aliased);
   EXPECT_FALSE(folder);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(spec.name + 1), spec.name[0]), "doc");
-}
-
-TEST(LaunchServices, OpeningPicksProgramsBundlesAndDocumentsApart) {
-  TempDir dir;
-  WriteFile(dir / "notes.txt", "");
-  WriteFile(dir / "tool", "#!/bin/sh\n");
-  chmod((dir / "tool").c_str(), 0755);
-  ASSERT_EQ(mkdir((dir / "Folder").c_str(), 0755), 0);
-  std::string app = dir / "Thing.app";
-  ASSERT_EQ(mkdir(app.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((app + "/Contents").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((app + "/Contents/MacOS").c_str(), 0755), 0);
-  WriteFile(app + "/Contents/Info.plist",
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
-            "<string>thing</string></dict></plist>");
-  WriteFile(app + "/Contents/MacOS/thing", "#!/bin/sh\n");
-  chmod((app + "/Contents/MacOS/thing").c_str(), 0755);
-
-  std::vector<LSOpenRequest> requests;
-  SetLaunchServicesOpenerForTesting([&](const LSOpenRequest& r) {
-    requests.push_back(r);
-    return OSStatus(noErr);
-  });
-  for (const std::string& p : {dir / "notes.txt", dir / "tool", dir / "Folder", app}) {
-    FSRef ref = RefOf(p), launched;
-    EXPECT_EQ(LSOpenFSRef(&ref, &launched), noErr) << p;
-  }
-  FSRef gone = RefOf(dir / "notes.txt");
-  unlink((dir / "notes.txt").c_str());
-  EXPECT_EQ(LSOpenFSRef(&gone, nullptr), fnfErr);
-  SetLaunchServicesOpenerForTesting(nullptr);
-
-  ASSERT_EQ(requests.size(), 4u);
-  EXPECT_EQ(requests[0].kind, kLSItemDocument);
-  EXPECT_EQ(requests[1].kind, kLSItemProgram);
-  EXPECT_EQ(requests[1].program, requests[1].path);
-  EXPECT_EQ(requests[2].kind, kLSItemDocument);
-  EXPECT_EQ(requests[3].kind, kLSItemBundle);
-  EXPECT_EQ(requests[3].program, requests[3].path + "/Contents/MacOS/thing");
 }
