@@ -4,9 +4,9 @@
 // The system keeps classic virtual key codes (0x00-0x7F) and the modifier byte of the Carbon
 // layout (0x01 command, 0x02 shift, 0x04 caps lock, 0x08 option, 0x10 control). Underneath, a
 // layout is a real XKB keymap (xkbcommon, the system's XKB data): a virtual key code becomes the
-// evdev code of the key at the same position (platform/data/mac_vk_to_evdev.tsv) plus 8, and the
-// modifiers become shift = Shift, caps lock = Lock, option = AltGr (level 3), control = Control,
-// command = Super. Num Lock is always on, because the classic keypad always types digits.
+// evdev code of the key at the same position (platform/devices/data/mac_vk_to_evdev.tsv) plus 8,
+// and the modifiers become shift = Shift, caps lock = Lock, option = AltGr (level 3), control =
+// Control, command = Super. Num Lock is always on, because the classic keypad always types digits.
 //
 // Which layout is current: the X server's keymap and active group when there is a display, else
 // the system default keyboard (/etc/default/keyboard: XKBLAYOUT, XKBVARIANT, XKBMODEL; the first
