@@ -11,25 +11,15 @@
 #include "platform/FileCatalog.h"
 #include "platform/MacMemory.h"
 #include "platform/Resources.h"
+#include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::RefOf;
 using corvimus::testing::TempDir;
+using corvimus::testing::Uni;
 using corvimus::testing::WriteFile;
 
 namespace {
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-      << path;
-  return ref;
-}
-
-HFSUniStr255 Uni(const char* text) {
-  HFSUniStr255 name{};
-  EXPECT_EQ(FSGetHFSUniStrFromString(text, &name), noErr);
-  return name;
-}
 
 std::string Bytes(Handle h) {
   return std::string(*h, GetHandleSize(h));

@@ -14,20 +14,15 @@
 #include "platform/FileIdentity.h"
 #include "platform/Folders.h"
 #include "platform/UTCUtils.h"
+#include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::ReadFile;
+using corvimus::testing::RefOf;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
 
 namespace {
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-      << path;
-  return ref;
-}
 
 std::string Leaf(const FSRef& ref) {
   std::string p = corvimus::PathOfRef(&ref);

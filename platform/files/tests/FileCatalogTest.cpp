@@ -6,19 +6,15 @@
 #include <vector>
 
 #include "platform/FileCatalog.h"
+#include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::RefOf;
 using corvimus::testing::TempDir;
+using corvimus::testing::Uni;
 using corvimus::testing::WriteFile;
 
 namespace {
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-      << path;
-  return ref;
-}
 
 SInt32 DirIDOf(const std::string& path, SInt16* vRefNum = nullptr) {
   SInt16 v = 0;
@@ -26,12 +22,6 @@ SInt32 DirIDOf(const std::string& path, SInt16* vRefNum = nullptr) {
   EXPECT_EQ(corvimus::PathToDirID(path, &v, &id), noErr);
   if (vRefNum) *vRefNum = v;
   return id;
-}
-
-HFSUniStr255 Uni(const char* text) {
-  HFSUniStr255 name{};
-  EXPECT_EQ(FSGetHFSUniStrFromString(text, &name), noErr) << text;
-  return name;
 }
 
 // Catalog information by index: the names of a folder's items in listing order.

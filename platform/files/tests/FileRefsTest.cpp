@@ -1,9 +1,7 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "platform/AppleDouble.h"
 #include "platform/FileRefs.h"
 #include "platform/Files.h"
+#include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::ReadFile;
@@ -39,15 +38,7 @@ class FileRefs : public ::testing::Test {
     EXPECT_EQ(corvimus::FSSpecToPath(&spec, &path), noErr);
     return path;
   }
-  std::vector<std::string> Listing() {
-    std::vector<std::string> names;
-    DIR* d = opendir(tmp.path().c_str());
-    while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listing() { return corvimus::testing::FolderNames(tmp.path()); }
 
   TempDir tmp;
   SInt16 vRefNum = 0;

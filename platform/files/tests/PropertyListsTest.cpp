@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,11 +7,16 @@
 #include <vector>
 
 #include "platform/PropertyLists.h"
+#include "testing/MacFiles.h"
+#include "testing/PropertyListFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::BinaryPropertyList;
+using corvimus::testing::FolderNames;
 using corvimus::testing::ReadFile;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
+using corvimus::testing::XmlPropertyList;
 
 namespace {
 
@@ -55,24 +59,6 @@ std::string BinaryArrays(const std::vector<std::vector<UInt32>>& refs, UInt64 to
   return b;
 }
 
-std::string ToBin(plist_t node) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(node, &bytes, &length);
-  std::string out(bytes, length);
-  plist_to_bin_free(bytes);
-  return out;
-}
-
-std::string ToXml(plist_t node) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  plist_to_xml(node, &bytes, &length);
-  std::string out(bytes, length);
-  plist_to_xml_free(bytes);
-  return out;
-}
-
 PropertyListContent Parse(const std::string& bytes, PropertyList* root = nullptr) {
   PropertyList local;
   return ParsePropertyList(bytes.data(), bytes.size(), root ? root : &local);
@@ -84,10 +70,10 @@ TEST(PropertyLists, ReadsXmlAndBinaryAndRefusesWhatIsNoList) {
   PropertyList d(plist_new_dict());
   plist_dict_set_item(d.get(), "k", plist_new_string("v"));
   PropertyList root;
-  EXPECT_EQ(Parse(ToBin(d.get()), &root), kPropertyListParsed);
+  EXPECT_EQ(Parse(BinaryPropertyList(d.get()), &root), kPropertyListParsed);
   ASSERT_TRUE(root);
   EXPECT_EQ(PropertyListString(plist_dict_get_item(root.get(), "k")), "v");
-  EXPECT_EQ(Parse(ToXml(d.get()), &root), kPropertyListParsed);
+  EXPECT_EQ(Parse(XmlPropertyList(d.get()), &root), kPropertyListParsed);
   EXPECT_EQ(PropertyListString(plist_dict_get_item(root.get(), "k")), "v");
   EXPECT_EQ(Parse(""), kPropertyListNotAList);
   EXPECT_EQ(Parse("hello"), kPropertyListNotAList);
@@ -148,7 +134,7 @@ TEST(PropertyLists, DamagedBinaryListsNeverCrash) {
   }
   plist_dict_set_item(d.get(), "AutoLaunchedApplicationDictionary", items);
   plist_dict_set_item(d.get(), "n", plist_new_uint(1234567));
-  const std::string good = ToBin(d.get());
+  const std::string good = BinaryPropertyList(d.get());
   int parsed = 0;
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
     if (Parse(good.substr(0, cut)) == kPropertyListParsed) ++parsed;
@@ -191,16 +177,12 @@ TEST(PropertyLists, WritingReplacesTheFileWholeAndKeepsItsPermissions) {
   ASSERT_EQ(WritePropertyListFileXML(file, d.get()), noErr);
   std::string text;
   ASSERT_TRUE(ReadFile(file, &text));
-  EXPECT_EQ(text, ToXml(d.get()));
+  EXPECT_EQ(text, XmlPropertyList(d.get()));
   struct stat st;
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  int entries = 0;
-  DIR* listing = opendir(dir.path().c_str());
-  while (dirent* e = readdir(listing))
-    entries += e->d_name[0] != '.' || std::string(e->d_name).size() > 2;
-  closedir(listing);
-  EXPECT_EQ(entries, 1) << "no temporary file left";
+  EXPECT_EQ(FolderNames(dir.path()), std::vector<std::string>{"list.plist"})
+      << "no temporary file left";
   // A folder that does not exist gives an error and creates nothing.
   EXPECT_EQ(WritePropertyListFileXML(dir / "no/such/list.plist", d.get()), fnfErr);
 }
@@ -218,7 +200,7 @@ TEST(PropertyLists, WritingThroughASymbolicLinkKeepsTheLink) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   std::string text;
   ASSERT_TRUE(ReadFile(dir / "store/real.plist", &text));
-  EXPECT_EQ(text, ToXml(d.get()));
+  EXPECT_EQ(text, XmlPropertyList(d.get()));
   // A dangling link is an error, and nothing is created.
   ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling.plist").c_str()), 0);
   EXPECT_EQ(WritePropertyListFileXML(dir / "dangling.plist", d.get()), fnfErr);

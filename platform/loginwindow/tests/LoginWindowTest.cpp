@@ -13,23 +13,16 @@
 
 #include "platform/LaunchServices.h"
 #include "platform/LoginWindow.h"
+#include "testing/PropertyListFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::LoginItemListXml;
 using corvimus::testing::ReadFile;
 using corvimus::testing::RunProgram;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
 
 namespace {
-
-std::string Plist(const std::vector<std::string>& paths) {
-  std::string xml =
-      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-      "<key>AutoLaunchedApplicationDictionary</key><array>";
-  for (const std::string& p : paths)
-    xml += "<dict><key>Hide</key><false/><key>Path</key><string>" + p + "</string></dict>";
-  return xml + "</array></dict></plist>";
-}
 
 // Pids of the processes running the executable file at path.
 std::vector<pid_t> ProcessesRunning(const std::string& path) {
@@ -94,7 +87,8 @@ TEST(LoginWindowLauncher, StartsEachRegisteredProgramOnceAndNotAgainWhileItRuns)
   const std::string tool = CopyTestItem(home / "bin/tool");
   EndProcessesAtExit cleanup{{agent, tool}};
   // The tool is listed twice and something that does not exist once.
-  WriteFile(home / ".config/loginwindow.plist", Plist({agentApp, tool, home / "gone.app", tool}));
+  WriteFile(home / ".config/loginwindow.plist",
+            LoginItemListXml({{agentApp}, {tool}, {home / "gone.app"}, {tool}}));
   const std::vector<std::string> env = {"HOME=" + home.path(),
                                         "XDG_CONFIG_HOME=" + (home / ".config")};
 

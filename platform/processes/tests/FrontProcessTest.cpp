@@ -8,37 +8,14 @@
 
 #include "platform/Processes.h"
 #include "testing/ChildProcess.h"
-#include "testing/XvfbServer.h"
+#include "testing/EwmhDisplay.h"
 
 using corvimus::testing::ChildProcess;
-using corvimus::testing::XvfbServer;
 
 namespace {
 
-class FrontProcessTest : public ::testing::Test {
+class FrontProcessTest : public corvimus::testing::EwmhDisplayTest {
  protected:
-  void SetUp() override {
-    if (!XvfbServer::Available()) GTEST_SKIP() << "Xvfb is not installed";
-    std::string why;
-    ASSERT_TRUE(server_.Start(&why)) << why;
-    setenv("DISPLAY", server_.display().c_str(), 1);
-    conn_ = xcb_connect(server_.display().c_str(), &screen_);
-    ASSERT_FALSE(xcb_connection_has_error(conn_));
-    ASSERT_TRUE(xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(conn_, &ewmh_), nullptr));
-    ewmhReady_ = true;
-  }
-  void TearDown() override {
-    if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
-    if (conn_) xcb_disconnect(conn_);
-    unsetenv("DISPLAY");
-  }
-
-  // As a window manager would: the root window's _NET_ACTIVE_WINDOW names the window.
-  void Activate(xcb_window_t window) {
-    xcb_ewmh_set_active_window(&ewmh_, screen_, window);
-    std::free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
-  }
-
   void OpenWindow(ChildProcess* child, xcb_window_t* window, bool withPid = true) {
     std::vector<std::string> argv = {TEST_WINDOW_PATH};
     if (!withPid) argv.push_back("--no-pid");
@@ -47,12 +24,6 @@ class FrontProcessTest : public ::testing::Test {
     ASSERT_TRUE(child->ReadLine(&line));
     *window = xcb_window_t(std::stoul(line));
   }
-
-  XvfbServer server_;
-  xcb_connection_t* conn_ = nullptr;
-  xcb_ewmh_connection_t ewmh_{};
-  bool ewmhReady_ = false;
-  int screen_ = 0;
 };
 
 TEST_F(FrontProcessTest, FollowsTheActiveWindow) {

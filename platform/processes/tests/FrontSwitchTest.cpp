@@ -9,37 +9,12 @@
 #include <string>
 
 #include "platform/FrontSwitch.h"
-#include "testing/XvfbServer.h"
-
-using corvimus::testing::XvfbServer;
+#include "testing/EwmhDisplay.h"
 
 namespace {
 
-class FrontSwitchTest : public ::testing::Test {
+class FrontSwitchTest : public corvimus::testing::EwmhDisplayTest {
  protected:
-  void SetUp() override {
-    if (!XvfbServer::Available()) GTEST_SKIP() << "Xvfb is not installed";
-    std::string why;
-    ASSERT_TRUE(server_.Start(&why)) << why;
-    setenv("DISPLAY", server_.display().c_str(), 1);
-    conn_ = xcb_connect(server_.display().c_str(), &screen_);
-    ASSERT_FALSE(xcb_connection_has_error(conn_));
-    ASSERT_TRUE(xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(conn_, &ewmh_), nullptr));
-    ewmhReady_ = true;
-  }
-  void TearDown() override {
-    if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
-    if (conn_) xcb_disconnect(conn_);
-    unsetenv("DISPLAY");
-  }
-
-  void RoundTrip() {
-    std::free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
-  }
-  void Activate(xcb_window_t window) {
-    xcb_ewmh_set_active_window(&ewmh_, screen_, window);
-    RoundTrip();
-  }
   void SetOtherRootProperty() {
     xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, ewmh_.screens[screen_]->root,
                         ewmh_._NET_CLIENT_LIST, XCB_ATOM_WINDOW, 32, 0, nullptr);
@@ -51,12 +26,6 @@ class FrontSwitchTest : public ::testing::Test {
     poll(&p, 1, timeoutMs);
     return DrainFrontSwitchWatcher(watcher, lost);
   }
-
-  XvfbServer server_;
-  xcb_connection_t* conn_ = nullptr;
-  xcb_ewmh_connection_t ewmh_{};
-  bool ewmhReady_ = false;
-  int screen_ = 0;
 };
 
 TEST_F(FrontSwitchTest, ReportsActiveWindowChangesOnly) {

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "platform/LaunchServices.h"
+#include "testing/MacFiles.h"
+#include "testing/PropertyListFiles.h"
 #include "testing/TempDir.h"
 
 namespace {
 
+using corvimus::testing::RefOf;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
 
@@ -27,20 +30,9 @@ std::string XmlInfo(const std::string& signature) {
 std::string BinaryInfo(const std::string& signature) {
   plist_t dict = plist_new_dict();
   plist_dict_set_item(dict, "CFBundleSignature", plist_new_string(signature.c_str()));
-  char* bin = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(dict, &bin, &length);
-  std::string bytes(bin, length);
-  free(bin);
+  std::string bytes = corvimus::testing::BinaryPropertyList(dict);
   plist_free(dict);
   return bytes;
-}
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-      << path;
-  return ref;
 }
 
 void MakeBundle(const std::string& path, const std::string& info) {
