@@ -1,7 +1,7 @@
 # Where the installation puts things, relative to the prefix (cmake --install --prefix DIR, or
 # ./corvimus install --prefix DIR; /usr/local by default). The folders below lib/corvimus are the
-# Folder Manager's (platform/include/platform/Folders.h), which finds the prefix from the running
-# program's own place, so an installation works wherever it is put.
+# Folder Manager's (platform/files/include/platform/Folders.h), which finds the prefix from the
+# running program's own place, so an installation works wherever it is put.
 set(CORVIMUS_INSTALL_HOME lib/corvimus)
 set(CORVIMUS_INSTALL_EXTENSIONS ${CORVIMUS_INSTALL_HOME}/Extensions)
 set(CORVIMUS_INSTALL_KEXT ${CORVIMUS_INSTALL_EXTENSIONS}/Corvimus.kext)
