@@ -202,16 +202,17 @@ void Percentiles(const std::vector<double>& samples, double* median, double* p95
   *p95 = s.empty() ? 0 : s[std::min(s.size() - 1, size_t(double(s.size()) * 0.95))];
 }
 
-void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
+// Switches the front window back and forth with `agent` running, timing each switch until both
+// mice hold the new record. `beforeSwitch` (when given) runs before each; false ends the run.
+void MeasureSwitches(benchmark::State& state, testing::ChildProcess& agent, const char* key,
+                     const std::function<bool()>& beforeSwitch = {}) {
   World& w = *gWorld;
-  if (!w.error.empty()) return state.SkipWithError(w.error.c_str());
-  testing::ChildProcess agent;
-  if (!StartAgent(w, &agent, timerOnly)) return state.SkipWithError("the agent did not start");
   bool toB = true;
   for (auto _ : state) {
     UInt8 speed = toB ? kSpeedB : kSpeedA;
     // Each switch starts at a random point of the timer's period, as a user's would.
     std::this_thread::sleep_for(std::chrono::milliseconds(std::rand() % 500));
+    if (beforeSwitch && !beforeSwitch()) return state.SkipWithError("could not prepare the switch");
     auto t0 = Clock::now();
     Activate(w, toB ? w.b.window : w.a.window);
     if (!PumpUntil(w, [&] { return MiceHoldSpeed(w, speed); }))
@@ -223,6 +224,14 @@ void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
   }
   agent.Signal(SIGINT);
   agent.Wait(5000);
+}
+
+void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
+  World& w = *gWorld;
+  if (!w.error.empty()) return state.SkipWithError(w.error.c_str());
+  testing::ChildProcess agent;
+  if (!StartAgent(w, &agent, timerOnly)) return state.SkipWithError("the agent did not start");
+  MeasureSwitches(state, agent, key);
 }
 
 void BM_SwitchToPush_WindowEvents(benchmark::State& state) {
@@ -255,23 +264,10 @@ void SwitchBesideHostileDriver(benchmark::State& state, const char* key,
   if (!hostile->Start()) return state.SkipWithError("the hostile driver did not start");
   testing::ChildProcess agent;
   if (!StartAgent(w, &agent, false, socket)) return state.SkipWithError("the agent did not start");
-  bool toB = true;
-  for (auto _ : state) {
-    UInt8 speed = toB ? kSpeedB : kSpeedA;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::rand() % 500));
+  MeasureSwitches(state, agent, key, [&] {
     provoke(hostile);
-    if (!hostile) return state.SkipWithError("the hostile driver did not start again");
-    auto t0 = Clock::now();
-    Activate(w, toB ? w.b.window : w.a.window);
-    if (!PumpUntil(w, [&] { return MiceHoldSpeed(w, speed); }))
-      return state.SkipWithError("the record did not arrive");
-    double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    state.SetIterationTime(ms / 1000);
-    w.samplesMs[key].push_back(ms);
-    toB = !toB;
-  }
-  agent.Signal(SIGINT);
-  agent.Wait(5000);
+    return hostile != nullptr;
+  });
 }
 
 // Answers everything late: what it owes comes in before each switch, and the switch's own call

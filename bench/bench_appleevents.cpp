@@ -87,6 +87,17 @@ int ConnectToAgent() {
   return fd;
 }
 
+// The pane's device query as it travels on the socket, asking for a reply.
+std::vector<UInt8> DeviceQueryFrame() {
+  corvimus::ae::FrameMessage ask;
+  ask.flags = corvimus::ae::kFrameFlagWantsReply;
+  ask.eventClass = kCorvimusEventClass;
+  ask.eventID = kCorvimusEventDevices;
+  std::vector<UInt8> frame;
+  corvimus::ae::EncodeFrame(ask, &frame);
+  return frame;
+}
+
 // Another program of the same user, misbehaving until it is killed: holding `held` idle
 // connections, or asking on four connections for device lists it never reads (connecting again
 // whenever the agent gives up on one).
@@ -96,12 +107,7 @@ pid_t StartMisbehaving(int held, bool unreadReplies) {
   std::vector<int> fds;
   for (int i = 0; i < held; ++i) fds.push_back(ConnectToAgent());
   if (!unreadReplies) pause();
-  corvimus::ae::FrameMessage ask;
-  ask.flags = corvimus::ae::kFrameFlagWantsReply;
-  ask.eventClass = kCorvimusEventClass;
-  ask.eventID = kCorvimusEventDevices;
-  std::vector<UInt8> frame;
-  corvimus::ae::EncodeFrame(ask, &frame);
+  const std::vector<UInt8> frame = DeviceQueryFrame();
   fds.assign(4, -1);
   for (;;) {
     for (int& fd : fds) {
@@ -176,12 +182,7 @@ bool AskOnANewConnection(const std::vector<UInt8>& frame) {
 }
 
 void NewClientAsks(benchmark::State& state) {
-  corvimus::ae::FrameMessage ask;
-  ask.flags = corvimus::ae::kFrameFlagWantsReply;
-  ask.eventClass = kCorvimusEventClass;
-  ask.eventID = kCorvimusEventDevices;
-  std::vector<UInt8> frame;
-  corvimus::ae::EncodeFrame(ask, &frame);
+  const std::vector<UInt8> frame = DeviceQueryFrame();
   for (auto _ : state) {
     if (!AskOnANewConnection(frame)) {
       state.SkipWithError("no answer on a new connection");

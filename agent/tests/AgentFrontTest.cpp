@@ -5,8 +5,6 @@
 #include <thread>
 
 #include "AgentWorld.h"
-#include "platform/AppleEvents.h"
-#include "platform/Processes.h"
 
 namespace agenttest {
 namespace {
@@ -61,17 +59,7 @@ TEST_F(AgentFrontTest, WithoutAKnownFrontApplicationTheGlobalRecordIsInForce) {
   // A reload chooses the same way. (Sent to the agent itself: one without a display is not in
   // this test's session, where the pane's look-up searches.)
   WriteSettings({MakeRecord(0, "", 15), MakeRecord(FourCC("ttxt"), "Editor", 20)});
-  ProcessSerialNumber psn;
-  ASSERT_EQ(noErr, GetProcessForPID(agent_.pid(), &psn));
-  AEAddressDesc target;
-  ASSERT_EQ(noErr, AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target));
-  AppleEvent reload;
-  ASSERT_EQ(noErr, AECreateAppleEvent(kCorvimusEventClass, kCorvimusEventReload, &target,
-                                      kAutoGenerateReturnID, kAnyTransactionID, &reload));
-  AEDisposeDesc(&target);
-  ASSERT_EQ(noErr, AESend(&reload, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout,
-                          nullptr, nullptr));
-  AEDisposeDesc(&reload);
+  ASSERT_EQ(noErr, SendToAgent(kCorvimusEventClass, kCorvimusEventReload));
   ASSERT_TRUE(WaitForSpeed(2, 15));
   agent_.Signal(SIGINT);
   ASSERT_EQ(0, agent_.Wait(10000));

@@ -531,14 +531,19 @@ IOReturn AwaitReply(int index, UInt32 awaited, DriverFrame* reply, SInt64 deadli
   return kIOReturnTimeout;
 }
 
+void ArmDeadlines();
+
 // Sends a request and waits a short while for its reply (not at all while the driver is behind).
+// Afterwards request.requestId names the request.
 IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame* reply) {
   Place& place = gRegistry.places[index];
   if (place.fd < 0) return kIOReturnNotAttached;
   bool lagging = Lagging(place);
   UInt32 id = SendRequest(index, request, replyType, false);
   if (!id) return kIOReturnNotResponding;
-  return AwaitReply(index, id, reply, lagging ? NowMs() : NowMs() + kReplyWaitMs);
+  IOReturn err = AwaitReply(index, id, reply, lagging ? NowMs() : NowMs() + kReplyWaitMs);
+  ArmDeadlines();
+  return err;
 }
 
 void ProcessPending(int index) {
@@ -802,7 +807,6 @@ IOReturn CloseRemoteConnection(Object& connection) {
   request.connectionId = connection.remoteConnection;
   connection.remoteConnection = 0;
   IOReturn err = Transact(connection.place, request, kDriverFrameCloseReply, &reply);
-  ArmDeadlines();
   return err != kIOReturnSuccess ? err : reply.result;
 }
 
@@ -1079,35 +1083,15 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, UInt32
   if (!s) return kIOReturnBadArgument;
   if (s->terminated) return kIOReturnNotAttached;
   int index = s->place;
-  Place& place = gRegistry.places[index];
-  if (place.fd < 0) return kIOReturnNotAttached;
   DriverFrame request, reply;
   request.type = kDriverFrameOpen;
   request.serviceId = s->remoteId;
   request.openType = type;
-  bool lagging = Lagging(place);
-  UInt32 id = SendRequest(index, request, kDriverFrameOpenReply, false);
-  if (!id) return kIOReturnNotResponding;
-  IOReturn err = AwaitReply(index, id, &reply, lagging ? NowMs() : NowMs() + kReplyWaitMs);
-  ArmDeadlines();
-  if (err == kIOReturnTimeout && (s = Find(service, kObjService))) {
-    // Not answered yet: the connection is handed out now and completed when the answer comes.
-    // Calls that wait for nothing are kept for it meanwhile; calls that want an answer fail.
-    ++s->refs;
-    Object connection;
-    connection.kind = kObjConnection;
-    connection.place = index;
-    connection.service = service;
-    connection.openPending = true;
-    io_connect_t handle = NewObject(std::move(connection));
-    for (Outstanding& entry : place.outstanding)
-      if (entry.requestId == id) entry.openFor = handle;
-    *connect = handle;
-    return kIOReturnSuccess;
-  }
-  if (err != kIOReturnSuccess) return err;
-  if (reply.result != kIOReturnSuccess) return reply.result;
-  if (reply.connectionId == 0) {
+  IOReturn err = Transact(index, request, kDriverFrameOpenReply, &reply);
+  bool pending = err == kIOReturnTimeout;
+  if (!pending && err != kIOReturnSuccess) return err;
+  if (!pending && reply.result != kIOReturnSuccess) return reply.result;
+  if (!pending && reply.connectionId == 0) {
     CloseLink(index);
     return kIOReturnIPCError;
   }
@@ -1119,7 +1103,13 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, UInt32
   connection.place = index;
   connection.service = service;
   connection.remoteConnection = reply.connectionId;
+  // Not answered yet: the connection is handed out now and completed when the answer comes;
+  // calls that wait for nothing are kept for it meanwhile, calls that want an answer fail.
+  connection.openPending = pending;
   *connect = NewObject(std::move(connection));
+  if (pending)
+    for (Outstanding& entry : gRegistry.places[index].outstanding)
+      if (entry.requestId == request.requestId) entry.openFor = *connect;
   return kIOReturnSuccess;
 }
 
@@ -1180,7 +1170,6 @@ kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const U
   if (c->openPending) return kIOReturnNotResponding;
   int index = c->place;
   err = Transact(index, request, kDriverFrameCallReply, &reply);
-  ArmDeadlines();
   if (err != kIOReturnSuccess) return err;
   // A driver that answers with more than was asked for breaks the protocol.
   if (reply.scalarCount > outWanted || reply.data.size() > structCapacity) {
