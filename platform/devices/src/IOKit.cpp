@@ -477,11 +477,13 @@ FrameUse TakeFrame(int index, DriverFrame& frame, UInt32 awaited, DriverFrame* r
 }
 
 // Waits, until `deadline` at the latest, for the reply to request `awaited`, taking in what the
-// driver sends meanwhile. kIOReturnTimeout when it did not come: the request is then abandoned.
-// A driver that breaks the protocol or goes away is dropped (its services terminate).
+// driver sends meanwhile (what it sent already is always looked at, even with no time left).
+// kIOReturnTimeout when the reply did not come: the request is then abandoned. A driver that
+// breaks the protocol or goes away is dropped (its services terminate).
 IOReturn AwaitReply(int index, UInt32 awaited, DriverFrame* reply, SInt64 deadline) {
   Place& place = gRegistry.places[index];
   bool ended = false;
+  bool looked = false;
   for (;;) {
     DriverFrame frame;
     DriverDecodeResult r;
@@ -509,8 +511,9 @@ IOReturn AwaitReply(int index, UInt32 awaited, DriverFrame* reply, SInt64 deadli
       CloseLink(index);
       return kIOReturnNotResponding;
     }
-    SInt64 left = deadline - NowMs();
-    if (left <= 0) break;
+    SInt64 left = std::max<SInt64>(deadline - NowMs(), 0);
+    if (left == 0 && looked) break;
+    looked = left == 0;
     bool output = place.unsentDone < place.unsent.size();
     pollfd p{place.fd, static_cast<short>(POLLIN | (output ? POLLOUT : 0)), 0};
     int n = poll(&p, 1, static_cast<int>(left));
@@ -538,6 +541,12 @@ void ArmDeadlines();
 IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame* reply) {
   Place& place = gRegistry.places[index];
   if (place.fd < 0) return kIOReturnNotAttached;
+  // Answers already on the socket are taken in first: only a driver really behind counts as late.
+  if (Lagging(place)) {
+    DriverFrame unused;
+    AwaitReply(index, 0, &unused, NowMs());
+    if (place.fd < 0) return kIOReturnNotAttached;
+  }
   bool lagging = Lagging(place);
   UInt32 id = SendRequest(index, request, replyType, false);
   if (!id) return kIOReturnNotResponding;
