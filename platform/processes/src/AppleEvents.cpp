@@ -52,8 +52,8 @@ constexpr int kReplyWriteTimeoutMs = 1000;
 constexpr int kIdleTimeoutMs = 10 * 1000;
 constexpr size_t kMaxIncomingConnections = 64;
 // One client (process) holds at most this many connections: a further one takes the place of its
-// oldest, and when every place is taken the longest idle connection makes room, so that nobody
-// can lock the others out by holding connections open.
+// oldest, and when every place is taken the client holding the most gives up its oldest, so that
+// nobody can lock the others out by holding connections open.
 constexpr size_t kMaxConnectionsPerPeer = 4;
 // Events handled from one connection before the others have their turn.
 constexpr int kEventsPerTurn = 8;
@@ -524,10 +524,8 @@ OSErr ConnectTo(const ProcessSerialNumber& target, std::int64_t deadline, Connec
   if (deadline >= 0 && deadline < giveUp) giveUp = deadline;
   for (;;) {
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    if (rc == 0 || errno == EINTR) {
-      if (rc == 0) break;
-      continue;
-    }
+    if (rc == 0) break;
+    if (errno == EINTR) continue;
     if (errno != EAGAIN || NowMs() >= giveUp) break;
     poll(nullptr, 0, 2);
   }
