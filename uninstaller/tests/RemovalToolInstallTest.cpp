@@ -108,9 +108,9 @@ class InstalledRemoval : public ::testing::Test {
   }
   std::string InstalledTool() const { return P(kUninstaller + kTool); }
 
-  // alice lists the agent twice among other items and has her own pane (owned by another user
-  // when the test runs as root); bob has a Preferences folder without the list; a file lies
-  // among the homes.
+  // alice lists the agent twice among other items and has her own pane; bob has a Preferences
+  // folder without the list; a file lies among the homes. Run as root, the homes belong to two
+  // other users.
   void MakeHomes() {
     const std::string alice = users_ + "/alice";
     MakeFolder(alice + "/.config");
@@ -120,15 +120,19 @@ class InstalledRemoval : public ::testing::Test {
     MakeFolder(alice + "/" + kUserPane + "/Contents/MacOS");
     WriteFile(alice + "/" + kUserPane + "/Contents/MacOS/Corvimus", "ELF");
     MakeFolder(alice + "/" + kUserPane + "/../Other.prefPane");
-    if (geteuid() == 0) {
-      for (const auto& [rel, entry] : ListTree(alice)) {
-        std::string p = rel.empty() ? alice : alice + "/" + rel;
-        ASSERT_EQ(lchown(p.c_str(), kOtherUser, kOtherUser), 0) << p;
-      }
-    }
     MakeFolder(users_ + "/bob/.config");
     WriteFile(users_ + "/bob/.config/settings.conf", "untouched");
     WriteFile(users_ + "/notes.txt", "not a home");
+    // Homes belong to their users; the tool never works in one with root's rights.
+    if (geteuid() == 0) {
+      for (const auto& [home, user] :
+           {std::pair{alice, kOtherUser}, {users_ + "/bob", kOtherUser + 1}}) {
+        for (const auto& [rel, entry] : ListTree(home)) {
+          std::string p = rel.empty() ? home : home + "/" + rel;
+          ASSERT_EQ(lchown(p.c_str(), user, user), 0) << p;
+        }
+      }
+    }
   }
 
   TempDir root_;
