@@ -37,9 +37,8 @@ constexpr PascalLiteral kLogPath(":Receipts:Corvimus Log.rtf");
 constexpr PascalLiteral kPaneFolderPath("PreferencePanes");
 constexpr PascalLiteral kUninstallerPath(":Utilities:Corvimus Uninstaller.app");
 constexpr PascalLiteral kNoPath("");
-// Inside a home folder: the user's Preferences folder is .config, and a pane installed for one
-// user alone lies where an installation with the prefix ~/.local puts it.
-constexpr PascalLiteral kHomeLoginWindowPath(":.config:loginwindow.plist");
+// Inside a home folder: a pane installed for one user alone lies where an installation with the
+// prefix ~/.local puts it (the login items list is the Preferences folder's, .config).
 constexpr PascalLiteral kHomePanePath(
     ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane");
 constexpr char kHelperSuffix[] = "CorvimusHelper.app";
