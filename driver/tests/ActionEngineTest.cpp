@@ -711,7 +711,7 @@ TEST(ActionEngineRelease, ResetLetsGoOfEverythingAndForgetsWhatWaits) {
   rig.engine.Reset();
   EXPECT_EQ(rig.engine.NextTimerUs(), 0u);
   StreamCheck state;
-  ASSERT_TRUE(WellFormed(rig.out.written, &state));
+  ASSERT_TRUE(state.Advance(rig.out.written));
   EXPECT_TRUE(state.pointerDown.empty());
   EXPECT_TRUE(state.keyboardDown.empty());
   // The controls' releases after the reset release nothing.

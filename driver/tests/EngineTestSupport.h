@@ -13,6 +13,7 @@
 
 #include "driver/ActionEngine.h"
 #include "settings/CommandTable.h"
+#include "settings/CorvimusDriver.h"
 #include "settings/MouseSettings.h"
 
 namespace enginetest {
@@ -171,45 +172,52 @@ inline CorvimusPrefsRec RecordWith(int slot, UInt16 command, UInt16 modifiers = 
 }
 
 // The promises of every output stream: frames end with SYN_REPORT and are never empty, a key or
-// button goes down only when up and up only when down. Returns what is still down.
-struct StreamCheck {
+// button goes down only when up and up only when down. Reads the stream as it grows and keeps
+// what is down.
+class StreamCheck {
+ public:
+  ::testing::AssertionResult Advance(const std::vector<Written>& written) {
+    for (; next_ < written.size(); ++next_) {
+      const Written& w = written[next_];
+      if (w.device != 'P' && w.device != 'K') continue;
+      bool& open = w.device == 'P' ? pointerOpen_ : keyboardOpen_;
+      std::vector<UInt16>& down = w.device == 'P' ? pointerDown : keyboardDown;
+      if (w.type == EV_SYN && w.code == SYN_REPORT) {
+        if (!open)
+          return ::testing::AssertionFailure() << "empty frame on " << w.device << " at " << next_;
+        open = false;
+        continue;
+      }
+      open = true;
+      if (w.type != EV_KEY) continue;
+      auto at = std::find(down.begin(), down.end(), w.code);
+      if (w.value == 1) {
+        if (at != down.end())
+          return ::testing::AssertionFailure()
+                 << w.device << " code " << w.code << " pressed twice at " << next_;
+        down.push_back(w.code);
+      } else if (w.value == 0) {
+        if (at == down.end())
+          return ::testing::AssertionFailure()
+                 << w.device << " code " << w.code << " released while up at " << next_;
+        down.erase(at);
+      }
+    }
+    if (pointerOpen_ || keyboardOpen_)
+      return ::testing::AssertionFailure() << "a frame was left without SYN_REPORT";
+    return ::testing::AssertionSuccess();
+  }
+
   std::vector<UInt16> pointerDown, keyboardDown;
+
+ private:
+  size_t next_ = 0;
+  bool pointerOpen_ = false, keyboardOpen_ = false;
 };
 
-inline ::testing::AssertionResult WellFormed(const std::vector<Written>& written,
-                                             StreamCheck* state = nullptr) {
-  StreamCheck local;
-  StreamCheck& s = state ? *state : local;
-  bool pointerOpen = false, keyboardOpen = false;
-  for (size_t i = 0; i < written.size(); ++i) {
-    const Written& w = written[i];
-    if (w.device != 'P' && w.device != 'K') continue;
-    bool& open = w.device == 'P' ? pointerOpen : keyboardOpen;
-    std::vector<UInt16>& down = w.device == 'P' ? s.pointerDown : s.keyboardDown;
-    if (w.type == EV_SYN && w.code == SYN_REPORT) {
-      if (!open)
-        return ::testing::AssertionFailure() << "empty frame on " << w.device << " at " << i;
-      open = false;
-      continue;
-    }
-    open = true;
-    if (w.type != EV_KEY) continue;
-    auto at = std::find(down.begin(), down.end(), w.code);
-    if (w.value == 1) {
-      if (at != down.end())
-        return ::testing::AssertionFailure() << w.device << " code " << w.code
-                                             << " pressed twice at " << i;
-      down.push_back(w.code);
-    } else if (w.value == 0) {
-      if (at == down.end())
-        return ::testing::AssertionFailure() << w.device << " code " << w.code
-                                             << " released while up at " << i;
-      down.erase(at);
-    }
-  }
-  if (pointerOpen || keyboardOpen)
-    return ::testing::AssertionFailure() << "a frame was left without SYN_REPORT";
-  return ::testing::AssertionSuccess();
+inline ::testing::AssertionResult WellFormed(const std::vector<Written>& written) {
+  StreamCheck check;
+  return check.Advance(written);
 }
 
 }  // namespace enginetest
