@@ -86,7 +86,9 @@ TEST(CommandTable, ClicksNameTheirButtonAndCount) {
     }
   }
   for (const CommandInfo& c : kCommandTable) {
-    if (c.family != CommandFamily::kClick) EXPECT_EQ(c.button + c.clicks, 0) << c.code;
+    if (c.family != CommandFamily::kClick) {
+      EXPECT_EQ(c.button + c.clicks, 0) << c.code;
+    }
   }
 }
 
