@@ -15,6 +15,9 @@
 
 namespace corvimus {
 
+static_assert(EV_SYN == 0 && EV_REL == 2 && EV_MSC == 4 && SYN_REPORT == 0 && REL_X == 0 &&
+              REL_Y == 1);
+
 namespace {
 
 constexpr UInt64 kClickStepUs = 30000;      // between the presses and releases the engine makes
@@ -218,6 +221,7 @@ std::string SpecialFunctionShortcut(DesktopKind kind, UInt16 command) {
 ActionEngine::ActionEngine(EngineOutput* out) : out_(out), record_(kCorvimusDefaultPrefs) {
   after_.reserve(16);
   pending_.reserve(kMaxPending);
+  Recompute();
 }
 
 void ActionEngine::SetDesktop(DesktopKind kind) {
@@ -241,19 +245,31 @@ bool ActionEngine::RecordInForce() const {
   return !ownAppMode_ && record_.active;
 }
 
-ActionEngine::Action ActionEngine::Effective(int slot) const {
-  if (!RecordInForce()) return {};
-  const CorvimusActionRec& r = record_.device[0].action[slot];
-  const CommandInfo* info = FindCommand(r.command);
-  if (!info || info->family == CommandFamily::kUnchanged ||
-      info->family == CommandFamily::kAsGlobal)
-    return {};
-  return {r.command, r.modifiers, r.keyCode, r.repeat};
+void ActionEngine::Recompute() {
+  bool inForce = RecordInForce();
+  for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
+    const CorvimusActionRec& r = record_.device[0].action[slot];
+    const CommandInfo* info = FindCommand(r.command);
+    bool passes = !inForce || !info || info->family == CommandFamily::kUnchanged ||
+                  info->family == CommandFamily::kAsGlobal;
+    effective_[size_t(slot)] = passes ? Action{} : Action{r.command, r.modifiers, r.keyCode, r.repeat};
+    UInt16& direct = directButton_[size_t(slot)];
+    direct = 0;
+    if (slot <= kSlotButtonLast && passes)
+      direct = UInt16(kFirstSlotButton + slot);
+    else if (slot <= kSlotButtonLast && info->family == CommandFamily::kClick && info->clicks == 1 &&
+             r.modifiers == 0)
+      direct = ClickButtonCode(info->button);
+  }
+  const CorvimusDevicePrefs& d = record_.device[0];
+  motionUntouched_ = precision_ == 0 && (!inForce || (d.speed == kCorvimusNoValue &&
+                                                      d.acceleration == kCorvimusNoValue));
 }
 
 void ActionEngine::SetRecord(const CorvimusPrefsRec* record) {
   Flush();
   record_ = record ? *record : kCorvimusDefaultPrefs;
+  Recompute();
   TakeBackChanged();
   Flush();
 }
@@ -261,6 +277,7 @@ void ActionEngine::SetRecord(const CorvimusPrefsRec* record) {
 void ActionEngine::SetOwnAppMode(bool on) {
   Flush();
   ownAppMode_ = on;
+  Recompute();
   TakeBackChanged();
   Flush();
 }
@@ -292,6 +309,7 @@ void ActionEngine::Reset() {
   lockDown_ = false;
   lockSlot_ = -1;
   precision_ = 0;
+  Recompute();
   remainderX_ = remainderY_ = 0;
   lastMotionUs_ = 0;
   pending_.clear();
@@ -323,11 +341,73 @@ void ActionEngine::ReleaseEverything() {
   keyboardDirty_ = false;
 }
 
+// ---- Writing events (first: the paths every event takes use them) -----------------------------
+
+inline void ActionEngine::Emit(Device device, UInt16 type, UInt16 code, SInt32 value) {
+  if (device == kPointer) {
+    out_->PointerEvent(type, code, value);
+    pointerDirty_ = true;
+    if (type == EV_KEY) pointerButtonsInFrame_ = true;
+  } else {
+    out_->KeyboardEvent(type, code, value);
+    keyboardDirty_ = type != EV_SYN;
+  }
+}
+
+inline void ActionEngine::Apply(Device device, const Op& op) {
+  if (op.kind == kRaw) {
+    Emit(device, op.type, op.code, op.value);
+    return;
+  }
+  auto& down = device == kPointer ? pointerDown_ : keyboardDown_;
+  if (op.code >= down.size()) return;
+  UInt8& count = down[op.code];
+  if (op.kind == kPress) {
+    if (count == 255) return;
+    if (count++ == 0) Emit(device, EV_KEY, op.code, 1);
+  } else {
+    if (count == 0) return;  // never pressed by the engine: nothing to release
+    if (--count == 0) Emit(device, EV_KEY, op.code, 0);
+  }
+}
+
+inline void ActionEngine::FlushPointer() {
+  if (pointerDirty_) out_->PointerEvent(EV_SYN, SYN_REPORT, 0);
+  pointerDirty_ = false;
+  pointerButtonsInFrame_ = false;
+}
+
 // ---- Input -------------------------------------------------------------------------------------
 
-void ActionEngine::HandleEvent(UInt16 type, UInt16 code, SInt32 value, UInt64 nowUs) {
-  nowUs_ = nowUs;
-  if (!inFrame_) RunDue(nowUs);
+// A control that gives a plain click of one button (its own, or another without modifiers), with
+// nothing waiting to go out before it, presses and releases that button in place; the rest takes
+// the full path.
+void ActionEngine::HandleOtherEvent(UInt16 type, UInt16 code, SInt32 value) {
+  if (type == EV_KEY && code >= kFirstSlotButton && code <= kLastSlotButton && value <= 1 &&
+      !dropping_ && !ownAppMode_ && queue_.empty() && after_.empty()) {
+    size_t slot = code - kFirstSlotButton;
+    UInt16 direct = directButton_[slot];
+    Held& h = held_[slot];
+    if (direct && (value ? !h.down && spacedUntilUs_[direct - BTN_LEFT] <= nowUs_ : h.down)) {
+      inFrame_ = true;
+      h.down = value;
+      if (value) {
+        h.action = effective_[slot];
+        h.inputCode = code;
+        heldMask_ |= UInt16(1u << slot);
+      } else {
+        heldMask_ &= UInt16(~(1u << slot));
+      }
+      Apply(kPointer, {value ? kPress : kRelease, EV_KEY, direct, value});
+      return;
+    }
+  }
+  HandleEventInFull(type, code, value);
+}
+
+void ActionEngine::HandleEventInFull(UInt16 type, UInt16 code, SInt32 value) {
+  const UInt64 nowUs = nowUs_;
+  if (!inFrame_ && !queue_.empty()) RunDue(nowUs);
   if (type == EV_SYN) {
     if (code == SYN_DROPPED) {
       dropping_ = true;
@@ -385,13 +465,11 @@ void ActionEngine::HandleEvent(UInt16 type, UInt16 code, SInt32 value, UInt64 no
 void ActionEngine::EndInputFrame() {
   inFrame_ = false;
   Flush();
-  RunDue(nowUs_);
+  if (!queue_.empty()) RunDue(nowUs_);
 }
 
 void ActionEngine::Motion(UInt16 code, SInt32 value) {
-  const CorvimusDevicePrefs& d = record_.device[0];
-  bool custom = RecordInForce() && (d.speed != kCorvimusNoValue || d.acceleration != kCorvimusNoValue);
-  if (!custom && precision_ == 0) {
+  if (motionUntouched_) {
     Emit(kPointer, EV_REL, code, value);
     return;
   }
@@ -515,10 +593,10 @@ ActionEngine::Step* ActionEngine::NewStep(Seq* seq, Device device, UInt64 gapUs,
   // takes the rest rather than writing past the end.
   if (seq->count == std::size(seq->steps)) return &seq->steps[seq->count - 1];
   Step* step = &seq->steps[seq->count++];
-  *step = Step{};
   step->device = device;
   step->gapUs = gapUs;
   step->spaced = spaced;
+  step->count = 0;
   return step;
 }
 
@@ -616,6 +694,7 @@ void ActionEngine::BuildPress(int slot, const Action& a, UInt16 inputCode, Seq* 
     }
     case CommandFamily::kPrecision:
       ++precision_;
+      motionUntouched_ = false;
       return;
     case CommandFamily::kKeystroke: {
       if (a.modifiers & alphaLock) AddCapsTap(seq);
@@ -680,6 +759,7 @@ void ActionEngine::BuildRelease(int /*slot*/, const Action& a, UInt16 inputCode,
     }
     case CommandFamily::kPrecision:
       if (precision_ > 0) --precision_;
+      Recompute();
       return;
     case CommandFamily::kKeystroke: {
       Step* step = NewStep(seq, kKeyboard);
@@ -842,43 +922,13 @@ void ActionEngine::ExecuteFrame(const Step& step) {
   }
 }
 
-void ActionEngine::Apply(Device device, const Op& op) {
-  if (op.kind == kRaw) {
-    Emit(device, op.type, op.code, op.value);
-    return;
-  }
-  auto& down = device == kPointer ? pointerDown_ : keyboardDown_;
-  if (op.code >= down.size()) return;
-  UInt8& count = down[op.code];
-  if (op.kind == kPress) {
-    if (count == 255) return;
-    if (count++ == 0) Emit(device, EV_KEY, op.code, 1);
-  } else {
-    if (count == 0) return;  // never pressed by the engine: nothing to release
-    if (--count == 0) Emit(device, EV_KEY, op.code, 0);
-  }
-}
 
-void ActionEngine::Emit(Device device, UInt16 type, UInt16 code, SInt32 value) {
-  if (device == kPointer) {
-    out_->PointerEvent(type, code, value);
-    pointerDirty_ = true;
-    if (type == EV_KEY) pointerButtonsInFrame_ = true;
-  } else {
-    out_->KeyboardEvent(type, code, value);
-    keyboardDirty_ = type != EV_SYN;
-  }
-}
 
-void ActionEngine::FlushPointer() {
-  if (pointerDirty_) out_->PointerEvent(EV_SYN, SYN_REPORT, 0);
-  pointerDirty_ = false;
-  pointerButtonsInFrame_ = false;
-}
 
 void ActionEngine::Flush() {
-  FlushMotion();
+  if (frameMotion_) FlushMotion();
   FlushPointer();
+  if (after_.empty()) return;
   for (const Step& step : after_) ExecuteFrame(step);
   after_.clear();
 }

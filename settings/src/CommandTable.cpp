@@ -1,6 +1,7 @@
 #include "settings/CommandTable.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "settings/CorvimusPrefs.h"
 
@@ -143,10 +144,22 @@ bool SameWord(const char* a, const std::string& b) {
 
 }  // namespace
 
+namespace {
+
+// The driver looks commands up for every press: by code at once rather than through the table.
+struct CommandIndex {
+  const CommandInfo* byCode[128] = {};
+  CommandIndex() {
+    for (const CommandInfo& c : kCommandTable)
+      if (c.code < std::size(byCode)) byCode[c.code] = &c;
+  }
+};
+const CommandIndex gCommandIndex;
+
+}  // namespace
+
 const CommandInfo* FindCommand(UInt16 code) {
-  for (const CommandInfo& c : kCommandTable)
-    if (c.code == code) return &c;
-  return nullptr;
+  return code < std::size(gCommandIndex.byCode) ? gCommandIndex.byCode[code] : nullptr;
 }
 
 const CommandInfo* FindCommandByWord(const std::string& word) {

@@ -124,8 +124,27 @@ class ActionEngine {
   void SetOwnAppMode(bool on);
   // The agent's answer to a request ('CVtk').
   void PostKeystroke(UInt32 packed);
-  // One input event of the mouse, SYN_REPORT included.
-  void HandleEvent(UInt16 type, UInt16 code, SInt32 value, UInt64 nowUs);
+  // One input event of the mouse, SYN_REPORT included. Inline, so that what most events take,
+  // motion that keeps its speed and the end of a frame that leaves nothing to do, costs a few
+  // instructions; the rest goes to the full path.
+  void HandleEvent(UInt16 type, UInt16 code, SInt32 value, UInt64 nowUs) {
+    nowUs_ = nowUs;
+    if (!dropping_ && queue_.empty()) {
+      if ((type == kEvRel && (code == kRelX || code == kRelY) && motionUntouched_) ||
+          type == kEvMsc) {
+        inFrame_ = pointerDirty_ = true;
+        out_->PointerEvent(type, code, value);
+        return;
+      }
+      if (type == kEvSyn && code == kSynReport && !frameMotion_ && after_.empty()) {
+        bool dirty = pointerDirty_;
+        inFrame_ = pointerDirty_ = pointerButtonsInFrame_ = false;
+        if (dirty) out_->PointerEvent(kEvSyn, kSynReport, 0);
+        return;
+      }
+    }
+    HandleOtherEvent(type, code, value);
+  }
   // When the next timed step is due; 0 when none waits.
   UInt64 NextTimerUs() const;
   void HandleTimer(UInt64 nowUs);
@@ -133,6 +152,8 @@ class ActionEngine {
   void Reset();
 
  private:
+  // The Linux event codes the inline path reads (<linux/input-event-codes.h>, not included here).
+  enum : UInt16 { kEvSyn = 0, kEvRel = 2, kEvMsc = 4, kSynReport = 0, kRelX = 0, kRelY = 1 };
   enum Device : UInt8 { kPointer, kKeyboard };
   enum OpKind : UInt8 { kPress, kRelease, kRaw };
   struct Op {
@@ -141,12 +162,13 @@ class ActionEngine {
     UInt16 code;
     SInt32 value;
   };
-  // One output frame's worth of work on one device.
+  // One output frame's worth of work on one device. Left uninitialised until NewStep fills it:
+  // a sequence is built for every press, and most of its steps stay unused.
   struct Step {
-    UInt64 gapUs = 0;     // after the step before it in its sequence
-    Device device = kPointer;
-    bool spaced = false;  // a release the engine made up: the next press waits 30 ms for it
-    UInt8 count = 0;
+    UInt64 gapUs;  // after the step before it in its sequence
+    Device device;
+    bool spaced;   // a release the engine made up: the next press waits 30 ms for it
+    UInt8 count;
     Op ops[8];
   };
   struct Seq {
@@ -176,10 +198,14 @@ class ActionEngine {
   };
 
   bool RecordInForce() const;
-  Action Effective(int slot) const;
+  Action Effective(int slot) const { return effective_[size_t(slot)]; }
+  // Works out again what each control does and whether motion passes untouched.
+  void Recompute();
   void TakeBackChanged();
 
   // Input
+  void HandleOtherEvent(UInt16 type, UInt16 code, SInt32 value);
+  void HandleEventInFull(UInt16 type, UInt16 code, SInt32 value);
   void Button(UInt16 code, SInt32 value);
   void Wheel(bool vertical, bool hiRes, UInt16 code, SInt32 value);
   void Motion(UInt16 code, SInt32 value);
@@ -218,6 +244,11 @@ class ActionEngine {
   CorvimusPrefsRec record_;
   bool ownAppMode_ = false;
   UInt64 nowUs_ = 0;
+
+  std::array<Action, kCorvimusActionCount> effective_{};  // what each control does now
+  // The button a control clicks when its action is that and nothing more (0 otherwise).
+  std::array<UInt16, kCorvimusActionCount> directButton_{};
+  bool motionUntouched_ = true;
 
   // The frame being read
   bool inFrame_ = false;
