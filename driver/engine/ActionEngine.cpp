@@ -383,7 +383,8 @@ inline void ActionEngine::FlushPointer() {
 // nothing waiting to go out before it, presses and releases that button in place; the rest takes
 // the full path.
 void ActionEngine::HandleOtherEvent(UInt16 type, UInt16 code, SInt32 value) {
-  if (type == EV_KEY && code >= kFirstSlotButton && code <= kLastSlotButton && value <= 1 &&
+  if (type == EV_KEY && code >= kFirstSlotButton && code <= kLastSlotButton &&
+      (value == 0 || value == 1) &&
       !dropping_ && !ownAppMode_ && queue_.empty() && after_.empty()) {
     size_t slot = code - kFirstSlotButton;
     UInt16 direct = directButton_[slot];
