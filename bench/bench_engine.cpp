@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("Engine/motion", Engine, MotionStream, false);
   benchmark::RegisterBenchmark("PlainCopy/clicks", PlainCopy, ClickStream);
   benchmark::RegisterBenchmark("Engine/remappedClicks", Engine, ClickStream, true);
-  return corvimus::bench::RunWithRatios(
-      argc, argv,
-      {{"Engine/motion", "PlainCopy/motion", 3.0},
-       {"Engine/remappedClicks", "PlainCopy/clicks", 3.0}});
+  return corvimus::bench::RunWithRatios(argc, argv,
+                                        {{"Engine/motion", "PlainCopy/motion", 3.0},
+                                         {"Engine/remappedClicks", "PlainCopy/clicks", 3.0}});
 }

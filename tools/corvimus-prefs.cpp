@@ -74,9 +74,7 @@ std::string Usage() {
          "  set [--app NAME] active 0|1\n"
          "  set [--app NAME] SLOT COMMAND [--modifiers M] [--key K] [--repeat N]\n"
          "      SLOT: a control, by its identifier or word, or a slot number 0-15:\n" +
-         Wrapped(controls) +
-         "      COMMAND: a number or one of\n" +
-         Wrapped(commands) +
+         Wrapped(controls) + "      COMMAND: a number or one of\n" + Wrapped(commands) +
          "      M: ctrl, alt, shift, super, caps-lock, space, joined with + or -\n"
          "  add-app PATH                  add an application with a copy of the global settings\n"
          "  remove-app NAME               remove an application's settings\n"
@@ -466,8 +464,7 @@ int Init(const Options& o) {
 }
 
 int Export(const Options& o) {
-  if (o.args.size() != 1)
-    return Fail(kExitUsage, "export needs one output file\n" + Usage());
+  if (o.args.size() != 1) return Fail(kExitUsage, "export needs one output file\n" + Usage());
   Target t;
   std::string error;
   if (!FindTarget(o.file, false, &t, &error)) return Fail(kExitUsage, error);
@@ -502,8 +499,7 @@ int Export(const Options& o) {
 }
 
 int Import(const Options& o) {
-  if (o.args.size() != 1)
-    return Fail(kExitUsage, "import needs one input file\n" + Usage());
+  if (o.args.size() != 1) return Fail(kExitUsage, "import needs one input file\n" + Usage());
   const std::string& in = o.args[0];
   std::string text;
   {
@@ -654,8 +650,7 @@ bool ParseCommand(const std::string& s, UInt16* out) {
 
 int Set(const Options& o) {
   const auto& a = o.args;
-  if (a.size() != 2)
-    return Fail(kExitUsage, "set needs a field and a value\n" + Usage());
+  if (a.size() != 2) return Fail(kExitUsage, "set needs a field and a value\n" + Usage());
   bool isField = a[0] == "speed" || a[0] == "acceleration" || a[0] == "active";
   if (isField && (o.modifiers || o.key || o.repeat))
     return Fail(kExitUsage, "--modifiers, --key and --repeat belong to an action slot");

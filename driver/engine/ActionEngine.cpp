@@ -20,7 +20,7 @@ static_assert(EV_SYN == 0 && EV_REL == 2 && EV_MSC == 4 && SYN_REPORT == 0 && RE
 
 namespace {
 
-constexpr UInt64 kClickStepUs = 30000;      // between the presses and releases the engine makes
+constexpr UInt64 kClickStepUs = 30000;        // between the presses and releases the engine makes
 constexpr UInt64 kAnswerTimeoutUs = 2000000;  // how long a request waits for the agent's answer
 constexpr size_t kMaxPending = 8;
 constexpr size_t kQueueSoftLimit = 96;  // timed steps; wheel notches beyond it are dropped
@@ -56,7 +56,7 @@ struct ModifierKey {
   UInt16 key;
 };
 constexpr ModifierKey kModifierKeys[] = {
-    {controlKey, KEY_LEFTCTRL}, {optionKey, KEY_LEFTALT},        {cmdKey, KEY_LEFTMETA},
+    {controlKey, KEY_LEFTCTRL}, {optionKey, KEY_LEFTALT},       {cmdKey, KEY_LEFTMETA},
     {shiftKey, KEY_LEFTSHIFT},  {kCorvimusSpaceKey, KEY_SPACE},
 };
 
@@ -102,8 +102,8 @@ const Shortcut& ShortcutFor(DesktopKind kind, UInt16 command) {
 }
 
 UInt16 ClickButtonCode(UInt8 button) {
-  static const UInt16 kCodes[] = {BTN_LEFT,  BTN_RIGHT, BTN_MIDDLE, BTN_SIDE,   BTN_EXTRA,
-                                  BTN_FORWARD, BTN_BACK, BTN_TASK,  kButtonNine};
+  static const UInt16 kCodes[] = {BTN_LEFT,    BTN_RIGHT, BTN_MIDDLE, BTN_SIDE,   BTN_EXTRA,
+                                  BTN_FORWARD, BTN_BACK,  BTN_TASK,   kButtonNine};
   return button >= 1 && button <= 9 ? kCodes[button - 1] : BTN_LEFT;
 }
 
@@ -178,28 +178,72 @@ std::string EvdevKeyName(UInt16 code) {
     UInt16 code;
     const char* name;
   } kNames[] = {
-      {KEY_ESC, "Esc"},         {KEY_MINUS, "-"},           {KEY_EQUAL, "="},
-      {KEY_BACKSPACE, "Backspace"}, {KEY_TAB, "Tab"},       {KEY_LEFTBRACE, "["},
-      {KEY_RIGHTBRACE, "]"},    {KEY_ENTER, "Enter"},       {KEY_LEFTCTRL, "Ctrl"},
-      {KEY_SEMICOLON, ";"},     {KEY_APOSTROPHE, "'"},      {KEY_GRAVE, "`"},
-      {KEY_LEFTSHIFT, "Shift"}, {KEY_BACKSLASH, "\\"},      {KEY_COMMA, ","},
-      {KEY_DOT, "."},           {KEY_SLASH, "/"},           {KEY_RIGHTSHIFT, "Right Shift"},
-      {KEY_KPASTERISK, "Keypad *"}, {KEY_LEFTALT, "Alt"},   {KEY_SPACE, "Space"},
-      {KEY_CAPSLOCK, "Caps Lock"}, {KEY_NUMLOCK, "Num Lock"}, {KEY_KP7, "Keypad 7"},
-      {KEY_KP8, "Keypad 8"},    {KEY_KP9, "Keypad 9"},      {KEY_KPMINUS, "Keypad -"},
-      {KEY_KP4, "Keypad 4"},    {KEY_KP5, "Keypad 5"},      {KEY_KP6, "Keypad 6"},
-      {KEY_KPPLUS, "Keypad +"}, {KEY_KP1, "Keypad 1"},      {KEY_KP2, "Keypad 2"},
-      {KEY_KP3, "Keypad 3"},    {KEY_KP0, "Keypad 0"},      {KEY_KPDOT, "Keypad ."},
-      {KEY_102ND, "<>"},        {KEY_F11, "F11"},           {KEY_F12, "F12"},
-      {KEY_RO, "Ro"},           {KEY_KPENTER, "Keypad Enter"}, {KEY_RIGHTCTRL, "Right Ctrl"},
-      {KEY_KPSLASH, "Keypad /"}, {KEY_RIGHTALT, "AltGr"},   {KEY_HOME, "Home"},
-      {KEY_UP, "Up"},           {KEY_PAGEUP, "Page Up"},    {KEY_LEFT, "Left"},
-      {KEY_RIGHT, "Right"},     {KEY_END, "End"},           {KEY_DOWN, "Down"},
-      {KEY_PAGEDOWN, "Page Down"}, {KEY_INSERT, "Insert"},  {KEY_DELETE, "Delete"},
-      {KEY_MUTE, "Mute"},       {KEY_VOLUMEDOWN, "Volume Down"}, {KEY_VOLUMEUP, "Volume Up"},
-      {KEY_KPEQUAL, "Keypad ="}, {KEY_KPCOMMA, "Keypad ,"}, {KEY_HANGEUL, "Hangeul"},
-      {KEY_HANJA, "Hanja"},     {KEY_YEN, "Yen"},           {KEY_LEFTMETA, "Super"},
-      {KEY_RIGHTMETA, "Right Super"}, {KEY_COMPOSE, "Menu"}, {KEY_FN, "Fn"},
+      {KEY_ESC, "Esc"},
+      {KEY_MINUS, "-"},
+      {KEY_EQUAL, "="},
+      {KEY_BACKSPACE, "Backspace"},
+      {KEY_TAB, "Tab"},
+      {KEY_LEFTBRACE, "["},
+      {KEY_RIGHTBRACE, "]"},
+      {KEY_ENTER, "Enter"},
+      {KEY_LEFTCTRL, "Ctrl"},
+      {KEY_SEMICOLON, ";"},
+      {KEY_APOSTROPHE, "'"},
+      {KEY_GRAVE, "`"},
+      {KEY_LEFTSHIFT, "Shift"},
+      {KEY_BACKSLASH, "\\"},
+      {KEY_COMMA, ","},
+      {KEY_DOT, "."},
+      {KEY_SLASH, "/"},
+      {KEY_RIGHTSHIFT, "Right Shift"},
+      {KEY_KPASTERISK, "Keypad *"},
+      {KEY_LEFTALT, "Alt"},
+      {KEY_SPACE, "Space"},
+      {KEY_CAPSLOCK, "Caps Lock"},
+      {KEY_NUMLOCK, "Num Lock"},
+      {KEY_KP7, "Keypad 7"},
+      {KEY_KP8, "Keypad 8"},
+      {KEY_KP9, "Keypad 9"},
+      {KEY_KPMINUS, "Keypad -"},
+      {KEY_KP4, "Keypad 4"},
+      {KEY_KP5, "Keypad 5"},
+      {KEY_KP6, "Keypad 6"},
+      {KEY_KPPLUS, "Keypad +"},
+      {KEY_KP1, "Keypad 1"},
+      {KEY_KP2, "Keypad 2"},
+      {KEY_KP3, "Keypad 3"},
+      {KEY_KP0, "Keypad 0"},
+      {KEY_KPDOT, "Keypad ."},
+      {KEY_102ND, "<>"},
+      {KEY_F11, "F11"},
+      {KEY_F12, "F12"},
+      {KEY_RO, "Ro"},
+      {KEY_KPENTER, "Keypad Enter"},
+      {KEY_RIGHTCTRL, "Right Ctrl"},
+      {KEY_KPSLASH, "Keypad /"},
+      {KEY_RIGHTALT, "AltGr"},
+      {KEY_HOME, "Home"},
+      {KEY_UP, "Up"},
+      {KEY_PAGEUP, "Page Up"},
+      {KEY_LEFT, "Left"},
+      {KEY_RIGHT, "Right"},
+      {KEY_END, "End"},
+      {KEY_DOWN, "Down"},
+      {KEY_PAGEDOWN, "Page Down"},
+      {KEY_INSERT, "Insert"},
+      {KEY_DELETE, "Delete"},
+      {KEY_MUTE, "Mute"},
+      {KEY_VOLUMEDOWN, "Volume Down"},
+      {KEY_VOLUMEUP, "Volume Up"},
+      {KEY_KPEQUAL, "Keypad ="},
+      {KEY_KPCOMMA, "Keypad ,"},
+      {KEY_HANGEUL, "Hangeul"},
+      {KEY_HANJA, "Hanja"},
+      {KEY_YEN, "Yen"},
+      {KEY_LEFTMETA, "Super"},
+      {KEY_RIGHTMETA, "Right Super"},
+      {KEY_COMPOSE, "Menu"},
+      {KEY_FN, "Fn"},
   };
   for (const auto& k : kNames)
     if (k.code == code) return k.name;
@@ -252,18 +296,20 @@ void ActionEngine::Recompute() {
     const CommandInfo* info = FindCommand(r.command);
     bool passes = !inForce || !info || info->family == CommandFamily::kUnchanged ||
                   info->family == CommandFamily::kAsGlobal;
-    effective_[size_t(slot)] = passes ? Action{} : Action{r.command, r.modifiers, r.keyCode, r.repeat};
+    effective_[size_t(slot)] =
+        passes ? Action{} : Action{r.command, r.modifiers, r.keyCode, r.repeat};
     UInt16& direct = directButton_[size_t(slot)];
     direct = 0;
     if (slot <= kSlotButtonLast && passes)
       direct = UInt16(kFirstSlotButton + slot);
-    else if (slot <= kSlotButtonLast && info->family == CommandFamily::kClick && info->clicks == 1 &&
-             r.modifiers == 0)
+    else if (slot <= kSlotButtonLast && info->family == CommandFamily::kClick &&
+             info->clicks == 1 && r.modifiers == 0)
       direct = ClickButtonCode(info->button);
   }
   const CorvimusDevicePrefs& d = record_.device[0];
-  motionUntouched_ = precision_ == 0 && (!inForce || (d.speed == kCorvimusNoValue &&
-                                                      d.acceleration == kCorvimusNoValue));
+  motionUntouched_ =
+      precision_ == 0 &&
+      (!inForce || (d.speed == kCorvimusNoValue && d.acceleration == kCorvimusNoValue));
 }
 
 void ActionEngine::SetRecord(const CorvimusPrefsRec* record) {
@@ -384,8 +430,8 @@ inline void ActionEngine::FlushPointer() {
 // the full path.
 void ActionEngine::HandleOtherEvent(UInt16 type, UInt16 code, SInt32 value) {
   if (type == EV_KEY && code >= kFirstSlotButton && code <= kLastSlotButton &&
-      (value == 0 || value == 1) &&
-      !dropping_ && !ownAppMode_ && queue_.empty() && after_.empty()) {
+      (value == 0 || value == 1) && !dropping_ && !ownAppMode_ && queue_.empty() &&
+      after_.empty()) {
     size_t slot = code - kFirstSlotButton;
     UInt16 direct = directButton_[slot];
     Held& h = held_[slot];
@@ -487,7 +533,8 @@ void ActionEngine::FlushMotion() {
   bool inForce = RecordInForce();
   double base = inForce && d.speed != kCorvimusNoValue ? 40.0 / std::max<int>(d.speed, 1) : 1.0;
   double gain = base;
-  double interval = lastMotionUs_ && nowUs_ > lastMotionUs_ ? (nowUs_ - lastMotionUs_) / 1000.0 : 16;
+  double interval =
+      lastMotionUs_ && nowUs_ > lastMotionUs_ ? (nowUs_ - lastMotionUs_) / 1000.0 : 16;
   lastMotionUs_ = nowUs_;
   if (precision_ > 0) {
     gain = base * kPrecisionFactor;
@@ -660,7 +707,8 @@ int ScrollKeys(int kind, int direction, UInt16 keys[2]) {
 }
 
 // Lines of wheel in a direction (up, down, left, right), with their high-resolution partner.
-void ScrollOps(int direction, SInt32 lines, UInt16* loCode, UInt16* hiCode, SInt32* lo, SInt32* hi) {
+void ScrollOps(int direction, SInt32 lines, UInt16* loCode, UInt16* hiCode, SInt32* lo,
+               SInt32* hi) {
   bool vertical = direction < 2;
   SInt32 sign = direction == 0 || direction == 3 ? 1 : -1;
   *loCode = vertical ? REL_WHEEL : REL_HWHEEL;
@@ -922,9 +970,6 @@ void ActionEngine::ExecuteFrame(const Step& step) {
     keyboardDirty_ = false;
   }
 }
-
-
-
 
 void ActionEngine::Flush() {
   if (frameMotion_) FlushMotion();

@@ -90,7 +90,8 @@ std::string ButtonWord(UInt16 code) {
       return "middle";
     default:
       // BTN_SIDE is the fourth button, and so on up to the ninth code.
-      if (code >= BTN_SIDE && code <= BTN_TASK + 1) return "button " + std::to_string(code - BTN_LEFT + 1);
+      if (code >= BTN_SIDE && code <= BTN_TASK + 1)
+        return "button " + std::to_string(code - BTN_LEFT + 1);
       return "button code " + std::to_string(code);
   }
 }

@@ -30,11 +30,13 @@ CorvimusPrefsRec RandomRecord(std::mt19937& rng) {
 }
 
 UInt32 RandomAnswer(std::mt19937& rng) {
-  const UInt32 answers[] = {
-      PackKeystroke('z', 0x06, cmdKey), PackKeystroke('z', 0x10, cmdKey),
-      PackKeystroke('v', 0x09, cmdKey | optionKey), PackKeystroke(0x1C, 0x7B, cmdKey),
-      PackKeystroke(']', 0x1E, cmdKey | optionKey | alphaLock), PackKeystroke('q', 255, cmdKey),
-      PackKeystroke('a', 0x00, controlKey | kCorvimusSpaceKey)};
+  const UInt32 answers[] = {PackKeystroke('z', 0x06, cmdKey),
+                            PackKeystroke('z', 0x10, cmdKey),
+                            PackKeystroke('v', 0x09, cmdKey | optionKey),
+                            PackKeystroke(0x1C, 0x7B, cmdKey),
+                            PackKeystroke(']', 0x1E, cmdKey | optionKey | alphaLock),
+                            PackKeystroke('q', 255, cmdKey),
+                            PackKeystroke('a', 0x00, controlKey | kCorvimusSpaceKey)};
   return answers[rng() % std::size(answers)];
 }
 

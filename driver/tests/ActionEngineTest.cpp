@@ -50,8 +50,8 @@ std::vector<std::vector<InputEvent>> RecordedSession(bool withThumbButtons) {
                     {EV_REL, REL_WHEEL, 1},
                     {EV_REL, REL_HWHEEL_HI_RES, -120},
                     {EV_REL, REL_HWHEEL, -1}});
-  for (UInt16 button : {UInt16(BTN_FORWARD), UInt16(BTN_BACK), UInt16(BTN_TASK),
-                        UInt16(BTN_TASK + 1)})
+  for (UInt16 button :
+       {UInt16(BTN_FORWARD), UInt16(BTN_BACK), UInt16(BTN_TASK), UInt16(BTN_TASK + 1)})
     click(button, 0x90006);
   if (withThumbButtons) {
     click(BTN_SIDE, 0x90004);
@@ -306,9 +306,9 @@ TEST(ActionEngineScroll, EveryScrollCommandFromAButton) {
 TEST(ActionEngineScroll, AWheelScrollsByItsOwnHighResolutionStepsScaledAndTurned) {
   Rig rig;
   CorvimusPrefsRec r = kCorvimusDefaultPrefs;
-  r.device[0].action[kSlotRF] = {9, 0, 0, 0, 0, 255, 2, 0, {}};    // up turns into 2x down
-  r.device[0].action[kSlotPB] = {8, 0, 0, 0, 0, 255, 0, 0, {}};    // tilt right scrolls up
-  r.device[0].action[kSlotPF] = {11, 0, 0, 0, 0, 255, 0, 0, {}};   // tilt left scrolls right
+  r.device[0].action[kSlotRF] = {9, 0, 0, 0, 0, 255, 2, 0, {}};   // up turns into 2x down
+  r.device[0].action[kSlotPB] = {8, 0, 0, 0, 0, 255, 0, 0, {}};   // tilt right scrolls up
+  r.device[0].action[kSlotPF] = {11, 0, 0, 0, 0, 255, 0, 0, {}};  // tilt left scrolls right
   rig.Use(r);
   rig.Frame({{EV_REL, REL_WHEEL_HI_RES, 60}});
   EXPECT_EQ(rig.out.Take(), "P:wheel120=-120 P.");
@@ -426,8 +426,7 @@ TEST(ActionEngineKeys, SpecialFunctionsTypeTheDesktopsShortcutsAndHoldTheirModif
   for (DesktopKind kind :
        {DesktopKind::Generic, DesktopKind::Gnome, DesktopKind::Kde, DesktopKind::Sway}) {
     for (UInt16 command = kCmdSpecialFirst; command <= kCmdSpecialLast; ++command) {
-      std::vector<std::string> keys =
-          SplitKeys(corvimus::SpecialFunctionShortcut(kind, command));
+      std::vector<std::string> keys = SplitKeys(corvimus::SpecialFunctionShortcut(kind, command));
       std::string press, release;
       if (!keys.empty()) {
         for (const std::string& k : keys) press += "K+" + k + " ";
@@ -460,13 +459,13 @@ TEST(ActionEngineKeys, AHeldSpecialFunctionLetsGoOfItsDesktopsKeysWhenTheDesktop
 
 TEST(ActionEngineKeys, DesktopNamesFromTheSessionAndTheEnvironment) {
   const std::pair<const char*, DesktopKind> cases[] = {
-      {"GNOME", DesktopKind::Gnome},           {"ubuntu:GNOME", DesktopKind::Gnome},
-      {"gnome", DesktopKind::Gnome},           {"GNOME-Classic:GNOME", DesktopKind::Gnome},
-      {"ubuntu", DesktopKind::Gnome},          {"KDE", DesktopKind::Kde},
-      {"plasma", DesktopKind::Kde},            {"plasmawayland", DesktopKind::Kde},
-      {"sway", DesktopKind::Sway},             {"XFCE", DesktopKind::Generic},
-      {"X-Cinnamon", DesktopKind::Generic},    {"", DesktopKind::Generic},
-      {"::", DesktopKind::Generic},            {"Budgie:GNOME", DesktopKind::Gnome},
+      {"GNOME", DesktopKind::Gnome},        {"ubuntu:GNOME", DesktopKind::Gnome},
+      {"gnome", DesktopKind::Gnome},        {"GNOME-Classic:GNOME", DesktopKind::Gnome},
+      {"ubuntu", DesktopKind::Gnome},       {"KDE", DesktopKind::Kde},
+      {"plasma", DesktopKind::Kde},         {"plasmawayland", DesktopKind::Kde},
+      {"sway", DesktopKind::Sway},          {"XFCE", DesktopKind::Generic},
+      {"X-Cinnamon", DesktopKind::Generic}, {"", DesktopKind::Generic},
+      {"::", DesktopKind::Generic},         {"Budgie:GNOME", DesktopKind::Gnome},
   };
   for (const auto& [name, kind] : cases)
     EXPECT_EQ(corvimus::DesktopKindFromName(name), kind) << name;
@@ -486,9 +485,9 @@ TEST(ActionEngineAgent, TheAgentsCommandsGoToItWithTheSlotsWholeAction) {
   rig.Click(BTN_BACK);
   EXPECT_EQ(rig.out.Take(), "A27 A26");
   ASSERT_EQ(rig.out.written.size(), 2u);
-  EXPECT_EQ(std::memcmp(&rig.out.written[0].action, &r.device[0].action[kC5],
-                        sizeof(CorvimusActionRec)),
-            0);
+  EXPECT_EQ(
+      std::memcmp(&rig.out.written[0].action, &r.device[0].action[kC5], sizeof(CorvimusActionRec)),
+      0);
 }
 
 struct AnswerCase {
@@ -509,7 +508,8 @@ TEST(ActionEngineAgent, AnswersBecomeCtrlAtTheLayoutsKeyOrAltWithAnArrow) {
       // A layout that needs option (AltGr) and shift for the character.
       {kCmdPaste, PackKeystroke('v', kVkV, cmdKey | optionKey | shiftKey),
        "K+Ctrl K+AltGr K+Shift K+V K. K-V K-Shift K-AltGr K-Ctrl K."},
-      {kCmdForward, PackKeystroke(']', 0x1E, cmdKey | optionKey), "K+Alt K+Right K. K-Right K-Alt K."},
+      {kCmdForward, PackKeystroke(']', 0x1E, cmdKey | optionKey),
+       "K+Alt K+Right K. K-Right K-Alt K."},
       {kCmdForward, PackKeystroke(0x1D, 0x7C, cmdKey), "K+Alt K+Right K. K-Right K-Alt K."},
       {kCmdBack, PackKeystroke('[', 0x21, cmdKey), "K+Alt K+Left K. K-Left K-Alt K."},
       {kCmdBack, PackKeystroke(0x1C, kVkLeftArrow, cmdKey), "K+Alt K+Left K. K-Left K-Alt K."},
@@ -592,11 +592,11 @@ TEST(ActionEngineSpeed, SpeedScalesAndAccelerationGrowsOnlyWithFastMovement) {
     UInt64 intervalUs;
     SInt32 expected;
   } cases[] = {
-      {20, 255, 3, 8000, 6},     // twice as fast
-      {140, 255, 70, 8000, 20},  // 40/140
-      {255, 100, 4, 8000, 4},    // half a count a millisecond: no acceleration
-      {255, 100, 20, 1000, 60},  // 20 counts a millisecond: three times
-      {255, 0, 20, 1000, 20},    // acceleration 0
+      {20, 255, 3, 8000, 6},      // twice as fast
+      {140, 255, 70, 8000, 20},   // 40/140
+      {255, 100, 4, 8000, 4},     // half a count a millisecond: no acceleration
+      {255, 100, 20, 1000, 60},   // 20 counts a millisecond: three times
+      {255, 0, 20, 1000, 20},     // acceleration 0
       {255, 200, 20, 1000, 100},  // up to five times
       {20, 100, 20, 1000, 120},   // both
   };

@@ -37,8 +37,8 @@ struct Written {
 };
 
 inline std::string ButtonName(UInt16 code) {
-  static const char* const kNames[] = {"left", "right", "middle", "side", "extra",
-                                       "forward", "back", "task", "button9"};
+  static const char* const kNames[] = {"left",    "right", "middle", "side",   "extra",
+                                       "forward", "back",  "task",   "button9"};
   if (code >= BTN_LEFT && code <= BTN_TASK + 1) return kNames[code - BTN_LEFT];
   return "key" + std::to_string(code);
 }
@@ -94,8 +94,7 @@ class Recorder : public EngineOutput {
       } else if (w.type == EV_SYN) {
         word = std::string(1, w.device) + ".";
       } else if (w.type == EV_KEY) {
-        std::string name =
-            w.device == 'P' ? ButtonName(w.code) : corvimus::EvdevKeyName(w.code);
+        std::string name = w.device == 'P' ? ButtonName(w.code) : corvimus::EvdevKeyName(w.code);
         word = std::string(1, w.device) + (w.value == 1 ? "+" : w.value == 0 ? "-" : "=") + name;
       } else if (w.type == EV_REL) {
         word = std::string(1, w.device) + ":" + RelName(w.code) + "=" + std::to_string(w.value);

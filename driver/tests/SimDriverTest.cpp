@@ -354,7 +354,8 @@ TEST_F(SimDriverTest, PressSendsTheActionOnlyForCommandsTheAgentCarriesOut) {
   StartIOKit(&client_, socket_);
   io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
   // Before any record the mouse runs on the defaults, whose C3 is back.
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
   EXPECT_EQ(Command(sim, "press 1 C0"), "ok C0, left button: left click");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   CorvimusPrefsRec record = SafariRecord();
@@ -362,7 +363,8 @@ TEST_F(SimDriverTest, PressSendsTheActionOnlyForCommandsTheAgentCarriesOut) {
 
   EXPECT_EQ(Command(sim, "press 1 C0"), "ok C0, left button: left click");
   EXPECT_EQ(Command(sim, "press 1 C1"), "ok C1, right button: Super+Q");
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
   EXPECT_EQ(Command(sim, "press 1 5"), "ok C5, button 6: sent CVda command 26 (open application)");
   EXPECT_EQ(Command(sim, "press 1 wheel-up"), "ok RF, wheel rolled up: scroll up 3 lines");
   // Left unchanged, the tilt passes as it came.
@@ -411,7 +413,8 @@ TEST_F(SimDriverTest, TheAgentsKeystrokesAreTypedAsLinuxShortcutsOnTheDesktopsKe
   // The agent's answer for a QWERTZ layout: z is typed by the key where US has Y.
   EXPECT_EQ(Scalar(c, kCorvimusKeystrokeCode, PackKeystroke('z', 0x10, cmdKey)), kIOReturnSuccess);
   EXPECT_NE(Command(sim, "show").find("typed as Ctrl+Y"), std::string::npos);
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
   EXPECT_EQ(Scalar(c, kCorvimusKeystrokeCode, PackKeystroke(kBackArrowChar, 0x7B, cmdKey)),
             kIOReturnSuccess);
   EXPECT_NE(Command(sim, "show").find("typed as Alt+Left"), std::string::npos);
@@ -463,7 +466,8 @@ TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
   StartIOKit(&client_, socket_);
   io_connect_t mine = OpenWithInterest(&client_, client_.matched[0]);
   // The other client pushed last: the mouse holds its record, where C3 copies.
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok C3, button 4 (thumb, back): sent CVda command 73 (copy)");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 73 (copy)");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   EXPECT_EQ(client_.messages[0].refcon, Refcon(mine));
   EXPECT_EQ(readLine(), "cvda 73 mine");

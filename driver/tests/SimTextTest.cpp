@@ -89,8 +89,9 @@ TEST(SimText, HeldButtonsLocksAnswersAndReports) {
   EXPECT_EQ(Words(rig), "sent CVda command 76 (back), Alt+Left");
   rig.engine.SetOwnAppMode(true);
   rig.Frame({{EV_REL, REL_X, 3}, {EV_REL, REL_Y, -2}, {EV_REL, REL_WHEEL_HI_RES, 30}});
-  EXPECT_EQ(Words(rig), "pointer moved by (3, -2), scroll up 0.25 of a line, 1 report to the own "
-                        "application");
+  EXPECT_EQ(Words(rig),
+            "pointer moved by (3, -2), scroll up 0.25 of a line, 1 report to the own "
+            "application");
   EXPECT_EQ(DescribeEngineOutput({}), "nothing");
 }
 

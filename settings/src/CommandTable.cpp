@@ -16,8 +16,8 @@ using M = PaneMenu;
 const CommandInfo kCommandTable[kCommandTableSize] = {
     {0, F::kUnchanged, A::kNobody, M::kAction, "Unchanged", "unchanged", "nothing",
      "the control's own events pass through", 0, 0},
-    {1, F::kAsGlobal, A::kAgent, M::kAction, "Same as all applications",
-     "same-as-all-applications", "global", "the global record's action of the slot", 0, 0},
+    {1, F::kAsGlobal, A::kAgent, M::kAction, "Same as all applications", "same-as-all-applications",
+     "global", "the global record's action of the slot", 0, 0},
 
     {8, F::kScroll, A::kDriver, M::kScroll, "Scroll up", "scroll-up", nullptr,
      "REL_WHEEL up by the count of lines", 0, 0},
@@ -48,8 +48,8 @@ const CommandInfo kCommandTable[kCommandTableSize] = {
      "the pointer at a quarter of its speed while held", 0, 0},
     {24, F::kKeystroke, A::kDriver, M::kAction, "Keystroke", "keystroke", nullptr,
      "the key at the key code's position, held while the control is held", 0, 0},
-    {26, F::kOpenApplication, A::kAgent, M::kNone, "Open application", "open-application",
-     nullptr, "the agent opens the application of the creator code", 0, 0},
+    {26, F::kOpenApplication, A::kAgent, M::kNone, "Open application", "open-application", nullptr,
+     "the agent opens the application of the creator code", 0, 0},
     {27, F::kOpenItem, A::kAgent, M::kAction, "Open item", "open-item", nullptr,
      "the agent opens what the alias file refers to", 0, 0},
 
@@ -60,8 +60,8 @@ const CommandInfo kCommandTable[kCommandTableSize] = {
      "BTN_RIGHT", 2, 1},
     {35, F::kClick, A::kDriver, M::kClick, "Button 4 click", "button-4-click", nullptr, "BTN_SIDE",
      4, 1},
-    {36, F::kClick, A::kDriver, M::kClick, "Button 5 click", "button-5-click", nullptr,
-     "BTN_EXTRA", 5, 1},
+    {36, F::kClick, A::kDriver, M::kClick, "Button 5 click", "button-5-click", nullptr, "BTN_EXTRA",
+     5, 1},
     {37, F::kClick, A::kDriver, M::kClick, "Button 6 click", "button-6-click", nullptr,
      "BTN_FORWARD", 6, 1},
     {38, F::kClick, A::kDriver, M::kClick, "Button 7 click", "button-7-click", nullptr, "BTN_BACK",

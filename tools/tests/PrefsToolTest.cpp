@@ -432,12 +432,13 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
   ASSERT_EQ(RunOn("p", {"set", "C5", "44", "--modifiers", "command-shift"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].action[5].command, 44);
   EXPECT_EQ(Records("p")[0].device[0].action[5].modifiers, cmdKey | shiftKey);
-  ASSERT_EQ(RunOn("p", {"set", "C6", "BUTTON-4-Click", "--modifiers", "Super+caps-lock+space"})
-                .exitCode,
-            0);
+  ASSERT_EQ(
+      RunOn("p", {"set", "C6", "BUTTON-4-Click", "--modifiers", "Super+caps-lock+space"}).exitCode,
+      0);
   EXPECT_EQ(Records("p")[0].device[0].action[6].command, 35);
   EXPECT_EQ(Records("p")[0].device[0].action[6].modifiers, cmdKey | alphaLock | kCorvimusSpaceKey);
-  EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"), "button 4 click with Super+Caps Lock+Space");
+  EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"),
+            "button 4 click with Super+Caps Lock+Space");
 }
 
 TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {

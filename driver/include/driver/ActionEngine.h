@@ -11,9 +11,10 @@
 //   - Every key and button the engine presses it releases, once: it keeps a count per code, so
 //     two controls that press the same button make one press and one release. A control released
 //     after its action was taken back (below) releases nothing.
-//   - Transparent by default: with the default record, with a record whose `active` is 0, in
-//     own-application mode and with no record and the defaults' C3/C4 aside, the pointer gets the
-//     input back event for event, high-resolution wheel events and MSC_SCAN included.
+//   - Transparent by default: under the default record (or no record), the pointer gets the input
+//     back event for event, high-resolution wheel events and MSC_SCAN included, except for C3 and
+//     C4, whose defaults are back and forward; under a record whose `active` is 0, and in
+//     own-application mode, it gets every event back.
 //   - Taking back: whatever a control holds is let go when the action the control was pressed
 //     under is no longer the one in force (a new record, `active` switched, own-application mode
 //     on or off); a record pushed again with the same action for a held control leaves it held,
@@ -167,7 +168,7 @@ class ActionEngine {
   struct Step {
     UInt64 gapUs;  // after the step before it in its sequence
     Device device;
-    bool spaced;   // a release the engine made up: the next press waits 30 ms for it
+    bool spaced;  // a release the engine made up: the next press waits 30 ms for it
     UInt8 count;
     Op ops[8];
   };
@@ -260,8 +261,8 @@ class ActionEngine {
   bool pointerDirty_ = false;
   bool pointerButtonsInFrame_ = false;
   bool keyboardDirty_ = false;
-  std::vector<Step> after_;   // steps that follow the pointer frame's SYN_REPORT, in order
-  std::deque<Timed> queue_;   // timed steps, in order of their due times
+  std::vector<Step> after_;  // steps that follow the pointer frame's SYN_REPORT, in order
+  std::deque<Timed> queue_;  // timed steps, in order of their due times
 
   std::array<Held, kCorvimusActionCount> held_{};
   UInt16 heldMask_ = 0;  // C0-C7 physically down, for reports

@@ -20,10 +20,9 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "driver/ActionEngine.h"
 #include "driver/DriverServer.h"
@@ -74,7 +73,8 @@ class SimDriver : public DriverServerDelegate {
   // appends one JSON line per call to recordPath when it is not empty.
   OSErr Start(const std::string& socketPath, int mice, int bluetooth,
               const std::string& recordPath);
-  // Whose shortcuts the special functions type, for every mouse (the desktop the simulator runs in).
+  // Whose shortcuts the special functions type, for every mouse (the desktop the simulator runs
+  // in).
   void SetDesktop(DesktopKind kind);
   DriverServer& Server() { return server_; }
 

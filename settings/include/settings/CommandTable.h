@@ -100,8 +100,8 @@ enum class CommandFamily : UInt8 {
 // Who carries a command out.
 enum class CommandActor : UInt8 {
   kNobody,
-  kAgent,             // the agent alone, before the record reaches the driver or on its request
-  kDriver,            // the driver's action engine
+  kAgent,               // the agent alone, before the record reaches the driver or on its request
+  kDriver,              // the driver's action engine
   kAgentThroughDriver,  // the driver asks the agent, the agent answers with a keystroke to post
 };
 
@@ -128,9 +128,9 @@ struct CommandInfo {
 };
 
 struct ModifierInfo {
-  UInt16 bit;              // in CorvimusActionRec.modifiers
-  const char* name;        // "Ctrl": the pane's check box and the words of show
-  const char* word;        // "ctrl"
+  UInt16 bit;                  // in CorvimusActionRec.modifiers
+  const char* name;            // "Ctrl": the pane's check box and the words of show
+  const char* word;            // "ctrl"
   const char* legacyWords[2];  // older words of corvimus-prefs ("control"), or null
 };
 
