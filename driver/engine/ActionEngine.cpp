@@ -480,7 +480,7 @@ void ActionEngine::HandleEventInFull(UInt16 type, UInt16 code, SInt32 value) {
       if (code >= kFirstSlotButton && code <= kLastSlotButton) {
         Button(code, value);
       } else if (value == 2) {
-        if (pointerDown_[code % pointerDown_.size()]) Emit(kPointer, type, code, value);
+        if (code < pointerDown_.size() && pointerDown_[code]) Emit(kPointer, type, code, value);
       } else {
         Apply(kPointer, {value ? kPress : kRelease, EV_KEY, code, value});
       }
@@ -527,7 +527,7 @@ void ActionEngine::Motion(UInt16 code, SInt32 value) {
 void ActionEngine::FlushMotion() {
   if (!frameMotion_) return;
   frameMotion_ = false;
-  SInt32 dx = frameDx_, dy = frameDy_;
+  SInt64 dx = frameDx_, dy = frameDy_;
   frameDx_ = frameDy_ = 0;
   const CorvimusDevicePrefs& d = record_.device[0];
   bool inForce = RecordInForce();

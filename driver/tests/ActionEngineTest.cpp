@@ -618,6 +618,16 @@ TEST(ActionEngineSpeed, SpeedScalesAndAccelerationGrowsOnlyWithFastMovement) {
   EXPECT_EQ(rig.out.Take(), "P:x=7 P.");
 }
 
+TEST(ActionEngineSpeed, WhateverADeviceSendsComesOutBounded) {
+  Rig rig;
+  rig.Use(WithTracking(8, 200));
+  rig.Frame(
+      {{EV_REL, REL_X, 0x7FFFFFFF}, {EV_REL, REL_X, 0x7FFFFFFF}, {EV_REL, REL_Y, -0x7FFFFFFF}});
+  EXPECT_EQ(rig.out.Take(), "P:x=1000000000 P:y=-1000000000 P.");
+  rig.Frame({{EV_REL, REL_X, 1}}, 100000);
+  EXPECT_EQ(rig.out.Take(), "P:x=5 P.");
+}
+
 TEST(ActionEngineSpeed, PrecisionPointerQuartersTheSpeedWhileHeld) {
   Rig rig;
   CorvimusPrefsRec r = WithTracking(20, 200);

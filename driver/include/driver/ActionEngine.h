@@ -255,7 +255,7 @@ class ActionEngine {
   bool inFrame_ = false;
   bool dropping_ = false;  // after SYN_DROPPED, until the next SYN_REPORT
   bool frameMotion_ = false;
-  SInt32 frameDx_ = 0, frameDy_ = 0;
+  SInt64 frameDx_ = 0, frameDy_ = 0;  // wide: a device may send any value
 
   // The frames being written
   bool pointerDirty_ = false;
