@@ -34,8 +34,9 @@ constexpr int kHandshakeTimeoutMs = 2000;
 // The longest a call waits for its reply. A driver that answers later is not dropped: the caller
 // goes on, the late reply is passed over when it comes, and while a reply is overdue further calls
 // to that driver do not wait at all. So one slow or hostile driver can hold the caller up by this
-// much at a time, never the callers of another driver.
-constexpr int kReplyWaitMs = 25;
+// much at a time, never the callers of another driver. A healthy driver answers within a
+// millisecond; the rest is room for a machine under load.
+constexpr int kReplyWaitMs = 40;
 // A driver that leaves a request unanswered, or its socket unread, this long is dropped.
 constexpr int kCallTimeoutMs = 5000;
 // Requests not yet taken by a driver's socket; beyond this it is not reading and is dropped.
@@ -1175,9 +1176,18 @@ kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const U
                           structCapacity, &request);
   if (err != kIOReturnSuccess) return err;
   Object* c = Find(connect, kObjConnection);
-  // The open has not been answered: nothing can answer this either.
-  if (c->openPending) return kIOReturnNotResponding;
   int index = c->place;
+  if (c->openPending) {
+    // The open's answer may have come in since: take in what is there.
+    DriverFrame unused;
+    AwaitReply(index, 0, &unused, NowMs());
+    c = Find(connect, kObjConnection);
+    if (!c || c->closedByDriver) return kIOReturnNotOpen;
+    // Not answered yet: nothing can answer this either.
+    if (c->openPending) return kIOReturnNotResponding;
+    if (c->remoteConnection == 0) return kIOReturnNotAttached;
+    request.connectionId = c->remoteConnection;
+  }
   err = Transact(index, request, kDriverFrameCallReply, &reply);
   if (err != kIOReturnSuccess) return err;
   // A driver that answers with more than was asked for breaks the protocol.

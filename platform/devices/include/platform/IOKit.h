@@ -12,7 +12,7 @@
 // No driver can hold its caller up for long, nor the callers of another driver. Connecting never
 // waits: the greeting is answered in the background (IOMasterPort alone waits, up to two seconds,
 // for the drivers running then to list their services), and a driver that does not finish it
-// within two seconds is dropped. A call waits at most 25 ms for its answer; a later answer is
+// within two seconds is dropped. A call waits at most 40 ms for its answer; a later answer is
 // passed over when it comes (the call returned kIOReturnTimeout), and while an answer is overdue
 // further calls to that driver return at once. An open not answered in time hands its connection
 // out at once: calls that want an answer fail on it (kIOReturnNotResponding) until the answer
