@@ -5,6 +5,8 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <libudev.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -27,6 +29,28 @@ bool PropertyIs(udev_device* device, const char* key) {
 
 UinputDevice::~UinputDevice() {
   if (device_) libevdev_uinput_destroy(device_);
+  if (fd_ >= 0) close(fd_);
+}
+
+std::unique_ptr<UinputDevice> UinputDevice::Create(libevdev* dev, const std::string& phys,
+                                                   int* err) {
+  // libevdev leaves the phys string out when it opens /dev/uinput itself, and the phys string is
+  // what tells corvimusd's own devices from the mice: it is set here, before the device is made.
+  int fd = open("/dev/uinput", O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    *err = -errno;
+    libevdev_free(dev);
+    return nullptr;
+  }
+  libevdev_uinput* uidev = nullptr;
+  *err = ioctl(fd, UI_SET_PHYS, phys.c_str()) < 0 ? -errno : 0;
+  if (*err == 0) *err = libevdev_uinput_create_from_device(dev, fd, &uidev);
+  libevdev_free(dev);
+  if (*err != 0) {
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<UinputDevice>(new UinputDevice(uidev, fd));
 }
 
 std::unique_ptr<UinputDevice> UinputDevice::PointerLike(const libevdev* source,
@@ -37,7 +61,6 @@ std::unique_ptr<UinputDevice> UinputDevice::PointerLike(const libevdev* source,
     return nullptr;
   }
   libevdev_set_name(dev, libevdev_get_name(source));
-  libevdev_set_phys(dev, phys.c_str());
   if (const char* uniq = libevdev_get_uniq(source)) libevdev_set_uniq(dev, uniq);
   libevdev_set_id_bustype(dev, libevdev_get_id_bustype(source));
   libevdev_set_id_vendor(dev, libevdev_get_id_vendor(source));
@@ -60,11 +83,7 @@ std::unique_ptr<UinputDevice> UinputDevice::PointerLike(const libevdev* source,
   // gets them only when the mouse's own wheel has them.
   if (libevdev_has_event_code(source, EV_REL, REL_WHEEL_HI_RES))
     libevdev_enable_event_code(dev, EV_REL, REL_HWHEEL_HI_RES, nullptr);
-  libevdev_uinput* uidev = nullptr;
-  *err = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev);
-  libevdev_free(dev);
-  if (*err != 0) return nullptr;
-  return std::unique_ptr<UinputDevice>(new UinputDevice(uidev));
+  return Create(dev, phys, err);
 }
 
 std::unique_ptr<UinputDevice> UinputDevice::Keyboard(int* err) {
@@ -74,15 +93,10 @@ std::unique_ptr<UinputDevice> UinputDevice::Keyboard(int* err) {
     return nullptr;
   }
   libevdev_set_name(dev, "Corvimus virtual keyboard");
-  libevdev_set_phys(dev, (std::string(kCorvimusPhysPrefix) + "keyboard").c_str());
   libevdev_set_id_bustype(dev, BUS_VIRTUAL);
   for (unsigned code = KEY_ESC; code <= KEY_MICMUTE; ++code)
     libevdev_enable_event_code(dev, EV_KEY, code, nullptr);
-  libevdev_uinput* uidev = nullptr;
-  *err = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev);
-  libevdev_free(dev);
-  if (*err != 0) return nullptr;
-  return std::unique_ptr<UinputDevice>(new UinputDevice(uidev));
+  return Create(dev, std::string(kCorvimusPhysPrefix) + "keyboard", err);
 }
 
 void UinputDevice::Emit(UInt16 type, UInt16 code, SInt32 value) {
@@ -95,9 +109,8 @@ void UinputDevice::Emit(UInt16 type, UInt16 code, SInt32 value) {
   // One write per frame: the kernel takes the whole frame at once.
   const char* bytes = reinterpret_cast<const char*>(pending_.data());
   size_t size = pending_.size() * sizeof(input_event), done = 0;
-  int fd = libevdev_uinput_get_fd(device_);
   while (done < size) {
-    ssize_t n = write(fd, bytes + done, size - done);
+    ssize_t n = write(fd_, bytes + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);

@@ -36,8 +36,11 @@ class UinputDevice : public VirtualDevice {
   const char* DevNode() const;
 
  private:
-  explicit UinputDevice(libevdev_uinput* device) : device_(device) {}
+  UinputDevice(libevdev_uinput* device, int fd) : device_(device), fd_(fd) {}
+  // Makes the device described by dev (which it frees) with the phys string given.
+  static std::unique_ptr<UinputDevice> Create(libevdev* dev, const std::string& phys, int* err);
   libevdev_uinput* device_;
+  int fd_;
   std::vector<input_event> pending_;
 };
 

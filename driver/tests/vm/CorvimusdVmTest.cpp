@@ -1,0 +1,456 @@
+// corvimusd on a real kernel: run inside the test virtual machine (corvimus-vm.sh), where the test
+// plays the hardware by making mice through uinput and reads what corvimusd's virtual pointers say.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../DriverTestClient.h"
+#include "platform/IOKit.h"
+#include "settings/MouseSettings.h"
+#include "testing/ChildProcess.h"
+
+using namespace corvimus;
+using corvimus::testing::ChildProcess;
+using corvimus::testing::DriverTestClient;
+
+namespace {
+
+constexpr char kSocket[] = "/run/corvimus/driver.sock";
+constexpr char kSeatFile[] = "/run/corvimus-test-seat";
+constexpr char kPhysPrefix[] = "corvimusd/";
+
+struct Event {
+  UInt16 type, code;
+  SInt32 value;
+  bool operator==(const Event& o) const {
+    return type == o.type && code == o.code && value == o.value;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Event& e) {
+  const char* type = libevdev_event_type_get_name(e.type);
+  const char* code = libevdev_event_code_get_name(e.type, e.code);
+  return out << (type ? type : "?") << " " << (code ? code : "?") << " " << e.value;
+}
+
+std::string Describe(const std::vector<Event>& events) {
+  std::string text;
+  for (const Event& e : events) {
+    std::ostringstream line;
+    line << e;
+    text += line.str() + "\n";
+  }
+  return text;
+}
+
+// A mouse made through uinput: what the hardware would be.
+struct MouseSpec {
+  std::string name = "Kelvane Test Mouse";
+  UInt16 bustype = BUS_USB, vendor = 0x4b56, product = 0x1234, version = 0x0111;
+  bool hiRes = true;
+};
+
+class SourceMouse {
+ public:
+  explicit SourceMouse(const MouseSpec& spec) : spec_(spec) {
+    libevdev* dev = libevdev_new();
+    libevdev_set_name(dev, spec.name.c_str());
+    libevdev_set_phys(dev, "usb-0000:00:14.0-2/input0");
+    libevdev_set_id_bustype(dev, spec.bustype);
+    libevdev_set_id_vendor(dev, spec.vendor);
+    libevdev_set_id_product(dev, spec.product);
+    libevdev_set_id_version(dev, spec.version);
+    libevdev_enable_property(dev, INPUT_PROP_POINTER);
+    for (unsigned code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
+      libevdev_enable_event_code(dev, EV_KEY, code, nullptr);
+    for (unsigned code : {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL})
+      libevdev_enable_event_code(dev, EV_REL, code, nullptr);
+    if (spec.hiRes) {
+      libevdev_enable_event_code(dev, EV_REL, REL_WHEEL_HI_RES, nullptr);
+      libevdev_enable_event_code(dev, EV_REL, REL_HWHEEL_HI_RES, nullptr);
+    }
+    libevdev_enable_event_code(dev, EV_MSC, MSC_SCAN, nullptr);
+    int err = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev_);
+    libevdev_free(dev);
+    if (err != 0) uidev_ = nullptr;
+  }
+  ~SourceMouse() {
+    if (uidev_) libevdev_uinput_destroy(uidev_);
+  }
+  bool made() const { return uidev_ != nullptr; }
+  std::string DevNode() const { return libevdev_uinput_get_devnode(uidev_); }
+  void Write(const std::vector<Event>& events) {
+    for (const Event& e : events) libevdev_uinput_write_event(uidev_, e.type, e.code, e.value);
+  }
+  void Unplug() {
+    libevdev_uinput_destroy(uidev_);
+    uidev_ = nullptr;
+  }
+  const MouseSpec& spec() const { return spec_; }
+
+ private:
+  MouseSpec spec_;
+  libevdev_uinput* uidev_ = nullptr;
+};
+
+// An open event device, read with libevdev.
+class Reader {
+ public:
+  explicit Reader(const std::string& node) {
+    fd_ = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ >= 0 && libevdev_new_from_fd(fd_, &dev_) != 0) dev_ = nullptr;
+  }
+  ~Reader() {
+    if (dev_) libevdev_free(dev_);
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return dev_ != nullptr; }
+  libevdev* dev() const { return dev_; }
+  // Events up to and including the frames-th SYN_REPORT, or what came within timeoutMs.
+  std::vector<Event> Frames(int frames, int timeoutMs = 5000) {
+    std::vector<Event> events;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (frames > 0 && std::chrono::steady_clock::now() < end) {
+      input_event ev;
+      int rc = libevdev_next_event(dev_, LIBEVDEV_READ_FLAG_NORMAL, &ev);
+      if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+        events.push_back({ev.type, ev.code, ev.value});
+        if (ev.type == EV_SYN && ev.code == SYN_REPORT) --frames;
+      } else if (rc == -EAGAIN) {
+        pollfd p{fd_, POLLIN, 0};
+        poll(&p, 1, 20);
+      } else {
+        gone_ = rc == -ENODEV;
+        break;
+      }
+    }
+    return events;
+  }
+  // Whatever arrives within timeoutMs; stops early when the device goes away.
+  std::vector<Event> Drain(int timeoutMs) { return Frames(1 << 30, timeoutMs); }
+  bool gone() const { return gone_; }
+
+ private:
+  int fd_ = -1;
+  libevdev* dev_ = nullptr;
+  bool gone_ = false;
+};
+
+// The event devices corvimusd made whose name passes the test.
+std::vector<std::string> CorvimusDevicesWhere(const std::function<bool(const char*)>& wanted) {
+  std::vector<std::string> nodes;
+  DIR* dir = opendir("/dev/input");
+  if (!dir) return nodes;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, "event", 5) != 0) continue;
+    std::string node = std::string("/dev/input/") + entry->d_name;
+    Reader reader(node);
+    if (!reader.ok()) continue;
+    const char* phys = libevdev_get_phys(reader.dev());
+    if (phys && std::strncmp(phys, kPhysPrefix, std::strlen(kPhysPrefix)) == 0 &&
+        wanted(libevdev_get_name(reader.dev())))
+      nodes.push_back(node);
+  }
+  closedir(dir);
+  return nodes;
+}
+
+std::vector<std::string> VirtualPointersNamed(const std::string& name) {
+  return CorvimusDevicesWhere([&](const char* n) { return name == n; });
+}
+
+std::vector<std::string> CorvimusDevices() {
+  return CorvimusDevicesWhere([](const char*) { return true; });
+}
+
+// Waits for exactly one virtual pointer of that name; "" when none came in time. Under TCG udev
+// can take many seconds to tell corvimusd about a new device.
+std::string WaitForVirtualPointer(const std::string& name, int timeoutMs = 60000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    std::vector<std::string> nodes = VirtualPointersNamed(name);
+    if (nodes.size() == 1) return nodes[0];
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  } while (std::chrono::steady_clock::now() < end);
+  return "";
+}
+
+void WriteSeat(const std::string& text) {
+  std::string temp = std::string(kSeatFile) + ".new";
+  std::ofstream(temp) << text << "\n";
+  rename(temp.c_str(), kSeatFile);
+}
+
+// A stretch of ordinary use: motion, each button, both wheels with their high-resolution events.
+std::vector<Event> OrdinaryUse(bool hiRes) {
+  std::vector<Event> events;
+  auto frame = [&](std::vector<Event> e) {
+    events.insert(events.end(), e.begin(), e.end());
+    events.push_back({EV_SYN, SYN_REPORT, 0});
+  };
+  frame({{EV_REL, REL_X, 5}, {EV_REL, REL_Y, -3}});
+  frame({{EV_REL, REL_X, -120}});
+  for (UInt16 button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) {
+    frame({{EV_MSC, MSC_SCAN, 0x90001 + (button - BTN_LEFT)}, {EV_KEY, button, 1}});
+    frame({{EV_MSC, MSC_SCAN, 0x90001 + (button - BTN_LEFT)}, {EV_KEY, button, 0}});
+  }
+  if (hiRes) {
+    frame({{EV_REL, REL_WHEEL, 1}, {EV_REL, REL_WHEEL_HI_RES, 120}});
+    frame({{EV_REL, REL_WHEEL_HI_RES, 30}});
+    frame({{EV_REL, REL_HWHEEL, -1}, {EV_REL, REL_HWHEEL_HI_RES, -120}});
+  } else {
+    frame({{EV_REL, REL_WHEEL, -2}});
+    frame({{EV_REL, REL_HWHEEL, 1}});
+  }
+  frame({{EV_REL, REL_X, 1}, {EV_REL, REL_Y, 1}, {EV_KEY, BTN_LEFT, 1}});
+  frame({{EV_KEY, BTN_LEFT, 0}});
+  return events;
+}
+
+int CountFrames(const std::vector<Event>& events) {
+  int n = 0;
+  for (const Event& e : events) n += e.type == EV_SYN && e.code == SYN_REPORT;
+  return n;
+}
+
+class CorvimusdVm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteSeat("0 GNOME");
+    source_ = std::make_unique<SourceMouse>(MouseSpec{});
+    ASSERT_TRUE(source_->made()) << "no uinput in this kernel";
+    ASSERT_TRUE(StartDriver());
+    pointer_ = WaitForVirtualPointer(source_->spec().name);
+    ASSERT_FALSE(pointer_.empty()) << "corvimusd made no virtual pointer for the mouse";
+  }
+  void TearDown() override {
+    if (driver_.running()) {
+      driver_.Signal(SIGTERM);
+      EXPECT_EQ(driver_.Wait(10000), 0);
+    }
+  }
+  bool StartDriver() {
+    if (!driver_.Start({CORVIMUSD, "--seat-file", kSeatFile})) return false;
+    std::string line;
+    return driver_.ReadLine(&line, 30000) && line == std::string("ready ") + kSocket;
+  }
+  // Writes the events to the source mouse and returns what the virtual pointer gives.
+  std::vector<Event> RoundTrip(Reader& pointer, const std::vector<Event>& events) {
+    source_->Write(events);
+    return pointer.Frames(CountFrames(events));
+  }
+
+  ChildProcess driver_;
+  std::unique_ptr<SourceMouse> source_;
+  std::string pointer_;
+};
+
+TEST_F(CorvimusdVm, WithTheDefaultRecordWhatComesOutIsWhatWentIn) {
+  Reader pointer(pointer_);
+  ASSERT_TRUE(pointer.ok());
+  std::vector<Event> use = OrdinaryUse(true);
+  // No agent yet: the mouse passes straight through.
+  EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+
+  // The active user's agent connects and pushes the defaults: the engine runs, and says the same.
+  DriverTestClient agent(kSocket);
+  ASSERT_TRUE(agent.greeted());
+  std::set<UInt32> services = agent.Services();
+  ASSERT_EQ(services.size(), 1u);
+  UInt32 connection = 0;
+  ASSERT_EQ(agent.Open(*services.begin(), &connection), kIOReturnSuccess);
+  ASSERT_EQ(agent.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
+  ASSERT_EQ(agent.SetOwnAppMode(connection, false), kIOReturnSuccess);
+  EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+}
+
+TEST_F(CorvimusdVm, AMouseWithoutHighResolutionWheelStaysWithout) {
+  MouseSpec spec;
+  spec.name = "Kelvane Classic Wheel";
+  spec.hiRes = false;
+  SourceMouse classic(spec);
+  ASSERT_TRUE(classic.made());
+  std::string node = WaitForVirtualPointer(spec.name);
+  ASSERT_FALSE(node.empty());
+  Reader pointer(node);
+  ASSERT_TRUE(pointer.ok());
+  EXPECT_FALSE(libevdev_has_event_code(pointer.dev(), EV_REL, REL_WHEEL_HI_RES));
+  EXPECT_FALSE(libevdev_has_event_code(pointer.dev(), EV_REL, REL_HWHEEL_HI_RES));
+  std::vector<Event> use = OrdinaryUse(false);
+  classic.Write(use);
+  EXPECT_EQ(Describe(pointer.Frames(CountFrames(use))), Describe(use));
+}
+
+TEST_F(CorvimusdVm, TheVirtualPointerHasTheMousesIdentityAndTheServiceDescribesIt) {
+  Reader source(source_->DevNode()), pointer(pointer_);
+  ASSERT_TRUE(source.ok() && pointer.ok());
+  EXPECT_STREQ(libevdev_get_name(pointer.dev()), libevdev_get_name(source.dev()));
+  EXPECT_EQ(libevdev_get_id_bustype(pointer.dev()), BUS_USB);
+  EXPECT_EQ(libevdev_get_id_vendor(pointer.dev()), 0x4b56);
+  EXPECT_EQ(libevdev_get_id_product(pointer.dev()), 0x1234);
+  EXPECT_EQ(libevdev_get_id_version(pointer.dev()), 0x0111);
+  for (unsigned prop = 0; prop <= INPUT_PROP_MAX; ++prop)
+    EXPECT_EQ(libevdev_has_property(pointer.dev(), prop), libevdev_has_property(source.dev(), prop))
+        << "property " << prop;
+  for (unsigned type : {EV_KEY, EV_REL, EV_MSC}) {
+    for (int code = 0; code <= libevdev_event_type_get_max(type); ++code) {
+      if (libevdev_has_event_code(source.dev(), type, code)) {
+        EXPECT_TRUE(libevdev_has_event_code(pointer.dev(), type, code))
+            << libevdev_event_code_get_name(type, code);
+      }
+    }
+  }
+
+  DriverTestClient client(kSocket);
+  std::set<UInt32> services = client.Services();
+  ASSERT_EQ(services.size(), 1u);
+  UInt32 connection = 0;
+  ASSERT_EQ(client.Open(*services.begin(), &connection), kIOReturnSuccess);
+  CorvimusDeviceInfo info{};
+  ASSERT_EQ(client.DeviceInfo(connection, &info), kIOReturnSuccess);
+  EXPECT_STREQ(info.productName, "Kelvane Test Mouse");
+  EXPECT_EQ(info.vendorID, 0x4b56);
+  EXPECT_EQ(info.productID, 0x1234);
+  EXPECT_EQ(info.productVers, 0x0111);
+  EXPECT_EQ(info.numButtons, 5);
+  EXPECT_EQ(info.transport, kCorvimusTransportOther);
+}
+
+TEST_F(CorvimusdVm, ASecondMouseComesAndGoesWhileTheDriverRuns) {
+  DriverTestClient client(kSocket);
+  ASSERT_EQ(client.Services().size(), 1u);
+  MouseSpec spec;
+  spec.name = "Kelvane Travel Mouse";
+  spec.bustype = BUS_BLUETOOTH;
+  spec.product = 0x2202;
+  auto second = std::make_unique<SourceMouse>(spec);
+  ASSERT_TRUE(second->made());
+  std::string node = WaitForVirtualPointer(spec.name);
+  ASSERT_FALSE(node.empty()) << "the plugged-in mouse got no virtual pointer";
+  ASSERT_TRUE(client.WaitForServices([](const std::set<UInt32>& s) { return s.size() == 2; }));
+  UInt32 newest = *client.Services().rbegin(), connection = 0;
+  ASSERT_EQ(client.Open(newest, &connection), kIOReturnSuccess);
+  CorvimusDeviceInfo info{};
+  ASSERT_EQ(client.DeviceInfo(connection, &info), kIOReturnSuccess);
+  EXPECT_EQ(info.transport, kCorvimusTransportBluetooth);
+  EXPECT_STREQ(info.productName, "Kelvane Travel Mouse");
+
+  // Both mice work side by side.
+  Reader first(pointer_), other(node);
+  std::vector<Event> move = {{EV_REL, REL_X, 7}, {EV_SYN, SYN_REPORT, 0}};
+  second->Write(move);
+  EXPECT_EQ(Describe(other.Frames(1)), Describe(move));
+  EXPECT_EQ(Describe(RoundTrip(first, move)), Describe(move));
+
+  second->Unplug();
+  EXPECT_TRUE(other.Drain(60000).empty() || other.gone());
+  EXPECT_TRUE(other.gone()) << "the unplugged mouse's virtual pointer is still there";
+  ASSERT_TRUE(client.WaitForServices([](const std::set<UInt32>& s) { return s.size() == 1; }));
+  EXPECT_FALSE(client.Services().count(newest));
+  EXPECT_TRUE(VirtualPointersNamed(spec.name).empty());
+  EXPECT_EQ(Describe(RoundTrip(first, move)), Describe(move));
+}
+
+TEST_F(CorvimusdVm, KillingTheDriverGivesTheMouseBackWithNothingHeldDown) {
+  Reader pointer(pointer_), direct(source_->DevNode());
+  ASSERT_TRUE(pointer.ok() && direct.ok());
+  std::vector<Event> press = {{EV_KEY, BTN_LEFT, 1}, {EV_SYN, SYN_REPORT, 0}};
+  EXPECT_EQ(Describe(RoundTrip(pointer, press)), Describe(press));
+  // The mouse is grabbed: nobody else hears it while the driver runs.
+  EXPECT_TRUE(direct.Drain(300).empty());
+
+  driver_.Signal(SIGKILL);
+  EXPECT_EQ(driver_.Wait(10000), 128 + SIGKILL);
+  // Every device the driver made goes with it; the kernel releases what a vanishing device held
+  // down, and a reader sees the device end rather than a button that never comes up.
+  std::vector<Event> last = pointer.Drain(10000);
+  EXPECT_TRUE(pointer.gone());
+  for (const Event& e : last) EXPECT_FALSE(e.type == EV_KEY && e.value != 0) << e;
+  EXPECT_TRUE(CorvimusDevices().empty());
+
+  // The mouse speaks to everyone again.
+  std::vector<Event> unpress = {{EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}};
+  source_->Write(unpress);
+  EXPECT_EQ(Describe(direct.Frames(1)), Describe(unpress));
+}
+
+// Pushes a record as another user, from a child process that has become that user; the result.
+SInt32 PushAsUser(uid_t uid) {
+  int fds[2];
+  if (pipe(fds) != 0) return kIOReturnError;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    SInt32 result = kIOReturnError;
+    if (setgid(uid) == 0 && setuid(uid) == 0) {
+      DriverTestClient client(kSocket);
+      std::set<UInt32> services = client.Services();
+      UInt32 connection = 0;
+      if (!services.empty() && client.Open(*services.begin(), &connection) == kIOReturnSuccess)
+        result = client.PushRecord(connection, kCorvimusDefaultPrefs);
+    }
+    (void)!write(fds[1], &result, sizeof result);
+    _exit(0);
+  }
+  close(fds[1]);
+  SInt32 result = kIOReturnError;
+  if (read(fds[0], &result, sizeof result) != sizeof result) result = kIOReturnError;
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  return result;
+}
+
+TEST_F(CorvimusdVm, OnlyTheActiveSessionsUserMaySteerTheMice) {
+  DriverTestClient root(kSocket);
+  std::set<UInt32> services = root.Services();
+  ASSERT_EQ(services.size(), 1u);
+  UInt32 connection = 0;
+  ASSERT_EQ(root.Open(*services.begin(), &connection), kIOReturnSuccess);
+  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
+  EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
+
+  // Another user's session becomes the active one.
+  WriteSeat("65534 KDE");
+  auto refused = [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnNotPermitted; };
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!refused() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
+  EXPECT_EQ(root.SetOwnAppMode(connection, true), kIOReturnNotPermitted);
+  EXPECT_EQ(root.PostKeystroke(connection, PackKeystroke('c', 8, 0x0100)), kIOReturnNotPermitted);
+  EXPECT_EQ(PushAsUser(65534), kIOReturnSuccess);
+  // Describing the mouse is for everyone.
+  CorvimusDeviceInfo info{};
+  EXPECT_EQ(root.DeviceInfo(connection, &info), kIOReturnSuccess);
+
+  // The login screen: nobody steers.
+  WriteSeat("");
+  end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (PushAsUser(65534) != kIOReturnNotPermitted && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
+  // While nobody's agent is in charge, the mouse passes through.
+  Reader pointer(pointer_);
+  std::vector<Event> use = OrdinaryUse(true);
+  EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+}
+
+}  // namespace
