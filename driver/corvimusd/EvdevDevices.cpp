@@ -198,29 +198,64 @@ std::unique_ptr<EvdevMouse> EvdevMouse::Open(udev_device* device, std::string* w
 }
 
 bool EvdevMouse::Read(void (*sink)(void* context, const input_event& event), void* context) {
-  unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+  // Plain reads rather than libevdev's: one system call per frame is the whole of the added
+  // latency worth having, and a mouse's only state worth restoring after a gap is its buttons.
+  input_event events[64];
   for (;;) {
-    input_event event;
-    int rc = libevdev_next_event(dev_, flags, &event);
-    if (rc == LIBEVDEV_READ_STATUS_SYNC) {
-      // Events were dropped: libevdev now hands out the difference until it says it is done.
-      flags = LIBEVDEV_READ_FLAG_SYNC;
-      sink(context, event);
-      continue;
-    }
-    if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
-      sink(context, event);
-      continue;
-    }
-    if (rc == -EAGAIN) {
-      if (flags == LIBEVDEV_READ_FLAG_SYNC) {
-        flags = LIBEVDEV_READ_FLAG_NORMAL;
+    ssize_t n = read(fd_, events, sizeof events);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+    if (n == 0) return false;
+    size_t count = static_cast<size_t>(n) / sizeof(input_event);
+    for (size_t i = 0; i < count; ++i) {
+      const input_event& e = events[i];
+      if (e.type == EV_SYN && e.code == SYN_DROPPED) {
+        dropping_ = true;  // the rest of the broken frame is worth nothing
         continue;
       }
-      return true;
+      if (dropping_) {
+        if (e.type == EV_SYN && e.code == SYN_REPORT) {
+          dropping_ = false;
+          UInt8 now[sizeof keys_] = {};
+          if (ioctl(fd_, EVIOCGKEY(sizeof now), now) >= 0)
+            ResyncButtons(keys_, now, sizeof now, sink, context);
+        }
+        continue;
+      }
+      if (e.type == EV_KEY && e.code < KEY_CNT) SetBit(keys_, e.code, e.value != 0);
+      sink(context, e);
     }
-    if (rc == -EINTR) continue;
-    return false;  // ENODEV: unplugged
+    // A short read took all there was: the next wake-up brings more.
+    if (count < std::size(events)) return true;
+  }
+}
+
+void SetBit(UInt8* bits, unsigned code, bool on) {
+  if (on)
+    bits[code / 8] |= UInt8(1u << (code % 8));
+  else
+    bits[code / 8] &= UInt8(~(1u << (code % 8)));
+}
+
+void ResyncButtons(UInt8* passed, const UInt8* now, size_t size,
+                   void (*sink)(void* context, const input_event& event), void* context) {
+  bool any = false;
+  for (unsigned code = 0; code < size * 8; ++code) {
+    bool was = passed[code / 8] & (1u << (code % 8)), is = now[code / 8] & (1u << (code % 8));
+    if (was == is) continue;
+    input_event e{};
+    e.type = EV_KEY;
+    e.code = static_cast<UInt16>(code);
+    e.value = is;
+    sink(context, e);
+    SetBit(passed, code, is);
+    any = true;
+  }
+  if (any) {
+    input_event syn{};
+    syn.type = EV_SYN;
+    syn.code = SYN_REPORT;
+    sink(context, syn);
   }
 }
 

@@ -55,7 +55,8 @@ class EvdevMouse {
   const MouseDescription& Description() const { return description_; }
   const std::string& SysPath() const { return syspath_; }
   // Takes every event waiting, handing each to sink(context, event). Returns false when the device
-  // is gone. A dropped-events gap is filled with libevdev's resynchronising events.
+  // is gone. After the kernel dropped events (its buffer overran), the broken frame is skipped and
+  // the buttons whose state changed meanwhile are reported as one frame.
   bool Read(void (*sink)(void* context, const input_event& event), void* context);
 
  private:
@@ -64,7 +65,16 @@ class EvdevMouse {
   libevdev* dev_ = nullptr;
   MouseDescription description_;
   std::string syspath_;
+  UInt8 keys_[KEY_CNT / 8 + 1] = {};  // the buttons down, as far as the events passed on say
+  bool dropping_ = false;
 };
+
+// Sets or clears one bit of an evdev bit mask.
+void SetBit(UInt8* bits, unsigned code, bool on);
+// The key events (and a closing SYN_REPORT when there is any) that take the state `passed` to
+// `now`, each of size bytes; `passed` is brought up to date.
+void ResyncButtons(UInt8* passed, const UInt8* now, size_t size,
+                   void (*sink)(void* context, const input_event& event), void* context);
 
 // The input devices there are and those that come and go.
 class UdevInputWatcher {

@@ -14,6 +14,7 @@
 #include "Daemon.h"
 #include "DaemonDevices.h"
 #include "DriverTestClient.h"
+#include "EvdevDevices.h"
 #include "Seat.h"
 #include "platform/IOKit.h"
 #include "settings/MouseSettings.h"
@@ -125,6 +126,29 @@ TEST(MouseDescriptionInfo, BluetoothIsTransportTwoAndLongNamesAreCutToFit) {
     d.bustype = bus;
     EXPECT_EQ(DeviceInfoFromDescription(d).transport, kCorvimusTransportOther) << bus;
   }
+}
+
+void Collect(void* context, const input_event& e) {
+  static_cast<std::vector<Sent>*>(context)->push_back({e.type, e.code, e.value});
+}
+
+TEST(DroppedEvents, OnlyTheButtonsThatChangedAreReportedInOneFrame) {
+  UInt8 passed[KEY_CNT / 8 + 1] = {}, now[KEY_CNT / 8 + 1] = {};
+  SetBit(passed, BTN_LEFT, true);
+  SetBit(passed, BTN_SIDE, true);
+  SetBit(now, BTN_SIDE, true);
+  SetBit(now, BTN_RIGHT, true);
+  SetBit(now, KEY_MAX, true);
+  std::vector<Sent> sent;
+  ResyncButtons(passed, now, sizeof now, Collect, &sent);
+  EXPECT_EQ(sent, (std::vector<Sent>{{EV_KEY, BTN_LEFT, 0},
+                                     {EV_KEY, BTN_RIGHT, 1},
+                                     {EV_KEY, KEY_MAX, 1},
+                                     {EV_SYN, SYN_REPORT, 0}}));
+  EXPECT_EQ(std::memcmp(passed, now, sizeof now), 0) << "the state passed on is not brought up to date";
+  sent.clear();
+  ResyncButtons(passed, now, sizeof now, Collect, &sent);
+  EXPECT_TRUE(sent.empty()) << "nothing changed, and still a frame went out";
 }
 
 TEST(SeatFile, TheFileSaysWhoIsActiveAndAnythingElseMeansNobody) {

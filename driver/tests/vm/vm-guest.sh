@@ -5,6 +5,8 @@
 # corvimus.run file, reports its exit status on the serial console and powers off.
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root LANG=C.UTF-8
+# Programs that would take over real mice on a host check this before they start.
+export CORVIMUS_VM=1
 run=""
 for word in $(cat /proc/cmdline); do
   case "$word" in corvimus.run=*) run="${word#corvimus.run=}" ;; esac
