@@ -151,10 +151,10 @@ InputDeviceFacts FactsOf(udev_device* device, const libevdev* dev) {
 std::unique_ptr<EvdevMouse> EvdevMouse::Open(udev_device* device, std::string* why) {
   const char* node = udev_device_get_devnode(device);
   const char* sysname = udev_device_get_sysname(device);
-  if (!node || !sysname || std::strncmp(sysname, "event", 5) != 0) {
-    *why = "not an event device";
-    return nullptr;
-  }
+  why->clear();
+  if (!node || !sysname || std::strncmp(sysname, "event", 5) != 0) return nullptr;
+  // What udev has already ruled out (keyboards above all) is not even opened.
+  if (PropertyIs(device, "ID_INPUT") && !PropertyIs(device, "ID_INPUT_MOUSE")) return nullptr;
   std::unique_ptr<EvdevMouse> mouse(new EvdevMouse);
   mouse->syspath_ = udev_device_get_syspath(device);
   mouse->fd_ = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -168,10 +168,7 @@ std::unique_ptr<EvdevMouse> EvdevMouse::Open(udev_device* device, std::string* w
     *why = std::string("cannot read it: ") + std::strerror(-err);
     return nullptr;
   }
-  if (!IsMouseToTake(FactsOf(device, mouse->dev_))) {
-    *why = "not a mouse";
-    return nullptr;
-  }
+  if (!IsMouseToTake(FactsOf(device, mouse->dev_))) return nullptr;
   // A mouse someone else holds is left to them: taking its events too would double them.
   err = libevdev_grab(mouse->dev_, LIBEVDEV_GRAB);
   if (err < 0) {

@@ -48,7 +48,8 @@ class UinputDevice : public VirtualDevice {
 class EvdevMouse {
  public:
   ~EvdevMouse();
-  // Opens the event device; null (with *why set) when it is not a mouse to take or cannot be had.
+  // Opens the event device; null when it is not a mouse to take (*why empty) or when it is one
+  // that cannot be had (*why says why).
   static std::unique_ptr<EvdevMouse> Open(udev_device* device, std::string* why);
   int Descriptor() const { return fd_; }
   const libevdev* Device() const { return dev_; }

@@ -65,8 +65,7 @@ class Driver {
     std::unique_ptr<EvdevMouse> mouse = EvdevMouse::Open(device, &why);
     const char* sysname = udev_device_get_sysname(device);
     if (!mouse) {
-      if (why != "not a mouse" && why != "not an event device")
-        std::fprintf(stderr, "corvimusd: %s: %s\n", sysname ? sysname : "?", why.c_str());
+      if (!why.empty()) std::fprintf(stderr, "corvimusd: %s: %s\n", sysname, why.c_str());
       return;
     }
     int err = 0;
