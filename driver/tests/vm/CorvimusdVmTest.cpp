@@ -249,8 +249,12 @@ class CorvimusdVm : public ::testing::Test {
       EXPECT_EQ(driver_.Wait(10000), 0);
     }
   }
+  // The seat as the fixture's tests play it; a fixture that wants logind's answer says so here.
+  virtual std::vector<std::string> SeatArguments() { return {"--seat-file", kSeatFile}; }
   bool StartDriver() {
-    if (!driver_.Start({CORVIMUSD, "--seat-file", kSeatFile})) return false;
+    std::vector<std::string> argv = {CORVIMUSD};
+    for (const std::string& a : SeatArguments()) argv.push_back(a);
+    if (!driver_.Start(argv)) return false;
     std::string line;
     return driver_.ReadLine(&line, 30000) && line == std::string("ready ") + kSocket;
   }
@@ -453,6 +457,54 @@ TEST_F(CorvimusdVm, OnlyTheActiveSessionsUserMaySteerTheMice) {
   Reader pointer(pointer_);
   std::vector<Event> use = OrdinaryUse(true);
   EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+}
+
+// logind keeps what it knows of seats and sessions in files under /run/systemd, which sd-login
+// reads and watches; there is no logind in the virtual machine, so the test writes them as logind
+// would (replacing each file by rename) and corvimusd goes through the real sd-login calls.
+class CorvimusdVmLogind : public CorvimusdVm {
+ protected:
+  std::vector<std::string> SeatArguments() override {
+    for (const char* dir : {"/run/systemd", "/run/systemd/seats", "/run/systemd/sessions",
+                            "/run/systemd/users", "/run/systemd/machines"})
+      mkdir(dir, 0755);
+    WriteLogind("/run/systemd/sessions/c2", "UID=65534\nACTIVE=1\nSEAT=seat0\nDESKTOP=KDE\n");
+    WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=c2\nACTIVE_UID=65534\n");
+    return {};
+  }
+  static void WriteLogind(const std::string& path, const std::string& text) {
+    std::string temp = path + ".tmp";
+    std::ofstream(temp) << text;
+    rename(temp.c_str(), path.c_str());
+  }
+};
+
+TEST_F(CorvimusdVmLogind, TheActiveUserIsLogindsAndFollowsItsChanges) {
+  DriverTestClient root(kSocket);
+  std::set<UInt32> services = root.Services();
+  ASSERT_EQ(services.size(), 1u);
+  UInt32 connection = 0;
+  ASSERT_EQ(root.Open(*services.begin(), &connection), kIOReturnSuccess);
+  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
+  EXPECT_EQ(PushAsUser(65534), kIOReturnSuccess);
+
+  // Root's session takes the seat over.
+  WriteLogind("/run/systemd/sessions/c3", "UID=0\nACTIVE=1\nSEAT=seat0\nDESKTOP=GNOME\n");
+  WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=c3\nACTIVE_UID=0\n");
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (root.PushRecord(connection, kCorvimusDefaultPrefs) != kIOReturnSuccess &&
+         std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
+  EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
+
+  // The greeter: a seat with no active session.
+  WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\n");
+  end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (root.PushRecord(connection, kCorvimusDefaultPrefs) != kIOReturnNotPermitted &&
+         std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
 }
 
 }  // namespace
