@@ -12,5 +12,8 @@ mkdir -p "$bundle" "$work/units"
 cp "$program" "$bundle/corvimusd"
 sed "s|@CORVIMUS_PREFIX@|$work|g" "$template" >"$work/units/corvimusd.service"
 systemd-analyze verify --man=no "$work/units/corvimusd.service"
-systemd-analyze security --offline=yes --threshold=16 "$work/units/corvimusd.service" |
-  tail -n 1
+status=0
+report="$(systemd-analyze security --offline=yes --threshold=16 "$work/units/corvimusd.service")" ||
+  status=$?
+printf '%s\n' "$report" | tail -n 1
+exit "$status"
