@@ -370,31 +370,72 @@ struct Options {
   std::vector<std::string> args;
 };
 
-int Show(const Options& o) {
-  Target t;
+// What a command does with its settings file.
+enum class Access {
+  kRead,     // the file must exist; it is read into a base as it is
+  kEdit,     // its records, or the default record where there is no file yet
+  kReplace,  // only found: the command writes it whole
+};
+
+struct OpenedFile {
+  Target target;
+  BasePtr base;                           // kRead
+  FileReport report;                      // kRead
+  bool repaired = false;                  // kRead with --recover
+  std::vector<CorvimusPrefsRec> records;  // kEdit
+};
+
+// What every command does first: finds the settings file (--file, else the user's own, making a
+// missing Preferences folder unless the file is only read) and reads what `access` asks for.
+// False after saying why, with the exit code in *exitCode.
+bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitCode) {
   std::string error;
-  if (!FindTarget(o.file, false, &t, &error)) return Fail(kExitUsage, error);
-  if (!t.exists) return Fail(kExitUsage, "no settings file at " + t.path);
-  BasePtr base(NewMouseSettingsBase(8));
-  if (!base) return Fail(kExitUsage, "out of memory");
-  bool repaired = false;
-  FileReport r = ReadTarget(t, base.get(), o.recover, &repaired);
-  if (!r.opened) return Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(r.openError));
+  if (!FindTarget(o.file, access != Access::kRead, &f->target, &error)) {
+    *exitCode = Fail(kExitUsage, error);
+    return false;
+  }
+  const Target& t = f->target;
+  if (access == Access::kReplace) return true;
+  if (access == Access::kEdit) return LoadForEdit(t, &f->records, exitCode);
+  if (!t.exists) {
+    *exitCode = Fail(kExitUsage, "no settings file at " + t.path);
+    return false;
+  }
+  f->base.reset(NewMouseSettingsBase(8));
+  if (!f->base) {
+    *exitCode = Fail(kExitUsage, "out of memory");
+    return false;
+  }
+  f->report = ReadTarget(t, f->base.get(), o.recover, &f->repaired);
+  if (!f->report.opened) {
+    *exitCode = Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(f->report.openError));
+    return false;
+  }
+  return true;
+}
+
+int Show(const Options& o) {
+  OpenedFile f;
+  int rc = 0;
+  if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
+  const Target& t = f.target;
+  const FileReport& r = f.report;
+  QBaseHandle base = f.base.get();
   // Records of another size have no place in the shape; the text form names them.
   bool sizeProblem = r.problem.rfind("record ", 0) == 0;
   if (!r.problem.empty() && (!sizeProblem || o.json))
     return Fail(kExitBad, t.path + ": " + r.problem);
   if (o.json) {
-    std::cout << PrefsDocumentToJson(r.bigEndian, RecordsOf(base.get()));
+    std::cout << PrefsDocumentToJson(r.bigEndian, RecordsOf(base));
     return 0;
   }
-  SInt32 n = QBaseCountRecords(base.get());
+  SInt32 n = QBaseCountRecords(base);
   std::cout << "settings file " << t.path << " (" << (r.bigEndian ? "big" : "little")
             << "-endian), " << n << (n == 1 ? " record" : " records") << "\n";
-  if (repaired) std::cout << "recovered: the file's length did not match its header\n";
+  if (f.repaired) std::cout << "recovered: the file's length did not match its header\n";
   for (SInt32 i = 0; i < n; ++i) {
     SInt32 size = 0;
-    const void* data = QBaseGetRecord(base.get(), i, &size);
+    const void* data = QBaseGetRecord(base, i, &size);
     if (size != kCorvimusPrefsRecSize) {
       std::cout << "record " << i << ": " << size << " bytes, not a settings record\n";
       continue;
@@ -407,16 +448,13 @@ int Show(const Options& o) {
 }
 
 int Check(const Options& o) {
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, false, &t, &error)) return Fail(kExitUsage, error);
-  if (!t.exists) return Fail(kExitUsage, "cannot open " + t.path + ": " + ErrorText(fnfErr));
-  BasePtr base(NewMouseSettingsBase(8));
-  if (!base) return Fail(kExitUsage, "out of memory");
-  FileReport r = ReadTarget(t, base.get(), false, nullptr);
-  if (!r.opened) return Fail(kExitUsage, "cannot open " + t.path + ": " + ErrorText(r.openError));
+  OpenedFile f;
+  int rc = 0;
+  if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
+  const Target& t = f.target;
+  const FileReport& r = f.report;
   if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem);
-  SInt32 n = QBaseCountRecords(base.get());
+  SInt32 n = QBaseCountRecords(f.base.get());
   std::cout << t.path << ": valid settings file, " << n << (n == 1 ? " record" : " records");
   if (r.empty)
     std::cout << " (empty file)";
@@ -427,15 +465,16 @@ int Check(const Options& o) {
 }
 
 int Init(const Options& o) {
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
+  OpenedFile f;
+  int rc = 0;
+  if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
+  const Target& t = f.target;
   BasePtr base(NewMouseSettingsBase(4));
   if (!base) return Fail(kExitUsage, "out of memory");
   CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) return Fail(kExitUsage, "cannot make the default record: " + ErrorText(e));
-  int rc = WriteRecords(t, RecordsOf(base.get()));
+  rc = WriteRecords(t, RecordsOf(base.get()));
   if (rc == 0) std::cout << "wrote " << t.path << " with the default record\n";
   return rc;
 }
@@ -443,16 +482,12 @@ int Init(const Options& o) {
 int Export(const Options& o) {
   if (o.args.size() != 1)
     return Fail(kExitUsage, "export needs one output file\n" + std::string(kUsage));
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, false, &t, &error)) return Fail(kExitUsage, error);
-  if (!t.exists) return Fail(kExitUsage, "no settings file at " + t.path);
-  BasePtr base(NewMouseSettingsBase(8));
-  if (!base) return Fail(kExitUsage, "out of memory");
-  FileReport r = ReadTarget(t, base.get(), false, nullptr);
-  if (!r.opened) return Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(r.openError));
-  if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem);
-  std::string json = PrefsDocumentToJson(r.bigEndian, RecordsOf(base.get()));
+  OpenedFile f;
+  int rc = 0;
+  if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
+  const FileReport& r = f.report;
+  if (!r.problem.empty()) return Fail(kExitBad, f.target.path + ": " + r.problem);
+  std::string json = PrefsDocumentToJson(r.bigEndian, RecordsOf(f.base.get()));
   const std::string& out = o.args[0];
   if (out == "-") {
     std::cout << json;
@@ -505,12 +540,13 @@ int Import(const Options& o) {
   std::string error;
   if (!PrefsDocumentFromJson(text, &records, nullptr, &error))
     return Fail(kExitBad, in + ": " + error + "; nothing was written");
-  Target t;
-  if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
-  int rc = WriteRecords(t, records);
+  OpenedFile f;
+  int rc = 0;
+  if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
+  rc = WriteRecords(f.target, records);
   if (rc == 0)
     std::cout << "wrote " << records.size() << (records.size() == 1 ? " record" : " records")
-              << " to " << t.path << "\n";
+              << " to " << f.target.path << "\n";
   return rc;
 }
 
@@ -658,12 +694,10 @@ int Set(const Options& o) {
     return Fail(kExitUsage, "\"" + a[0] +
                                 "\" is neither speed, acceleration, active nor a slot "
                                 "(C0-C7, RF, RB, PF, PB, 0-15)");
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
-  std::vector<CorvimusPrefsRec> records;
+  OpenedFile f;
   int rc = 0;
-  if (!LoadForEdit(t, &records, &rc)) return rc;
+  if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
+  std::vector<CorvimusPrefsRec>& records = f.records;
   int index = 0;
   if (o.app && (index = FindApp(records, *o.app, &rc)) < 0) return rc;
   CorvimusPrefsRec& r = records[size_t(index)];
@@ -747,7 +781,7 @@ int Set(const Options& o) {
       act.repeat = UInt8(v);
     }
   }
-  return WriteRecords(t, records);
+  return WriteRecords(f.target, records);
 }
 
 // The application's signature: its bundle's CFBundleSignature, else the file's creator; '????'
@@ -815,12 +849,10 @@ int AddApp(const Options& o) {
     if (tail == ".app") name.resize(name.size() - 4);
   }
   if (name.empty()) return Fail(kExitBad, path + ": the application has no name");
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
-  std::vector<CorvimusPrefsRec> records;
+  OpenedFile f;
   int rc = 0;
-  if (!LoadForEdit(t, &records, &rc)) return rc;
+  if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
+  std::vector<CorvimusPrefsRec>& records = f.records;
   CorvimusPrefsRec r{};
   if (!records.empty() && records[0].application == 0) {
     r = records[0];
@@ -839,7 +871,7 @@ int AddApp(const Options& o) {
   std::stable_sort(
       records.begin(), records.end(),
       [](const CorvimusPrefsRec& a, const CorvimusPrefsRec& b) { return CompareByApp(a, b) < 0; });
-  rc = WriteRecords(t, records);
+  rc = WriteRecords(f.target, records);
   if (rc == 0)
     std::cout << "added \"" << FieldText(r.appName, 32) << "\" " << FourCCText(r.application)
               << "\n";
@@ -849,16 +881,14 @@ int AddApp(const Options& o) {
 int RemoveApp(const Options& o) {
   if (o.args.size() != 1)
     return Fail(kExitUsage, "remove-app needs the application's name\n" + std::string(kUsage));
-  Target t;
-  std::string error;
-  if (!FindTarget(o.file, true, &t, &error)) return Fail(kExitUsage, error);
-  std::vector<CorvimusPrefsRec> records;
+  OpenedFile f;
   int rc = 0;
-  if (!LoadForEdit(t, &records, &rc)) return rc;
+  if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
+  std::vector<CorvimusPrefsRec>& records = f.records;
   int index = FindApp(records, o.args[0], &rc);
   if (index < 0) return rc;
   records.erase(records.begin() + index);
-  return WriteRecords(t, records);
+  return WriteRecords(f.target, records);
 }
 
 // What the pane does after every save: the agent re-reads the user's settings file and hands the

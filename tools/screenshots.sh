@@ -4,7 +4,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$(realpath -m "${1:-$top/screenshots}")"
-host="$top/build/platform/panehost/System Preferences.app/Contents/MacOS/System Preferences"
+host="$top/build/panehost/System Preferences.app/Contents/MacOS/System Preferences"
 bundle="$top/build/pane/Corvimus.prefPane"
 [ -x "$host" ] && [ -d "$bundle" ] || { echo "screenshots: build first (./corvimus test)" >&2; exit 1; }
 

@@ -1,9 +1,7 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,9 +15,16 @@
 #include "platform/LaunchServices.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
+#include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::FinderOf;
+using corvimus::testing::FolderNames;
+using corvimus::testing::RefOf;
+using corvimus::testing::SetFinder;
+using corvimus::testing::Sidecars;
 using corvimus::testing::TempDir;
+using corvimus::testing::Uni;
 using corvimus::testing::WriteFile;
 
 namespace {
@@ -27,53 +32,6 @@ namespace {
 const UInt8 kFolderName[] =
     "\x17"
     "com.kelvane.mouse.files";
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-      << path;
-  return ref;
-}
-
-HFSUniStr255 Uni(const char* text) {
-  HFSUniStr255 name{};
-  EXPECT_EQ(FSGetHFSUniStrFromString(text, &name), noErr);
-  return name;
-}
-
-struct Finder {
-  OSType type;
-  OSType creator;
-  UInt16 flags;
-};
-
-Finder FinderOf(const std::string& path) {
-  FSRef ref = RefOf(path);
-  FSCatalogInfo info{};
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr), noErr);
-  return {FinderInfoOf(&info)->fileType, FinderInfoOf(&info)->fileCreator,
-          FinderInfoOf(&info)->finderFlags};
-}
-
-void SetFinder(const std::string& path, OSType type, OSType creator) {
-  FSRef ref = RefOf(path);
-  FSCatalogInfo info{};
-  FinderInfoOf(&info)->fileType = type;
-  FinderInfoOf(&info)->fileCreator = creator;
-  ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info), noErr);
-}
-
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* d = opendir(folder.c_str());
-  while (dirent* e = d ? readdir(d) : nullptr) {
-    std::string n = e->d_name;
-    if (n != "." && n != ".." && n.rfind("._", 0) != 0) names.push_back(n);
-  }
-  if (d) closedir(d);
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A settings record whose given slots open the named items.
 std::vector<UInt8> Record(OSType app, const std::vector<std::pair<int, std::string>>& openItems,
@@ -148,7 +106,7 @@ TEST_F(AssignedAliases, TheFolderIsFoundOrCreatedInThePreferencesFolder) {
   EXPECT_EQ(GetAssignedAliasesFolder(reinterpret_cast<const UInt8*>(""), 1, &spec, &v, &id),
             paramErr);
   EXPECT_EQ(GetAssignedAliasesFolder(kFolderName, 0, &spec, &v, &id), fnfErr);
-  EXPECT_TRUE(Listing(prefs).empty());
+  EXPECT_TRUE(FolderNames(prefs, Sidecars::kHidden).empty());
   ASSERT_EQ(GetAssignedAliasesFolder(kFolderName, 1, &spec, &v, &id), noErr);
   SInt16 expectedV;
   SInt32 expectedID;
@@ -197,7 +155,7 @@ TEST_F(AssignedAliases, AliasFilesTakeTheTypeAndCreatorOfTheirTarget) {
                {"Photos", kContainerFolderAliasType, kFinderCreator},
                {"Disk", kContainerHardDiskAliasType, kFinderCreator}};
   for (const Case& c : cases) {
-    Finder f = FinderOf(folder + "/" + c.name);
+    corvimus::testing::FinderFields f = FinderOf(folder + "/" + c.name);
     EXPECT_EQ(f.type, c.type) << c.name;
     EXPECT_EQ(f.creator, c.creator) << c.name;
     EXPECT_EQ(f.flags, kIsAlias) << c.name;
@@ -233,7 +191,7 @@ TEST_F(AssignedAliases, ATakenNameOrAMissingTargetCreatesNothing) {
   FSRef folderRef = RefOf(folder);
   HFSUniStr255 name = Uni("Gone");
   EXPECT_EQ(CreateAliasFile(&gone, &folderRef, &name), fnfErr);
-  EXPECT_EQ(Listing(folder), std::vector<std::string>{"Same"});
+  EXPECT_EQ(FolderNames(folder, Sidecars::kHidden), std::vector<std::string>{"Same"});
   EXPECT_EQ(CreateAliasFile(nullptr, &folderRef, &name), paramErr);
 }
 
@@ -251,14 +209,16 @@ TEST_F(AssignedAliases, UnusedAliasFilesAreDeletedAndEverythingElseStays) {
                        Record(FourCC("ttxt"), {{15, "e-named-by-app"}}),
                        Record(FourCC("abcd"), {{2, "f-other-command"}}, kCmdOpenApplication)});
   ASSERT_EQ(CheckAssignedAliases(kFolderName, base.get()), noErr);
-  EXPECT_EQ(Listing(folder), (std::vector<std::string>{"c-used", "d-other-case", "e-named-by-app",
-                                                       "plain file", "subfolder"}));
+  EXPECT_EQ(FolderNames(folder, Sidecars::kHidden),
+            (std::vector<std::string>{"c-used", "d-other-case", "e-named-by-app", "plain file",
+                                      "subfolder"}));
   EXPECT_EQ(access((folder + "/._a-unused").c_str(), F_OK), -1) << "sidecars go with their file";
 
   // An empty base uses nothing: every alias file goes, the rest stays.
   BasePtr empty = Base({});
   ASSERT_EQ(CheckAssignedAliases(kFolderName, empty.get()), noErr);
-  EXPECT_EQ(Listing(folder), (std::vector<std::string>{"plain file", "subfolder"}));
+  EXPECT_EQ(FolderNames(folder, Sidecars::kHidden),
+            (std::vector<std::string>{"plain file", "subfolder"}));
   EXPECT_EQ(CheckAssignedAliases(kFolderName, nullptr), paramErr);
 }
 
@@ -325,7 +285,7 @@ TEST_F(AssignedAliases, AnActionsAliasOpensItsResolvedTargetAndNothingOnFailure)
   EXPECT_EQ(OpenAssignedAliasItem(reinterpret_cast<const UInt8*>("\x03"
                                                                  "doc")),
             fnfErr);
-  EXPECT_TRUE(Listing(prefs).empty());
+  EXPECT_TRUE(FolderNames(prefs, Sidecars::kHidden).empty());
 
   TempDir items;
   WriteFile(items / "doc.txt", "");

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,30 +9,20 @@
 #include "platform/FileRefs.h"
 #include "platform/LoginWindow.h"
 #include "platform/PropertyLists.h"
+#include "testing/MacFiles.h"
+#include "testing/PropertyListFiles.h"
 #include "testing/TempDir.h"
 
+using corvimus::testing::BinaryPropertyList;
+using corvimus::testing::FolderNames;
+using corvimus::testing::LoginItemListXml;
 using corvimus::testing::ReadFile;
 using corvimus::testing::TempDir;
 using corvimus::testing::WriteFile;
 
 namespace {
 
-struct Entry {
-  std::string path;
-  bool hide;
-  bool operator==(const Entry&) const = default;
-};
-
-std::string XmlList(const std::vector<Entry>& entries, const std::string& extraKeys = "") {
-  std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + extraKeys +
-      "<key>AutoLaunchedApplicationDictionary</key>\n<array>\n";
-  for (const Entry& e : entries) {
-    xml += "<dict><key>Hide</key>" + std::string(e.hide ? "<true/>" : "<false/>") +
-           "<key>Path</key><string>" + e.path + "</string></dict>\n";
-  }
-  return xml + "</array>\n</dict>\n</plist>\n";
-}
+using Entry = corvimus::testing::LoginItem;
 
 // The entries of the file, or fails the test when the file is not a well-formed login-item list.
 std::vector<Entry> Entries(const std::string& file) {
@@ -63,26 +52,6 @@ std::vector<Entry> Entries(const std::string& file) {
     free(text);
     EXPECT_EQ(plist_dict_get_size(entry), 2u) << "an entry holds Path and Hide only";
   }
-  return out;
-}
-
-std::vector<std::string> FolderListing(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* d = opendir(folder.c_str());
-  while (dirent* e = d ? readdir(d) : nullptr) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  if (d) closedir(d);
-  return names;
-}
-
-std::string ToBin(plist_t node) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(node, &bytes, &length);
-  std::string out(bytes, length);
-  plist_to_bin_free(bytes);
   return out;
 }
 
@@ -118,7 +87,7 @@ TEST_F(LoginItems, AddingToAMissingFileCreatesAListWithOnlyTheItem) {
   ReadPropertyListFile(file, &content, &root);
   EXPECT_EQ(plist_dict_get_size(root.get()), 1u);
   EXPECT_NE(Contents().find("<?xml"), std::string::npos) << "written as XML";
-  EXPECT_EQ(FolderListing(prefs.path()), std::vector<std::string>{"loginwindow.plist"})
+  EXPECT_EQ(FolderNames(prefs.path()), std::vector<std::string>{"loginwindow.plist"})
       << "no temporary file left behind";
 }
 
@@ -137,7 +106,7 @@ TEST_F(LoginItems, ABinaryListIsReadAndWrittenBackAsXmlKeepingOtherKeys) {
   plist_dict_set_item(other, "Path", plist_new_string("/Applications/Clock.app"));
   plist_array_append_item(items, other);
   plist_dict_set_item(root.get(), kLoginItemsKey, items);
-  WriteFile(file, ToBin(root.get()));
+  WriteFile(file, BinaryPropertyList(root.get()));
 
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, nullptr), noErr);
   std::string text = Contents();
@@ -149,7 +118,7 @@ TEST_F(LoginItems, ABinaryListIsReadAndWrittenBackAsXmlKeepingOtherKeys) {
 
 TEST_F(LoginItems, AnExactMatchInOtherLetterCaseWritesNothingAndSetsTheFlag) {
   std::string upper = "/OPT/corvimus/Corvimus.prefPane/Contents/Resources/CORVIMUSHELPER.APP";
-  const std::string before = XmlList({{"/a/Mail.app", false}, {upper, true}});
+  const std::string before = LoginItemListXml({{"/a/Mail.app", false}, {upper, true}});
   WriteFile(file, before);
   SInt16 present = 0;
   // A different hide value does not count: the entry stays as it is.
@@ -167,7 +136,7 @@ TEST_F(LoginItems, CaseFoldingCoversLettersBeyondAscii) {
 
 TEST_F(LoginItems, ASimilarEntryStaysWithoutReplaceAndIsReplacedInPlaceWithIt) {
   const std::string old = "/old/place/CorvimusHelper.app";
-  WriteFile(file, XmlList({{"/a/First.app", false}, {old, true}, {"/a/Last.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/a/First.app", false}, {old, true}, {"/a/Last.app", false}}));
   SInt16 present = 9;
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 0, &present), noErr);
   EXPECT_EQ(present, 0);
@@ -175,7 +144,7 @@ TEST_F(LoginItems, ASimilarEntryStaysWithoutReplaceAndIsReplacedInPlaceWithIt) {
             (std::vector<Entry>{
                 {"/a/First.app", false}, {old, true}, {"/a/Last.app", false}, {kAgent, false}}));
 
-  WriteFile(file, XmlList({{"/a/First.app", false}, {old, true}, {"/a/Last.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/a/First.app", false}, {old, true}, {"/a/Last.app", false}}));
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, &present), noErr);
   EXPECT_EQ(Entries(file),
             (std::vector<Entry>{{"/a/First.app", false}, {kAgent, false}, {"/a/Last.app", false}}));
@@ -183,7 +152,7 @@ TEST_F(LoginItems, ASimilarEntryStaysWithoutReplaceAndIsReplacedInPlaceWithIt) {
 
 TEST_F(LoginItems, AnExactMatchAmongSeveralReplacesTheFirstEvenWithoutReplaceSimilar) {
   const std::string old = "/old/place/CorvimusHelper.app";
-  WriteFile(file, XmlList({{old, false}, {"/a/Mail.app", false}, {kAgent, true}}));
+  WriteFile(file, LoginItemListXml({{old, false}, {"/a/Mail.app", false}, {kAgent, true}}));
   SInt16 present = 0;
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 1, 0, &present), noErr);
   EXPECT_EQ(present, 1);
@@ -191,7 +160,7 @@ TEST_F(LoginItems, AnExactMatchAmongSeveralReplacesTheFirstEvenWithoutReplaceSim
 }
 
 TEST_F(LoginItems, TheAlternativeSuffixAlsoMakesEntriesSimilar) {
-  WriteFile(file, XmlList({{"/x/OldHelperName.app", false}, {"/x/Other.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/x/OldHelperName.app", false}, {"/x/Other.app", false}}));
   ASSERT_EQ(Add(kAgent.c_str(), "HelperName.app", 0, 1, nullptr), noErr);
   EXPECT_EQ(Entries(file), (std::vector<Entry>{{kAgent, false}, {"/x/Other.app", false}}));
   // An empty alternative suffix is no suffix: it must not make every entry similar.
@@ -201,18 +170,18 @@ TEST_F(LoginItems, TheAlternativeSuffixAlsoMakesEntriesSimilar) {
 }
 
 TEST_F(LoginItems, SuffixTestsRespectLetterCase) {
-  WriteFile(file, XmlList({{"/old/corvimushelper.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/old/corvimushelper.app", false}}));
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, nullptr), noErr);
   EXPECT_EQ(Entries(file).size(), 2u);
 }
 
 TEST_F(LoginItems, TheNameOfAPathWithoutOrEndingInASlash) {
   // Without "/", the whole path is the name.
-  WriteFile(file, XmlList({{"/bin/tool", false}}));
+  WriteFile(file, LoginItemListXml({{"/bin/tool", false}}));
   ASSERT_EQ(Add("tool", nullptr, 0, 1, nullptr), noErr);
   EXPECT_EQ(Entries(file), (std::vector<Entry>{{"tool", false}}));
   // A final "/" stays part of the name, so an entry written without it is not similar.
-  WriteFile(file, XmlList({{"/old/Thing.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/old/Thing.app", false}}));
   ASSERT_EQ(Add("/new/Thing.app/", nullptr, 0, 1, nullptr), noErr);
   EXPECT_EQ(Entries(file),
             (std::vector<Entry>{{"/old/Thing.app", false}, {"/new/Thing.app/", false}}));
@@ -224,13 +193,13 @@ TEST_F(LoginItems, AtMostSixteenMatchesAreMergedAndTheRestStay) {
     twenty.push_back({"/v" + std::to_string(k) + "/CorvimusHelper.app", false});
   std::vector<Entry> withOthers = twenty;
   withOthers.insert(withOthers.begin(), {"/first/Other.app", true});
-  WriteFile(file, XmlList(withOthers));
+  WriteFile(file, LoginItemListXml(withOthers));
   ASSERT_EQ(Add(kAgent.c_str(), nullptr, 0, 1, nullptr), noErr);
   std::vector<Entry> expected{{"/first/Other.app", true}, {kAgent, false}};
   expected.insert(expected.end(), twenty.begin() + 16, twenty.end());
   EXPECT_EQ(Entries(file), expected);
 
-  WriteFile(file, XmlList(withOthers));
+  WriteFile(file, LoginItemListXml(withOthers));
   SInt16 count = 0;
   ASSERT_EQ(Remove("/CorvimusHelper.app", &count), noErr);
   EXPECT_EQ(count, 16);
@@ -240,11 +209,11 @@ TEST_F(LoginItems, AtMostSixteenMatchesAreMergedAndTheRestStay) {
 }
 
 TEST_F(LoginItems, RemovalBySuffixKeepsTheOrderOfTheOthers) {
-  WriteFile(file, XmlList({{"/a/One.app", false},
-                           {"/b/CorvimusHelper.app", false},
-                           {"/a/Two.app", true},
-                           {kAgent, true},
-                           {"/a/Three.app", false}}));
+  WriteFile(file, LoginItemListXml({{"/a/One.app", false},
+                                    {"/b/CorvimusHelper.app", false},
+                                    {"/a/Two.app", true},
+                                    {kAgent, true},
+                                    {"/a/Three.app", false}}));
   SInt16 count = 0;
   ASSERT_EQ(Remove("CorvimusHelper.app", &count), noErr);
   EXPECT_EQ(count, 2);
@@ -256,7 +225,7 @@ TEST_F(LoginItems, RemovalBySuffixKeepsTheOrderOfTheOthers) {
 TEST_F(LoginItems, RemovalThatMatchesNothingDoesNotRewriteTheFile) {
   PropertyList root(plist_new_dict());
   plist_dict_set_item(root.get(), kLoginItemsKey, plist_new_array());
-  const std::string before = ToBin(root.get());
+  const std::string before = BinaryPropertyList(root.get());
   WriteFile(file, before);
   SInt16 count = 5;
   EXPECT_EQ(Remove("CorvimusHelper.app", &count), noErr);
@@ -287,14 +256,14 @@ TEST_F(LoginItems, MissingOrEmptyArgumentsAreRefused) {
   EXPECT_EQ(Add("", nullptr, 0, 1, nullptr), paramErr);
   EXPECT_EQ(Remove(nullptr, nullptr), paramErr);
   EXPECT_EQ(Remove("", nullptr), paramErr);
-  EXPECT_EQ(FolderListing(prefs.path()).size(), 0u) << "nothing created";
+  EXPECT_EQ(FolderNames(prefs.path()).size(), 0u) << "nothing created";
 }
 
 TEST_F(LoginItems, AMissingPreferencesFolderIsNotCreated) {
   const std::string gone = prefs / "missing";
   EXPECT_NE(AddLoginItemInFolderPath(gone, kAgent.c_str(), nullptr, 0, 1, nullptr), noErr);
   EXPECT_NE(RemoveLoginItemsInFolderPath(gone, "x", nullptr), noErr);
-  EXPECT_EQ(FolderListing(prefs.path()).size(), 0u);
+  EXPECT_EQ(FolderNames(prefs.path()).size(), 0u);
 }
 
 // Content of another shape is somebody's data: neither call changes it.
@@ -349,7 +318,7 @@ TEST_F(LoginItems, HugeOrDeeplyNestedFilesAreUnreadableAndUntouched) {
   for (int i = 0; i < 300000; ++i) deep += "<array>";
   for (int i = 0; i < 300000; ++i) deep += "</array>";
   deep += "</array></dict></plist>";
-  std::string huge = XmlList({{"/a/CorvimusHelper.app", false}});
+  std::string huge = LoginItemListXml({{"/a/CorvimusHelper.app", false}});
   huge.insert(huge.find("<array>"), std::string(kPropertyListMaxFileSize, '\n'));
   for (const std::string& content : {deep, huge}) {
     WriteFile(file, content);
@@ -385,7 +354,7 @@ TEST_F(LoginItemsOfUser, AddAndRemoveWorkInTheUsersPreferencesFolder) {
   // The folder is never created here.
   EXPECT_NE(AddLoginItem(kAgent.c_str(), nullptr, 0, 1, &flag), noErr);
   EXPECT_EQ(flag, 0);
-  EXPECT_TRUE(FolderListing(home.path()).empty());
+  EXPECT_TRUE(FolderNames(home.path()).empty());
 
   ASSERT_EQ(mkdir((home / ".config").c_str(), 0755), 0);
   ASSERT_EQ(AddLoginItem(kAgent.c_str(), nullptr, 0, 1, &flag), noErr);
@@ -404,7 +373,7 @@ TEST_F(LoginItemsOfUser, RemovalForAnotherUserUsesThatUsersHome) {
   TempDir other;
   ASSERT_EQ(mkdir((other / ".config").c_str(), 0755), 0);
   WriteFile(other / ".config/loginwindow.plist",
-            XmlList({{"/x/CorvimusHelper.app", false}, {"/x/Keep.app", false}}));
+            LoginItemListXml({{"/x/CorvimusHelper.app", false}, {"/x/Keep.app", false}}));
   FSRef ref;
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(other.path().c_str()), &ref, nullptr),
             noErr);
@@ -420,5 +389,5 @@ TEST_F(LoginItemsOfUser, RemovalForAnotherUserUsesThatUsersHome) {
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(bare.path().c_str()), &ref, nullptr),
             noErr);
   EXPECT_EQ(RemoveLoginItemForUser(&ref, "CorvimusHelper.app", &count), fnfErr);
-  EXPECT_TRUE(FolderListing(bare.path()).empty());
+  EXPECT_TRUE(FolderNames(bare.path()).empty());
 }
