@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "ActionEngineStandIn.h"
 #include "DaemonDevices.h"
+#include "driver/ActionEngine.h"
 #include "driver/DriverServer.h"
 
 namespace corvimus {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "../DriverTestClient.h"
 #include "platform/IOKit.h"
 #include "settings/MouseSettings.h"
+#include "settings/PrefsText.h"
 #include "testing/ChildProcess.h"
 
 using namespace corvimus;
@@ -200,7 +202,9 @@ void WriteSeat(const std::string& text) {
 }
 
 // A stretch of ordinary use: motion, each button, both wheels with their high-resolution events.
-std::vector<Event> OrdinaryUse(bool hiRes) {
+// thumbButtons: BTN_SIDE and BTN_EXTRA too, which pass through only while no agent is in charge
+// (by default they are back and forward, carried out by the agent).
+std::vector<Event> OrdinaryUse(bool hiRes, bool thumbButtons = true) {
   std::vector<Event> events;
   auto frame = [&](std::vector<Event> e) {
     events.insert(events.end(), e.begin(), e.end());
@@ -209,6 +213,7 @@ std::vector<Event> OrdinaryUse(bool hiRes) {
   frame({{EV_REL, REL_X, 5}, {EV_REL, REL_Y, -3}});
   frame({{EV_REL, REL_X, -120}});
   for (UInt16 button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) {
+    if (!thumbButtons && (button == BTN_SIDE || button == BTN_EXTRA)) continue;
     frame({{EV_MSC, MSC_SCAN, 0x90001 + (button - BTN_LEFT)}, {EV_KEY, button, 1}});
     frame({{EV_MSC, MSC_SCAN, 0x90001 + (button - BTN_LEFT)}, {EV_KEY, button, 0}});
   }
@@ -276,7 +281,8 @@ TEST_F(CorvimusdVm, WithTheDefaultRecordWhatComesOutIsWhatWentIn) {
   // No agent yet: the mouse passes straight through.
   EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
 
-  // The active user's agent connects and pushes the defaults: the engine runs, and says the same.
+  // The active user's agent connects and pushes the defaults: the engine runs, and says the same,
+  // but for the thumb buttons, which now ask the agent to go back and forward.
   DriverTestClient agent(kSocket);
   ASSERT_TRUE(agent.greeted());
   std::set<UInt32> services = agent.Services();
@@ -285,7 +291,18 @@ TEST_F(CorvimusdVm, WithTheDefaultRecordWhatComesOutIsWhatWentIn) {
   ASSERT_EQ(agent.Open(*services.begin(), &connection), kIOReturnSuccess);
   ASSERT_EQ(agent.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
   ASSERT_EQ(agent.SetOwnAppMode(connection, false), kIOReturnSuccess);
+  use = OrdinaryUse(true, false);
   EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+  source_->Write({{EV_KEY, BTN_SIDE, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_SIDE, 0},
+                  {EV_SYN, SYN_REPORT, 0}});
+  EXPECT_TRUE(pointer.Drain(500).empty());
+  ASSERT_EQ(agent.Interests().size(), 1u);
+  const DriverFrame& request = agent.Interests()[0];
+  EXPECT_EQ(request.messageType, kCorvimusMsgDoAction);
+  CorvimusActionRec action{};
+  ASSERT_EQ(request.data.size(), sizeof action);
+  std::memcpy(&action, request.data.data(), sizeof action);
+  EXPECT_EQ(action.command, kCmdBack);
 }
 
 TEST_F(CorvimusdVm, AMouseWithoutHighResolutionWheelStaysWithout) {
@@ -396,6 +413,95 @@ TEST_F(CorvimusdVm, KillingTheDriverGivesTheMouseBackWithNothingHeldDown) {
   std::vector<Event> unpress = {{EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}};
   source_->Write(unpress);
   EXPECT_EQ(Describe(direct.Frames(1)), Describe(unpress));
+}
+
+// The record with one control's action replaced.
+CorvimusPrefsRec WithAction(CorvimusPrefsRec record, const char* control, UInt16 command,
+                            UInt16 modifiers = 0, UInt8 repeat = 0, UInt8 keyCode = 0) {
+  int slot = SlotFromText(control);
+  EXPECT_GE(slot, 0) << control;
+  if (slot < 0) return record;
+  CorvimusActionRec& a = record.device[0].action[slot];
+  a.command = command;
+  a.modifiers = modifiers;
+  a.repeat = repeat;
+  a.keyCode = keyCode;
+  return record;
+}
+
+bool Contains(const std::vector<Event>& events, const Event& wanted) {
+  return std::find(events.begin(), events.end(), wanted) != events.end();
+}
+
+TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
+  std::vector<std::string> keyboards = CorvimusDevicesWhere(
+      [](const char* name) { return std::strcmp(name, "Corvimus virtual keyboard") == 0; });
+  ASSERT_EQ(keyboards.size(), 1u);
+  Reader pointer(pointer_), keyboard(keyboards[0]);
+  ASSERT_TRUE(pointer.ok() && keyboard.ok());
+  DriverTestClient agent(kSocket);
+  std::set<UInt32> services = agent.Services();
+  ASSERT_EQ(services.size(), 1u);
+  UInt32 connection = 0;
+  ASSERT_EQ(agent.Open(*services.begin(), &connection), kIOReturnSuccess);
+
+  CorvimusPrefsRec record = kCorvimusDefaultPrefs;
+  record = WithAction(record, "C2", kCmdMainClick, controlKey);  // middle: click with Ctrl held
+  record = WithAction(record, "C4", 20);                          // forward: precision pointer
+  record = WithAction(record, "C3", kCmdCopy);                    // back: copy
+  const int wheelUp = SlotFromText("RF");
+  ASSERT_GE(wheelUp, 0);
+  record.device[0].action[wheelUp].repeat = 3;                    // the wheel scrolls by 3
+  ASSERT_EQ(agent.PushRecord(connection, record), kIOReturnSuccess);
+
+  // A click with Ctrl held: Ctrl goes down before the left button and up after it.
+  source_->Write({{EV_KEY, BTN_MIDDLE, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_MIDDLE, 0},
+                  {EV_SYN, SYN_REPORT, 0}});
+  std::vector<Event> clicks = pointer.Drain(1000), keys = keyboard.Drain(300);
+  EXPECT_EQ(Describe(clicks), Describe({{EV_KEY, BTN_LEFT, 1}, {EV_SYN, SYN_REPORT, 0},
+                                        {EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}}));
+  EXPECT_EQ(Describe(keys), Describe({{EV_KEY, KEY_LEFTCTRL, 1}, {EV_SYN, SYN_REPORT, 0},
+                                      {EV_KEY, KEY_LEFTCTRL, 0}, {EV_SYN, SYN_REPORT, 0}}));
+
+  // Scrolling by 3: each notch, and its high-resolution partner, three times over.
+  std::vector<Event> notch = {{EV_REL, REL_WHEEL, 1}, {EV_REL, REL_WHEEL_HI_RES, 120},
+                              {EV_SYN, SYN_REPORT, 0}};
+  std::vector<Event> scrolled = RoundTrip(pointer, notch);
+  EXPECT_EQ(Describe(scrolled), Describe({{EV_REL, REL_WHEEL, 3}, {EV_REL, REL_WHEEL_HI_RES, 360},
+                                          {EV_SYN, SYN_REPORT, 0}}));
+
+  // Precision: while the control is held the pointer moves at a quarter of its speed.
+  source_->Write({{EV_KEY, BTN_EXTRA, 1}, {EV_SYN, SYN_REPORT, 0}});
+  std::vector<Event> slow = RoundTrip(pointer, {{EV_REL, REL_X, 40}, {EV_SYN, SYN_REPORT, 0}});
+  source_->Write({{EV_KEY, BTN_EXTRA, 0}, {EV_SYN, SYN_REPORT, 0}});
+  std::vector<Event> normal = RoundTrip(pointer, {{EV_REL, REL_X, 40}, {EV_SYN, SYN_REPORT, 0}});
+  EXPECT_TRUE(Contains(slow, {EV_REL, REL_X, 10})) << Describe(slow);
+  EXPECT_FALSE(Contains(slow, {EV_KEY, BTN_EXTRA, 1})) << Describe(slow);
+  EXPECT_TRUE(Contains(normal, {EV_REL, REL_X, 40})) << Describe(normal);
+
+  // Copy: the driver asks the agent, the agent answers with command and the key that types "c"
+  // (virtual key 8 on the US layout), and Ctrl+C comes out of the keyboard.
+  source_->Write({{EV_KEY, BTN_SIDE, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_SIDE, 0},
+                  {EV_SYN, SYN_REPORT, 0}});
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (agent.Interests().empty() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(agent.Interests().size(), 1u);
+  CorvimusActionRec asked{};
+  ASSERT_EQ(agent.Interests()[0].data.size(), sizeof asked);
+  std::memcpy(&asked, agent.Interests()[0].data.data(), sizeof asked);
+  EXPECT_EQ(asked.command, kCmdCopy);
+  ASSERT_EQ(agent.PostKeystroke(connection, PackKeystroke('c', 8, cmdKey)), kIOReturnSuccess);
+  std::vector<Event> typed = keyboard.Drain(1000);
+  EXPECT_EQ(Describe(typed), Describe({{EV_KEY, KEY_LEFTCTRL, 1}, {EV_KEY, KEY_C, 1},
+                                       {EV_SYN, SYN_REPORT, 0}, {EV_KEY, KEY_C, 0},
+                                       {EV_KEY, KEY_LEFTCTRL, 0}, {EV_SYN, SYN_REPORT, 0}}));
+
+  // The agent goes away: nothing is remapped any more, and the mouse passes straight through.
+  ASSERT_EQ(agent.Close(connection), kIOReturnSuccess);
+  std::vector<Event> middle = {{EV_KEY, BTN_MIDDLE, 1}, {EV_SYN, SYN_REPORT, 0},
+                               {EV_KEY, BTN_MIDDLE, 0}, {EV_SYN, SYN_REPORT, 0}};
+  EXPECT_EQ(Describe(RoundTrip(pointer, middle)), Describe(middle));
 }
 
 // Pushes a record as another user, from a child process that has become that user; the result.
