@@ -16,8 +16,8 @@ namespace corvimus {
 namespace {
 
 // Whatever an action may make a pointer do, beyond what the mouse itself has.
-constexpr UInt16 kPointerButtons[] = {BTN_LEFT,  BTN_RIGHT,   BTN_MIDDLE, BTN_SIDE,
-                                      BTN_EXTRA, BTN_FORWARD, BTN_BACK,   BTN_TASK};
+constexpr UInt16 kPointerButtons[] = {BTN_LEFT,    BTN_RIGHT, BTN_MIDDLE, BTN_SIDE,    BTN_EXTRA,
+                                      BTN_FORWARD, BTN_BACK,  BTN_TASK,   BTN_TASK + 1};
 constexpr UInt16 kPointerAxes[] = {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL};
 
 bool PropertyIs(udev_device* device, const char* key) {
