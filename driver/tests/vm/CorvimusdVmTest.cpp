@@ -201,6 +201,24 @@ void WriteSeat(const std::string& text) {
   rename(temp.c_str(), kSeatFile);
 }
 
+// Opens a connection to the only mouse the driver has; 0 when there is not exactly one.
+UInt32 OpenOnlyMouse(DriverTestClient& client) {
+  std::set<UInt32> services = client.Services();
+  UInt32 connection = 0;
+  if (services.size() != 1 || client.Open(*services.begin(), &connection) != kIOReturnSuccess)
+    return 0;
+  return connection;
+}
+
+// Waits until done() holds (the driver takes in a change of seat in its own time); done()'s
+// last answer.
+bool Eventually(const std::function<bool()>& done, int timeoutMs = 10000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return done();
+}
+
 // A stretch of ordinary use: motion, each button, both wheels with their high-resolution events.
 // thumbButtons: BTN_SIDE and BTN_EXTRA too, which pass through only while no agent is in charge
 // (by default they are back and forward, carried out by the agent).
@@ -285,10 +303,8 @@ TEST_F(CorvimusdVm, WithTheDefaultRecordWhatComesOutIsWhatWentIn) {
   // but for the thumb buttons, which now ask the agent to go back and forward.
   DriverTestClient agent(kSocket);
   ASSERT_TRUE(agent.greeted());
-  std::set<UInt32> services = agent.Services();
-  ASSERT_EQ(services.size(), 1u);
-  UInt32 connection = 0;
-  ASSERT_EQ(agent.Open(*services.begin(), &connection), kIOReturnSuccess);
+  UInt32 connection = OpenOnlyMouse(agent);
+  ASSERT_NE(connection, 0u);
   ASSERT_EQ(agent.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
   ASSERT_EQ(agent.SetOwnAppMode(connection, false), kIOReturnSuccess);
   use = OrdinaryUse(true, false);
@@ -343,10 +359,8 @@ TEST_F(CorvimusdVm, TheVirtualPointerHasTheMousesIdentityAndTheServiceDescribesI
   }
 
   DriverTestClient client(kSocket);
-  std::set<UInt32> services = client.Services();
-  ASSERT_EQ(services.size(), 1u);
-  UInt32 connection = 0;
-  ASSERT_EQ(client.Open(*services.begin(), &connection), kIOReturnSuccess);
+  UInt32 connection = OpenOnlyMouse(client);
+  ASSERT_NE(connection, 0u);
   CorvimusDeviceInfo info{};
   ASSERT_EQ(client.DeviceInfo(connection, &info), kIOReturnSuccess);
   EXPECT_STREQ(info.productName, "Kelvane Test Mouse");
@@ -440,10 +454,8 @@ TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
   Reader pointer(pointer_), keyboard(keyboards[0]);
   ASSERT_TRUE(pointer.ok() && keyboard.ok());
   DriverTestClient agent(kSocket);
-  std::set<UInt32> services = agent.Services();
-  ASSERT_EQ(services.size(), 1u);
-  UInt32 connection = 0;
-  ASSERT_EQ(agent.Open(*services.begin(), &connection), kIOReturnSuccess);
+  UInt32 connection = OpenOnlyMouse(agent);
+  ASSERT_NE(connection, 0u);
 
   CorvimusPrefsRec record = kCorvimusDefaultPrefs;
   record = WithAction(record, "C2", kCmdMainClick, controlKey);  // middle: click with Ctrl held
@@ -483,9 +495,7 @@ TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
   // (virtual key 8 on the US layout), and Ctrl+C comes out of the keyboard.
   source_->Write({{EV_KEY, BTN_SIDE, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_SIDE, 0},
                   {EV_SYN, SYN_REPORT, 0}});
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (agent.Interests().empty() && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Eventually([&] { return !agent.Interests().empty(); }, 5000);
   ASSERT_EQ(agent.Interests().size(), 1u);
   CorvimusActionRec asked{};
   ASSERT_EQ(agent.Interests()[0].data.size(), sizeof asked);
@@ -532,20 +542,15 @@ SInt32 PushAsUser(uid_t uid) {
 
 TEST_F(CorvimusdVm, OnlyTheActiveSessionsUserMaySteerTheMice) {
   DriverTestClient root(kSocket);
-  std::set<UInt32> services = root.Services();
-  ASSERT_EQ(services.size(), 1u);
-  UInt32 connection = 0;
-  ASSERT_EQ(root.Open(*services.begin(), &connection), kIOReturnSuccess);
+  UInt32 connection = OpenOnlyMouse(root);
+  ASSERT_NE(connection, 0u);
   EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
   EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
 
   // Another user's session becomes the active one.
   WriteSeat("65534 KDE");
-  auto refused = [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnNotPermitted; };
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!refused() && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
+  EXPECT_TRUE(Eventually(
+      [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnNotPermitted; }));
   EXPECT_EQ(root.SetOwnAppMode(connection, true), kIOReturnNotPermitted);
   EXPECT_EQ(root.PostKeystroke(connection, PackKeystroke('c', 8, 0x0100)), kIOReturnNotPermitted);
   EXPECT_EQ(PushAsUser(65534), kIOReturnSuccess);
@@ -555,10 +560,7 @@ TEST_F(CorvimusdVm, OnlyTheActiveSessionsUserMaySteerTheMice) {
 
   // The login screen: nobody steers.
   WriteSeat("");
-  end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (PushAsUser(65534) != kIOReturnNotPermitted && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
+  EXPECT_TRUE(Eventually([] { return PushAsUser(65534) == kIOReturnNotPermitted; }));
   // While nobody's agent is in charge, the mouse passes through.
   Reader pointer(pointer_);
   std::vector<Event> use = OrdinaryUse(true);
@@ -587,30 +589,22 @@ class CorvimusdVmLogind : public CorvimusdVm {
 
 TEST_F(CorvimusdVmLogind, TheActiveUserIsLogindsAndFollowsItsChanges) {
   DriverTestClient root(kSocket);
-  std::set<UInt32> services = root.Services();
-  ASSERT_EQ(services.size(), 1u);
-  UInt32 connection = 0;
-  ASSERT_EQ(root.Open(*services.begin(), &connection), kIOReturnSuccess);
+  UInt32 connection = OpenOnlyMouse(root);
+  ASSERT_NE(connection, 0u);
   EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
   EXPECT_EQ(PushAsUser(65534), kIOReturnSuccess);
 
   // Root's session takes the seat over.
   WriteLogind("/run/systemd/sessions/c3", "UID=0\nACTIVE=1\nSEAT=seat0\nDESKTOP=GNOME\n");
   WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=c3\nACTIVE_UID=0\n");
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (root.PushRecord(connection, kCorvimusDefaultPrefs) != kIOReturnSuccess &&
-         std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnSuccess);
+  EXPECT_TRUE(Eventually(
+      [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnSuccess; }));
   EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
 
   // The greeter: a seat with no active session.
   WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\n");
-  end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (root.PushRecord(connection, kCorvimusDefaultPrefs) != kIOReturnNotPermitted &&
-         std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(root.PushRecord(connection, kCorvimusDefaultPrefs), kIOReturnNotPermitted);
+  EXPECT_TRUE(Eventually(
+      [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnNotPermitted; }));
 }
 
 }  // namespace
