@@ -106,15 +106,47 @@ trap 'rm -f "$run_file" "$log"' EXIT
 chmod 644 "$run_file"
 
 marker="CORVIMUS-VM-EXIT"
+boot_limit=120
+
+# One boot. Returns 2 when the kernel has said nothing within boot_limit seconds: now and then a
+# boot under TCG stalls before the first line on a heavily loaded machine, and a second boot does
+# not. Otherwise qemu_status is QEMU's status.
+boot() {
+  : >"$log"
+  timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
+    -accel tcg -m "$memory" -smp 1 -nodefaults -no-reboot -display none -serial stdio \
+    -kernel "$vmlinuz" -initrd "$initrd" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=3 corvimus.run=$run_file corvimus.guest=$here/vm-guest.sh" \
+    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    </dev/null >"$log" 2>&1 &
+  local qemu=$!
+  tail -n +1 -f --pid="$qemu" "$log" | grep -a --line-buffered -v "^$marker " &
+  local shown=$!
+  local waited=0
+  while kill -0 "$qemu" 2>/dev/null && ! grep -aq 'corvimus-vm: guest kernel' "$log"; do
+    if [ "$waited" -ge "$boot_limit" ]; then
+      kill "$qemu" 2>/dev/null
+      wait "$qemu"
+      wait "$shown"
+      return 2
+    fi
+    sleep 1
+    waited=$((waited + 1))
+  done
+  wait "$qemu"
+  qemu_status=$?
+  wait "$shown"
+  return 0
+}
+
 start=$(date +%s)
 set +e
-timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
-  -accel tcg -m "$memory" -smp 1 -nodefaults -no-reboot -display none -serial stdio \
-  -kernel "$vmlinuz" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 quiet loglevel=3 corvimus.run=$run_file corvimus.guest=$here/vm-guest.sh" \
-  -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
-  </dev/null 2>&1 | tee "$log" | grep --line-buffered -v "^$marker "
-qemu_status=${PIPESTATUS[0]}
+boot
+if [ $? -eq 2 ]; then
+  echo "corvimus-vm: the guest kernel said nothing within ${boot_limit}s; booting once more"
+  boot
+  [ $? -eq 2 ] && { echo "corvimus-vm: the guest kernel did not come up, twice" >&2; exit 1; }
+fi
 set -e
 elapsed=$(( $(date +%s) - start ))
 status_line="$(grep -a "^$marker " "$log" | tail -n 1 | tr -d '\r' || true)"
