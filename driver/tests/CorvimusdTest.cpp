@@ -18,6 +18,7 @@
 #include "Seat.h"
 #include "platform/IOKit.h"
 #include "settings/MouseSettings.h"
+#include "settings/PrefsText.h"
 #include "testing/TempDir.h"
 
 using namespace corvimus;
@@ -322,6 +323,38 @@ TEST_F(DaemonTest, AMouseAddedLaterPassesThroughUntilTheAgentOpensIt) {
   CorvimusDeviceInfo info{};
   ASSERT_EQ(agent->DeviceInfo(connection, &info), kIOReturnSuccess);
   EXPECT_EQ(info.transport, kCorvimusTransportBluetooth);
+}
+
+TEST_F(DaemonTest, EachUserGetsBackTheRecordHePushedWhenHisSessionReturns) {
+  const UInt32 me = getuid();
+  daemon_.SetActiveUser(me, DesktopKind::Generic);
+  auto agent = Connect();
+  UInt32 connection = OpenMouse(*agent);
+  CorvimusPrefsRec record = kCorvimusDefaultPrefs;
+  CorvimusActionRec& middle = record.device[0].action[SlotFromText("C2")];
+  middle.command = kCmdMainClick;
+  middle.modifiers = controlKey;
+  ASSERT_EQ(agent->PushRecord(connection, record), kIOReturnSuccess);
+  std::vector<Sent> middleClick = {{EV_KEY, BTN_MIDDLE, 1}, {EV_SYN, SYN_REPORT, 0},
+                                   {EV_KEY, BTN_MIDDLE, 0}, {EV_SYN, SYN_REPORT, 0}};
+  auto clicked = [&](UInt16 button) {
+    pointer_.clear();
+    keyboardLog_.clear();
+    Feed(middleClick);
+    for (const Sent& e : pointer_)
+      if (e.type == EV_KEY && e.value == 1) return e.code == button;
+    return false;
+  };
+  EXPECT_TRUE(clicked(BTN_LEFT));
+  EXPECT_FALSE(keyboardLog_.empty()) << "no Ctrl around the click";
+
+  // Another user's session: his agent is not connected, so the mouse is the plain mouse.
+  daemon_.SetActiveUser(me + 1, DesktopKind::Generic);
+  EXPECT_TRUE(clicked(BTN_MIDDLE));
+  EXPECT_TRUE(keyboardLog_.empty());
+  // Back to this user: his record, not the defaults, without pushing it again.
+  daemon_.SetActiveUser(me, DesktopKind::Generic);
+  EXPECT_TRUE(clicked(BTN_LEFT));
 }
 
 TEST(DriverServerUsers, EachClientIsKnownByItsUserAndMessagesCanBeForOneUser) {
