@@ -99,6 +99,13 @@ or switch applications when there is a display. Lines typed here go to the simul
   press 1 C3 | report 1 0102 | add bluetooth | remove 2 | show
 Ctrl-C stops the driver and the agent.
 
+These mice are simulated. For your real mice the driver is corvimusd, which needs root: either
+  sudo ./corvimus install            (a system service, started at boot: systemctl status corvimusd)
+or, for this session only, in another terminal and with this demo stopped:
+  sudo ${stage}/lib/corvimus/Extensions/Corvimus.kext/Contents/MacOS/corvimusd
+and then start the agent: ${agent}
+Only the agent of the user whose session is active on the seat steers the mice.
+
 EOF
 
 last=""
