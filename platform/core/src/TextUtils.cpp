@@ -126,6 +126,14 @@ Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSe
 
 namespace corvimus {
 
+size_t Utf8CutLength(const char* text, size_t length, size_t limit) {
+  if (length <= limit) return length;
+  size_t n = limit;
+  // The first byte left out must not continue the character before it.
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
 void AppendUtf8(char32_t c, std::string* out) {
   if (c < 0x80) {
     out->push_back(char(c));

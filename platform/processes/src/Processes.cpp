@@ -18,6 +18,8 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "platform/TextUtils.h"
+
 namespace {
 
 constexpr unsigned kKernelThreadFlag = 0x00200000;  // PF_KTHREAD in /proc/<pid>/stat flags
@@ -240,9 +242,7 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
 
 // Copies a UTF-8 name as a Pascal string of at most 255 bytes, not cutting a character in two.
 void StoreName(const std::string& name, StringPtr out) {
-  size_t len = std::min<size_t>(name.size(), 255);
-  if (len < name.size())
-    while (len > 0 && (UInt8(name[len]) & 0xC0) == 0x80) --len;
+  size_t len = corvimus::Utf8CutLength(name.data(), name.size(), 255);
   out[0] = UInt8(len);
   std::memcpy(out + 1, name.data(), len);
 }
