@@ -25,6 +25,7 @@
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Resources.h"
+#include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
@@ -65,49 +66,27 @@ struct BaseDeleter {
 using BasePtr = std::unique_ptr<OpaqueQBaseRec*, BaseDeleter>;
 
 std::string ErrorText(OSErr e) {
-  const char* what = nullptr;
-  switch (e) {
-    case fnfErr:
-      what = "no such file";
-      break;
-    case dirNFErr:
-      what = "no such folder";
-      break;
-    case permErr:
-    case afpAccessDenied:
-      what = "permission denied";
-      break;
-    case wPrErr:
-    case wrPermErr:
-      what = "not writable";
-      break;
-    case dskFulErr:
-      what = "disk full";
-      break;
-    case ioErr:
-      what = "input/output error";
-      break;
-    case eofErr:
-      what = "unexpected end of file";
-      break;
-    case bdNamErr:
-      what = "bad file name";
-      break;
-    case memFullErr:
-      what = "out of memory";
-      break;
-    case kQBaseErr:
-      what = "not a valid settings base";
-      break;
-    case tmfoErr:
-      what = "too many files open";
-      break;
-    default:
-      break;
-  }
+  const char* what = e == kQBaseErr ? "not a valid settings base" : DescribeFileError(e);
   std::string out = "error " + std::to_string(e);
   if (what) out += " (" + std::string(what) + ")";
   return out;
+}
+
+// An error of opening or replacing the settings file at `path`, in words that say what to do
+// where there is something to do.
+std::string FileErrorText(OSErr e, const std::string& path) {
+  if (e == fLckdErr)
+    return "the file is read-only; make it writable (chmod u+w) to change it";
+  if (e != notAFileErr) return ErrorText(e);
+  struct stat st;
+  const char* kind = "not a regular file";
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISFIFO(st.st_mode)) kind = "a FIFO";
+    if (S_ISCHR(st.st_mode)) kind = "a character device";
+    if (S_ISBLK(st.st_mode)) kind = "a block device";
+    if (S_ISSOCK(st.st_mode)) kind = "a socket";
+  }
+  return std::string("it is ") + kind + ", not a regular file";
 }
 
 int Fail(int code, const std::string& message) {
@@ -306,7 +285,9 @@ int WriteRecords(const Target& t, const std::vector<CorvimusPrefsRec>& records) 
   if (!records.empty() && InPaneOrder(records)) QBaseSetSortMode(base.get(), kQBaseSortFirstUser);
   OSErr e =
       SaveMouseSettingsToSpec(base.get(), &t.spec, kCorvimusPrefsFileType, kCorvimusPrefsCreator);
-  if (e != noErr) return Fail(kExitUsage, "cannot write " + t.path + ": " + ErrorText(e));
+  if (e != noErr)
+    return Fail(kExitUsage,
+                "cannot write " + t.path + ": " + FileErrorText(e, t.path) + "; nothing was written");
   return 0;
 }
 
@@ -321,9 +302,7 @@ CorvimusPrefsRec PaneDefaultRecord() {
   if (!corvimus::GetIndStringFromBundle(library + "/PreferencePanes/Corvimus.prefPane", 132, 1,
                                         &name))
     return r;
-  size_t n = std::min<size_t>(name.size(), 31);
-  if (n < name.size())
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  size_t n = corvimus::Utf8CutLength(name.data(), name.size(), 31);
   r.appName[0] = UInt8(n);
   std::memcpy(r.appName + 1, name.data(), n);
   return r;
@@ -340,7 +319,8 @@ bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* e
   if (t.exists) {
     FileReport r = ReadTarget(t, base.get(), false, nullptr);
     if (!r.opened) {
-      *exitCode = Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(r.openError));
+      *exitCode =
+          Fail(kExitUsage, "cannot open " + t.path + ": " + FileErrorText(r.openError, t.path));
       return false;
     }
     if (!r.problem.empty()) {
@@ -408,7 +388,8 @@ bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitC
   }
   f->report = ReadTarget(t, f->base.get(), o.recover, &f->repaired);
   if (!f->report.opened) {
-    *exitCode = Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(f->report.openError));
+    *exitCode = Fail(kExitUsage,
+                     "cannot open " + t.path + ": " + FileErrorText(f->report.openError, t.path));
     return false;
   }
   return true;
@@ -493,7 +474,13 @@ int Export(const Options& o) {
     std::cout << json;
     return std::cout.good() ? 0 : Fail(kExitUsage, "cannot write to standard output");
   }
-  // A sibling temporary file renamed into place: no half-written export.
+  // A sibling temporary file renamed into place: no half-written export. Only a regular file is
+  // replaced so: what stands there else (a FIFO, a device) is not the user's to turn into a file.
+  if (struct stat st; stat(out.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return Fail(kExitUsage, "cannot write " + out + ": " +
+                                (S_ISDIR(st.st_mode) ? std::string("it is a folder")
+                                                     : FileErrorText(notAFileErr, out)) +
+                                "; - writes to standard output");
   std::string temp = out + ".tmp-" + std::to_string(getpid());
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "platform/ByteOrder.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
+#include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::ReadFile;
@@ -152,6 +154,72 @@ TEST_F(PrefsTool, MissingFileCannotBeOpened) {
   // A folder where the file should be.
   mkdir((tmp / "folder").c_str(), 0755);
   EXPECT_EQ(RunOn("folder", {"check"}).exitCode, 2);
+}
+
+// A FIFO would hold every command forever, and a device reads as an empty file; neither is a
+// settings file, and neither is replaced by a file of the tool's.
+TEST_F(PrefsTool, AFifoOrADeviceIsNoSettingsFileAndIsNeverReplaced) {
+  corvimus::testing::FifoWatch fifo(tmp / "fifo");
+  ASSERT_EQ(symlink("/dev/null", (tmp / "null").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/zero", (tmp / "zero").c_str()), 0);
+  ASSERT_EQ(symlink((tmp / "fifo").c_str(), (tmp / "to-fifo").c_str()), 0);
+  for (const char* file : {"fifo", "null", "zero", "to-fifo"}) {
+    SCOPED_TRACE(file);
+    const char* kind = std::string(file).find("fifo") != std::string::npos
+                           ? "it is a FIFO, not a regular file"
+                           : "it is a character device, not a regular file";
+    for (std::vector<std::string> args : {std::vector<std::string>{"check"}, {"show"},
+                                          {"show", "--json"}, {"export", "-"}}) {
+      RunResult r = RunOn(file, args);
+      EXPECT_EQ(r.exitCode, 2) << args[0] << ": " << r.out << r.err;
+      EXPECT_NE(r.err.find("cannot open " + tmp / file + ": " + kind), std::string::npos)
+          << r.err;
+    }
+    // Edits and writes refuse it before they write anything.
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"set", "speed", "50"}, {"init"}, {"remove-app", "x"}}) {
+      RunResult r = RunOn(file, args);
+      EXPECT_EQ(r.exitCode, 2) << args[0] << ": " << r.err;
+      EXPECT_NE(r.err.find(kind), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_FALSE(fifo.ReaderSeen());
+  EXPECT_TRUE(fifo.StillAFifo());
+  struct stat st;
+  ASSERT_EQ(lstat((tmp / "null").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // Nor does an export replace one.
+  RunOn("p", {"init"});
+  RunResult r = RunOn("p", {"export", tmp / "fifo"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("it is a FIFO"), std::string::npos) << r.err;
+  EXPECT_TRUE(fifo.StillAFifo());
+  EXPECT_FALSE(fifo.ReaderSeen());
+}
+
+TEST_F(PrefsTool, WritesKeepTheFilesModeAndRefuseAReadOnlyFile) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  ASSERT_EQ(chmod((tmp / "p").c_str(), 0600), 0);
+  ASSERT_EQ(RunOn("p", {"set", "speed", "50"}).exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(stat((tmp / "p").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  ASSERT_EQ(chmod((tmp / "p").c_str(), 0400), 0);
+  const std::string before = Read("p");
+  ASSERT_EQ(RunOn("p", {"export", tmp / "out.json"}).exitCode, 0) << "reading it is fine";
+  for (std::vector<std::string> args : {std::vector<std::string>{"set", "speed", "60"},
+                                        {"init"},
+                                        {"import", tmp / "out.json"}}) {
+    SCOPED_TRACE(args[0]);
+    RunResult r = RunOn("p", args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(Read("p"), before);
+  }
+  ASSERT_EQ(stat((tmp / "p").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0400u);
 }
 
 TEST_F(PrefsTool, EmptyFileHoldsNoRecordsAndIsValid) {
