@@ -63,6 +63,12 @@ QString FromPString(const unsigned char* p, int max) {
   return QString::fromLatin1(reinterpret_cast<const char*>(p + 1), n);
 }
 
+// A file error in the words of a message.
+QString FileProblem(OSErr err) {
+  const char* what = DescribeFileError(err);
+  return what ? QString::fromUtf8(what) : QString("error %1").arg(err);
+}
+
 void SelectComboRow(QComboBox* combo, int row) {
   QSignalBlocker block(combo);
   combo->setCurrentIndex(row);
@@ -353,9 +359,14 @@ QWidget* CorvimusPane::createMainView() {
   auto [deleteSheet, deleteOK, deleteCancel] =
       makeSheet("outletDeleteAlert", tr("Remove the settings of this application?"), tr("Remove"),
                 &outletDeleteName);
+  auto [problemSheet, problemOK, problemCancel] = makeSheet(
+      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText);
+  outletProblemText->setWordWrap(true);
+  problemCancel->hide();  // there is nothing to choose, only something to know
   outletMainClickAlert = clickSheet;
   outletDeleteAlert = deleteSheet;
-  for (QPushButton* b : {clickOK, deleteOK})
+  outletProblemAlert = problemSheet;
+  for (QPushButton* b : {clickOK, deleteOK, problemOK})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
   for (QPushButton* b : {clickCancel, deleteCancel})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
@@ -425,7 +436,8 @@ QWidget* CorvimusPane::createMainView() {
       {outletInfoCountBth, "outletInfoCountBth"},
       {outletInfoUserGuide, "outletInfoUserGuide"},
       {outletInfoURL, "outletInfoURL"},
-      {outletDeleteName, "outletDeleteName"}};
+      {outletDeleteName, "outletDeleteName"},
+      {outletProblemText, "outletProblemText"}};
   for (auto [object, name] : names) object->setObjectName(name);
   return view;
 }
@@ -488,9 +500,14 @@ void CorvimusPane::didSelect() {
 void CorvimusPane::willUnselect() {
   if (fCountConnectedTimer) fCountConnectedTimer->stop();
   SwapNSAppMethods();
+  // After a failed load the base is not the user's settings: saving it would overwrite them, and
+  // cleaning up by it would delete the alias files they use. Leaving then changes nothing.
+  if (!fBaseLoaded) return;
   SaveUIToPrefs();
   SavePrefsToBase();
-  SaveBaseToFile();
+  // The clean-up goes by the base, so only once the file holds what the base holds: after a failed
+  // save the file may still name alias files the base no longer does.
+  if (SaveBaseToFile() != noErr) return;
   PName folder(kCorvimusAliasFolderName);
   CheckAssignedAliases(folder.s, fSettingsBase);
 }
@@ -499,7 +516,9 @@ void CorvimusPane::willUnselect() {
 
 SInt16 CorvimusPane::GetBaseFromFile() {
   PName name(kCorvimusPrefsFileName);
-  return LoadMouseSettings(fSettingsBase, name.s, &gDefaultGlobalPrefs);
+  fLoadError = LoadMouseSettings(fSettingsBase, name.s, &gDefaultGlobalPrefs);
+  fBaseLoaded = fLoadError == noErr;
+  return fLoadError;
 }
 
 void CorvimusPane::GetPrefsFromBase() {
@@ -649,9 +668,23 @@ void CorvimusPane::EnableDisableApplyRevert() {
 }
 
 void CorvimusPane::actionPrefsApply() {
+  // Refused rather than confirmed: what the pane shows after a failed load is not the user's
+  // settings, and the file may be whole and only unreadable for now (its permissions, a full
+  // disk, a FIFO in its place). Revert reads it again once it can be read.
+  if (!fBaseLoaded) {
+    ShowSaveProblem(tr("The settings file could not be read (%1), so nothing is saved: saving "
+                       "would replace the settings it holds. Make it readable again, then press "
+                       "Revert to read it.")
+                        .arg(FileProblem(fLoadError)));
+    return;
+  }
   SaveUIToPrefs();
   SavePrefsToBase();
-  SaveBaseToFile();
+  if (SInt16 status = SaveBaseToFile(); status != noErr)
+    ShowSaveProblem(status == fLckdErr
+                        ? tr("The settings file is read-only. Make it writable to save changes.")
+                        : tr("The settings file could not be written (%1).")
+                              .arg(FileProblem(status)));
   EnableDisableApplyRevert();
 }
 
@@ -803,6 +836,11 @@ int CorvimusPane::RunSheet(QDialog* sheet) {
   fRunningSheet = nullptr;
   sheet->hide();
   return code == 1 ? 1 : 0;
+}
+
+void CorvimusPane::ShowSaveProblem(const QString& why) {
+  outletProblemText->setText(why);
+  RunSheet(outletProblemAlert);
 }
 
 void CorvimusPane::actionAlertOK() {
