@@ -1,14 +1,17 @@
 // The built Corvimus.prefPane loaded by the real host process: the bundle's own resources are what
 // the pane reads (string list 132 for the global record's name, the outline's strings table).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <cstring>
 
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/MouseSettings.h"
+#include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::RunProgram;
@@ -65,4 +68,31 @@ TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
   std::string loginItems;
   ASSERT_TRUE(corvimus::testing::ReadFile(config + "/loginwindow.plist", &loginItems));
   EXPECT_NE(loginItems.find(bundle + "/Contents/Resources/CorvimusHelper.app"), std::string::npos);
+}
+
+// A logout ends the host with SIGTERM; the pane is left as on quitting, so its edits are saved.
+TEST(PanePlugin, TerminationAtLogoutSavesLikeLeaving) {
+  TempDir dir;
+  std::string bundle = CopyBundle(dir);
+  std::string config = dir / "config", run = dir / "run";
+  QDir().mkpath(QString::fromStdString(config));
+  QDir().mkpath(QString::fromStdString(run));
+  QFile::setPermissions(QString::fromStdString(run),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  corvimus::testing::ChildProcess host;
+  ASSERT_TRUE(host.Start({PANEHOST_EXECUTABLE, "--pane", bundle},
+                         {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config,
+                          "XDG_RUNTIME_DIR=" + run, "HOME=" + dir.path(), "LANGUAGE=en"}));
+  // The pane registers the agent as a login item while it loads: by then the host is set up.
+  for (int i = 0; i < 1000 && !QFile::exists(QString::fromStdString(config + "/loginwindow.plist"));
+       ++i)
+    QThread::msleep(10);
+  ASSERT_TRUE(QFile::exists(QString::fromStdString(config + "/loginwindow.plist")));
+  host.Signal(SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(host.Wait(&status));
+  EXPECT_EQ(status, 0);
+  std::string settings;
+  ASSERT_TRUE(corvimus::testing::ReadFile(config + "/com.kelvane.mouse.prefs", &settings));
+  EXPECT_EQ(settings.size(), 64u + 4 + 1022) << "the global record";
 }
