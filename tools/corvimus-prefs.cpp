@@ -302,9 +302,7 @@ CorvimusPrefsRec PaneDefaultRecord() {
   if (!corvimus::GetIndStringFromBundle(library + "/PreferencePanes/Corvimus.prefPane", 132, 1,
                                         &name))
     return r;
-  size_t n = corvimus::Utf8CutLength(name.data(), name.size(), 31);
-  r.appName[0] = UInt8(n);
-  std::memcpy(r.appName + 1, name.data(), n);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
   return r;
 }
 
@@ -829,7 +827,7 @@ int AddApp(const Options& o) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return Fail(kExitBad, path + ": no such application");
   std::string name = path.substr(path.find_last_of('/') + 1);
-  if (name.size() > 254) name.resize(254);
+  name.resize(corvimus::Utf8CutLength(name.data(), name.size(), 254));
   if (name.size() > 4) {
     std::string tail = name.substr(name.size() - 4);
     for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -848,11 +846,8 @@ int AddApp(const Options& o) {
     r.device[0].acceleration = 255;
   }
   r.application = SignatureOf(path);
-  Str255 pname;
-  pname[0] = UInt8(name.size());
-  std::memcpy(pname + 1, name.data(), name.size());
-  PStringCopy(pname, r.appFileName, 63);
-  PStringCopy(pname, r.appName, 31);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appFileName, 63);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
   r.active = 1;
   records.push_back(r);
   std::stable_sort(

@@ -39,6 +39,7 @@
 #include "loginitems/LoginItems.h"
 #include "platform/FileRefs.h"
 #include "platform/Folders.h"
+#include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
@@ -58,9 +59,16 @@ struct PName {
   explicit PName(const char* c) { CStringPCopy(c, s, 255); }
 };
 
+// Key names hold what keys type as Latin-1 bytes.
 QString FromPString(const unsigned char* p, int max) {
   int n = p[0] > max ? max : p[0];
   return QString::fromLatin1(reinterpret_cast<const char*>(p + 1), n);
+}
+
+// Application names are stored in the system's 8-bit encoding, which here is UTF-8.
+QString AppNameText(const unsigned char* p) {
+  int n = p[0] > 31 ? 31 : p[0];
+  return QString::fromUtf8(reinterpret_cast<const char*>(p + 1), n);
 }
 
 // A file error in the words of a message.
@@ -744,15 +752,17 @@ void CorvimusPane::RebuildTargetAppMenu() {
       outletPrefsTarget->removeItem(outletPrefsTarget->count() - 1);
   }
   QBaseLock(fSettingsBase);
+  // One item for every record, whatever it holds: item k must stay record k - 1.
   for (SInt32 r = 1; r < n; ++r) {
     SInt32 size = 0;
     auto* record = static_cast<const unsigned char*>(QBaseGetRecord(fSettingsBase, r, &size));
-    if (!record || size < kCorvimusPrefsRecSize) continue;
+    if (!record || size != kCorvimusPrefsRecSize) {
+      outletPrefsTarget->addItem(tr("Damaged settings (%1)").arg(r));
+      continue;
+    }
     Str31 name;
     std::memcpy(name, record + offsetof(CorvimusPrefsRec, appName), sizeof name);
-    // Names are stored in the system's 8-bit encoding, which here is UTF-8.
-    int len = name[0] > 31 ? 31 : name[0];
-    outletPrefsTarget->addItem(QString::fromUtf8(reinterpret_cast<const char*>(name + 1), len));
+    outletPrefsTarget->addItem(AppNameText(name));
   }
   QBaseUnlock(fSettingsBase, 0);
 }
@@ -788,7 +798,8 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
   ApplicationIdentity app = DescribeApplication(path);
   OSType signature = app.signature ? app.signature : OSType(kUnknownSignature);
-  QByteArray name = app.name.left(254);
+  QByteArray name = app.name.left(
+      qsizetype(corvimus::Utf8CutLength(app.name.constData(), size_t(app.name.size()), 254)));
   if (name.size() > 4 && name.right(4).toLower() == ".app") name.chop(4);
   if (name.isEmpty()) return;
 
@@ -803,8 +814,8 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
     record->device[0].acceleration = 255;
   }
   record->application = signature;
-  CStringPCopy(name.left(63).constData(), record->appFileName, 63);
-  CStringPCopy(name.left(31).constData(), record->appName, 31);
+  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appFileName, 63);
+  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appName, 31);
   record->active = 1;
   SInt32 i = QBaseAddRecord(fSettingsBase, record.get(), kCorvimusPrefsRecSize);
   if (i < 0) return;
@@ -819,7 +830,7 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
 void CorvimusPane::actionPrefsRemove() {
   if (fSettingsIndex <= 0) return;
-  outletDeleteName->setText(FromPString(fSettings.appName, 31));
+  outletDeleteName->setText(AppNameText(fSettings.appName));
   if (RunSheet(outletDeleteAlert) != 1) return;
   QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
   QBaseRemoveMarkedRecords(fSettingsBase);

@@ -131,3 +131,60 @@ TEST_F(PaneSettingsFileTest, AReadOnlyFileIsKeptAndTheUserIsToldWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+CorvimusPrefsRec AppRecord(OSType signature, const std::string& name, UInt8 speed) {
+  CorvimusPrefsRec r = kCorvimusDefaultPrefs;
+  r.application = signature;
+  r.appName[0] = UInt8(name.size());
+  std::memcpy(r.appName + 1, name.data(), name.size());
+  std::memcpy(r.appFileName, r.appName, sizeof r.appName);
+  r.device[0].speed = speed;
+  return r;
+}
+
+std::string Pascal(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
+
+}  // namespace
+
+// A record that is not 1012 bytes long still has its place in the target pop-up, so that the item
+// of every application edits that application's record; names are UTF-8 wherever they are shown.
+TEST_F(PaneSettingsFileTest, EveryTargetEditsItsOwnRecordAndNamesStayWhole) {
+  WriteFile(SettingsPath(),
+            BaseFile({RecordBytes(kCorvimusDefaultPrefs, false), std::string(600, 'x'),
+                      RecordBytes(AppRecord(FourCC("Cafe"), "Caf\xC3\xA9", 30), false),
+                      RecordBytes(AppRecord(FourCC("Beta"), "Beta", 20), false)},
+                     false));
+  OpenPane();
+  ASSERT_EQ(QBaseCountRecords(pane_->fSettingsBase), 4);
+  ASSERT_EQ(pane_->outletPrefsTarget->count(), 5);
+  EXPECT_EQ(pane_->outletPrefsTarget->itemText(2), "Beta");
+  EXPECT_EQ(pane_->outletPrefsTarget->itemText(3), QString::fromUtf8("Caf\xC3\xA9"));
+  EXPECT_TRUE(pane_->outletPrefsTarget->itemText(4).startsWith("Damaged")) << "sorted last";
+  EXPECT_EQ(pane_->fSettings.application, 0u) << "the global record stays first";
+  Choose(pane_->outletPrefsTarget, 3);
+  EXPECT_EQ(pane_->fSettings.application, FourCC("Cafe"));
+  EXPECT_EQ(pane_->fSettings.device[0].speed, 30);
+  Choose(pane_->outletPrefsTarget, 2);
+  EXPECT_EQ(pane_->fSettings.device[0].speed, 20);
+
+  // The removal sheet names the application as the pop-up does.
+  Choose(pane_->outletPrefsTarget, 3);
+  QString shown;
+  AnswerNextSheet(false, &shown);
+  pane_->outletPrefsDelete->click();
+  EXPECT_EQ(shown, "outletDeleteAlert");
+  EXPECT_EQ(pane_->outletDeleteName->text(), QString::fromUtf8("Caf\xC3\xA9"));
+
+  // A name is cut where a character ends: 30 letters and an "é" do not fit in 31 bytes.
+  std::string accented = std::string(30, 'a') + "\xC3\xA9" + "z";
+  pane_->addPrefsDidEnd(MakeAppBundle(accented, "Acnt"), 1);
+  EXPECT_EQ(Pascal(pane_->fSettings.appName), std::string(30, 'a'));
+  EXPECT_EQ(Pascal(pane_->fSettings.appFileName), accented);
+  std::string long3 = std::string(61, 'b') + "\xE2\x82\xAC";  // 64 bytes ending in a euro sign
+  pane_->addPrefsDidEnd(MakeAppBundle(long3, "Euro"), 1);
+  EXPECT_EQ(Pascal(pane_->fSettings.appFileName), std::string(61, 'b'));
+}

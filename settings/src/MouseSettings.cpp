@@ -20,13 +20,6 @@ void CutName(StringPtr fileName) {
   if (fileName && fileName[0] > kMaxSettingsName) fileName[0] = kMaxSettingsName;
 }
 
-// A copy of a Pascal string cut to `limit` bytes without ending inside a UTF-8 character.
-void CopyNameCut(ConstStringPtr source, StringPtr destination, size_t limit) {
-  size_t n = corvimus::Utf8CutLength(reinterpret_cast<const char*>(source + 1), source[0], limit);
-  std::memcpy(destination + 1, source + 1, n);
-  destination[0] = static_cast<UInt8>(n);
-}
-
 }  // namespace
 
 OSErr FindMouseSettingsFile(StringPtr fileName, Boolean createFolder, FSSpec* spec) {
@@ -58,7 +51,9 @@ OSErr FinishLoad(QBaseHandle base, OSErr r, CorvimusPrefsRec* defaultRecord) {
   if (QBaseCountRecords(base) == 0 && defaultRecord) {
     Str255 name;
     GetIndString(name, kGlobalNameList, kGlobalNameIndex);
-    if (name[0] != 0) CopyNameCut(name, defaultRecord->appName, 31);
+    if (name[0] != 0)
+      corvimus::StorePascalUtf8(reinterpret_cast<const char*>(name + 1), name[0],
+                                defaultRecord->appName, 31);
     if (QBaseAddRecord(base, defaultRecord, kCorvimusPrefsRecSize) < 0) return memFullErr;
   }
   return QBaseCountRecords(base) == 0 ? OSErr(resNotFound) : OSErr(noErr);

@@ -556,6 +556,20 @@ TEST_F(PrefsTool, AddAppCopiesTheGlobalRecordAndKeepsThePaneOrder) {
   EXPECT_EQ(Records("p").size(), 5u);
 }
 
+TEST_F(PrefsTool, AddAppCutsNamesWhereACharacterEnds) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  // 64 bytes: an "é" across the 31st and 32nd, and another across the 63rd and 64th.
+  const std::string accented =
+      std::string(30, 'a') + "\xC3\xA9" + std::string(30, 'z') + "\xC3\xA9";
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle(accented + ".app", "Acnt")}).exitCode, 0);
+  std::vector<CorvimusPrefsRec> r = Records("p");
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r[1].appName) + 1, r[1].appName[0]),
+            std::string(30, 'a'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r[1].appFileName) + 1, r[1].appFileName[0]),
+            accented.substr(0, 62));
+}
+
 TEST_F(PrefsTool, AddAppRefusesWhatIsNoApplication) {
   ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
   const std::string before = Read("p");

@@ -292,7 +292,5 @@ void corvimus::GetIndStringNear(const void* anchor, Str255 theString, SInt16 str
   theString[0] = 0;
   std::string text;
   if (!GetIndStringFromBundle(BundleForCode(anchor), strListID, index, &text)) return;
-  size_t n = Utf8CutLength(text.data(), text.size(), 255);
-  theString[0] = static_cast<UInt8>(n);
-  std::memcpy(theString + 1, text.data(), n);
+  StorePascalUtf8(text.data(), text.size(), theString, 255);
 }

@@ -242,9 +242,7 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
 
 // Copies a UTF-8 name as a Pascal string of at most 255 bytes, not cutting a character in two.
 void StoreName(const std::string& name, StringPtr out) {
-  size_t len = corvimus::Utf8CutLength(name.data(), name.size(), 255);
-  out[0] = UInt8(len);
-  std::memcpy(out + 1, name.data(), len);
+  corvimus::StorePascalUtf8(name.data(), name.size(), out, 255);
 }
 
 const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
