@@ -968,12 +968,10 @@ void CorvimusPane::actionPrefsBrowse() {
 void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
   CorvimusActionRec* slot = SelectedAction();
   if (returnCode != 1 || !slot || path.isEmpty() || !QFileInfo::exists(path)) return;
-  // ASCII only, a question mark for anything else, at most 31 characters.
-  QString last = QFileInfo(path).fileName();
-  QByteArray name;
-  for (QChar c : last.left(31))
-    name.append(c.unicode() < 128 && c.unicode() > 0 ? char(c.unicode()) : '?');
-  if (name.isEmpty()) return;
+  Str31 aliasName;
+  MakeAssignedAliasName(QFileInfo(path).fileName().toStdString(), aliasName);
+  if (aliasName[0] == 0) return;
+  QByteArray name(reinterpret_cast<const char*>(aliasName + 1), aliasName[0]);
 
   // The folder is made here when missing: otherwise an item chosen before the pane was ever left
   // (which is when the folder is first made) could never be assigned.
@@ -1002,7 +1000,7 @@ void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
   for (int i = 0; i < name.size(); ++i) uniName.unicode[i] = UInt16(UInt8(name[i]));
   if (CreateAliasFile(&item, &folderRef, &uniName) != noErr) return;
 
-  CStringPCopy(name.constData(), slot->data, 31);
+  std::memcpy(slot->data, aliasName, size_t(aliasName[0]) + 1);
   GetUIFromPrefs();
 }
 
