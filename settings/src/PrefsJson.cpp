@@ -92,6 +92,8 @@ void AppendApplication(std::string* out, OSType code) {
 
 // ---- Reading -----------------------------------------------------------------------------------
 
+struct JsonMember;
+
 struct Json {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
   bool boolean = false;
@@ -100,7 +102,14 @@ struct Json {
   UInt64 number = 0;  // magnitude, saturated at 2^53
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;
+  // Not std::pair<std::string, Json>: a pair of a type still being defined is ill-formed (libstdc++
+  // checks it, and clang instantiates the check), while a vector of a declared class is fine.
+  std::vector<JsonMember> members;
+};
+
+struct JsonMember {
+  std::string name;
+  Json value;
 };
 
 // A careful reader: bounded nesting, no recursion past kMaxDepth, every byte checked.
@@ -193,13 +202,13 @@ class Reader {
       std::string key;
       if (!String(&key)) return false;
       for (const auto& m : out->members)
-        if (m.first == key) return Fail("member \"" + key + "\" appears twice");
+        if (m.name == key) return Fail("member \"" + key + "\" appears twice");
       SkipSpace();
       if (i_ >= s_.size() || s_[i_] != ':') return Fail("expected ':' after a member name");
       ++i_;
       SkipSpace();
-      out->members.emplace_back(std::move(key), Json());
-      if (!Value(&out->members.back().second, depth + 1)) return false;
+      out->members.push_back(JsonMember{std::move(key), Json()});
+      if (!Value(&out->members.back().value, depth + 1)) return false;
       SkipSpace();
       if (i_ < s_.size() && s_[i_] == ',') {
         ++i_;
@@ -398,20 +407,20 @@ class Checker {
       return Fail(where, std::string("expected an object, found ") + KindName(obj.kind));
     for (const char* name : names) {
       bool found = false;
-      for (const auto& m : obj.members) found = found || m.first == name;
+      for (const auto& m : obj.members) found = found || m.name == name;
       if (!found) return Fail(where, std::string("member \"") + name + "\" is missing");
     }
     for (const auto& m : obj.members) {
       bool known = false;
-      for (const char* name : names) known = known || m.first == name;
-      if (!known) return Fail(where, "unknown member \"" + m.first + "\"");
+      for (const char* name : names) known = known || m.name == name;
+      if (!known) return Fail(where, "unknown member \"" + m.name + "\"");
     }
     return true;
   }
 
   static const Json& Get(const Json& obj, const char* name) {
     for (const auto& m : obj.members)
-      if (m.first == name) return m.second;
+      if (m.name == name) return m.value;
     static const Json kNone;
     return kNone;
   }
