@@ -32,6 +32,7 @@
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "settings/PrefsJson.h"
+#include "settings/PrefsRules.h"
 #include "settings/PrefsText.h"
 
 namespace {
@@ -426,6 +427,27 @@ int Show(const Options& o) {
   return 0;
 }
 
+// Each value of the records that breaks a rule of the settings (out of range, undefined, the main
+// click gone), one line each, fields named as in the JSON form: "records[1].speed: ...".
+std::vector<std::string> RuleBreaks(const std::vector<CorvimusPrefsRec>& records) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < records.size(); ++i) {
+    std::string where = "records[" + std::to_string(i) + "]";
+    for (const PrefsRuleBreak& b : FindRuleBreaks(records[i], i == 0))
+      lines.push_back(where + "." + b.field + ": " + b.problem);
+    if (NeedsMainClick(SInt32(i), records[i]) && !HasMainClick(records[i]))
+      lines.push_back(where + ": " + MainClickRuleText(SInt32(i)));
+  }
+  return lines;
+}
+
+// Says each line of a refusal, the last one ending in what was done about it.
+int FailLines(const std::string& prefix, const std::vector<std::string>& lines,
+              const std::string& ending) {
+  for (size_t i = 0; i + 1 < lines.size(); ++i) Fail(kExitBad, prefix + lines[i]);
+  return Fail(kExitBad, prefix + lines.back() + ending);
+}
+
 int Check(const Options& o) {
   OpenedFile f;
   int rc = 0;
@@ -433,6 +455,8 @@ int Check(const Options& o) {
   const Target& t = f.target;
   const FileReport& r = f.report;
   if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem);
+  if (std::vector<std::string> breaks = RuleBreaks(RecordsOf(f.base.get())); !breaks.empty())
+    return FailLines(t.path + ": ", breaks, "");
   SInt32 n = QBaseCountRecords(f.base.get());
   std::cout << t.path << ": valid settings file, " << n << (n == 1 ? " record" : " records");
   if (r.empty)
@@ -525,6 +549,9 @@ int Import(const Options& o) {
   std::string error;
   if (!PrefsDocumentFromJson(text, &records, nullptr, &error))
     return Fail(kExitBad, in + ": " + error + "; nothing was written");
+  // The settings pane would never write such values, and the agent would not pass them on.
+  if (std::vector<std::string> breaks = RuleBreaks(records); !breaks.empty())
+    return FailLines(in + ": ", breaks, "; nothing was written");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
@@ -623,7 +650,7 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
 
 bool ParseKey(const std::string& s, UInt8* out) {
   long v;
-  if (ParseNumber(s, 0, 254, &v)) {
+  if (ParseNumber(s, 0, 127, &v)) {
     *out = UInt8(v);
     return true;
   }
@@ -751,7 +778,7 @@ int Set(const Options& o) {
       if (!ParseKey(*o.key, &act.keyCode))
         return Fail(kExitBad,
                     "--key: \"" + *o.key +
-                        "\" is not a key code 0 to 254 or a key name; nothing was written");
+                        "\" is not a key code 0 to 127 or a key name; nothing was written");
     } else if (keystroke) {
       return Fail(kExitBad, "a keystroke needs --key; nothing was written");
     }
@@ -766,6 +793,9 @@ int Set(const Options& o) {
       act.repeat = UInt8(v);
     }
   }
+  if (NeedsMainClick(index, r) && !HasMainClick(r))
+    return Fail(kExitBad, "that leaves no main click: " + MainClickRuleText(index) +
+                              "; nothing was written");
   return WriteRecords(f.target, records);
 }
 

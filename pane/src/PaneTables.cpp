@@ -149,15 +149,9 @@ void ResetActionForRow(CorvimusActionRec* action, int row) {
   action->command = CommandForActionRow(row);
 }
 
-bool NeedsMainClick(SInt32 settingsIndex, const CorvimusPrefsRec& prefs) {
-  return settingsIndex == 0 || prefs.application == FourCC("sprf") ||
-         prefs.application == FourCC("MACS");
-}
-
 bool EnforceMainClick(CorvimusPrefsRec* prefs) {
+  if (HasMainClick(*prefs)) return false;
   CorvimusActionRec* a = prefs->device[0].action;
-  for (int i = 0; i < 3; ++i)
-    if (a[i].command == kCmdMainClick) return false;
   a[0].command = kCmdMainClick;
   a[0].reserved1 = 0;
   a[0].modifiers = 0;

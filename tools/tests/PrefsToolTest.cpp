@@ -13,6 +13,7 @@
 #include "platform/ByteOrder.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
+#include "settings/PrefsRules.h"
 #include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
@@ -296,8 +297,19 @@ TEST_F(PrefsTool, BigEndianFileIsShownConvertedAndNamedBig) {
   EXPECT_TRUE(big);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(Bytes(records[1]), Bytes(app));
+  // The sample's values are chosen to tell the byte orders apart, not to make sense: check names
+  // them. A record of sensible values in the same order passes.
   RunResult r = RunOn("p", {"check"});
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("records[1].options"), std::string::npos) << r.err;
+  CorvimusPrefsRec sensible = kCorvimusDefaultPrefs;
+  sensible.application = FourCC("ttxt");
+  sensible.device[0].action[5] = {kCmdKeystroke, 0, cmdKey | shiftKey, 0, 0, 0x24, 0, 0, {}};
+  WriteFile(tmp / "p",
+            BaseFile({RecordBytes(kCorvimusDefaultPrefs, true), RecordBytes(sensible, true)}, true));
+  EXPECT_EQ(Bytes(Records("p")[1]), Bytes(sensible));
+  r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("big-endian"), std::string::npos) << r.out;
   // An edit writes the file back in this machine's order.
   ASSERT_EQ(RunOn("p", {"set", "speed", "60"}).exitCode, 0);
@@ -422,6 +434,111 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
   EXPECT_EQ(RunOn("p", {"import", tmp / "missing.json"}).exitCode, 2);
   EXPECT_EQ(RunOn("p", {"import", tmp.path()}).exitCode, 2);
   EXPECT_EQ(Read("p"), before);
+}
+
+// Values no pane writes and no driver defines: check names each one, import refuses them.
+TEST_F(PrefsTool, CheckNamesValuesOutOfRangeAndImportRefusesThem) {
+  CorvimusPrefsRec global = kCorvimusDefaultPrefs;
+  global.device[0].speed = 250;
+  global.device[0].acceleration = 254;
+  global.device[0].options = 0xFFFF;
+  global.device[0].action[3].command = 60000;
+  global.device[0].action[4].command = kCmdAsGlobal;  // the global record cannot defer to itself
+  CorvimusPrefsRec app = kCorvimusDefaultPrefs;
+  app.application = FourCC("ttxt");
+  app.active = 7;
+  app.device[0].action[5] = {kCmdKeystroke, 0, 0x4100, 0, 0, 200, 0, 0, {}};
+  app.device[0].action[6] = {8, 0, 0, 0, 0, 0, 31, 0, {}};
+  app.device[0].action[7] = {kCmdOpenItem, 0, 0, 0, 0, 0, 0, 0, {3, 'a', ':', 'b'}};
+  app.device[0].action[12] = {kCmdOpenItem, 0, 0, 0, 0, 0, 0, 0, {7, '.', '_', 'n', 'o', 't', 'e', 's'}};
+  const char* named[] = {"records[0].speed: 250",
+                         "records[0].acceleration: 254",
+                         "records[0].options: 65535",
+                         "records[0].actions[3].command: 60000 is not a command",
+                         "records[0].actions[4].command: 1",
+                         "records[1].active: 7",
+                         "records[1].actions[5].modifiers: 0x4100 holds bits 0x4000",
+                         "records[1].actions[5].keyCode: 200",
+                         "records[1].actions[6].repeat: 31",
+                         "records[1].actions[7].data: \"a:b\"",
+                         "records[1].actions[12].data: \"._notes\""};
+  const std::string file =
+      BaseFile({RecordBytes(global, false), RecordBytes(app, false)}, false);
+  WriteFile(tmp / "p", file);
+  RunResult r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const char* field : named) EXPECT_NE(r.err.find(field), std::string::npos) << field;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Read("p"), file);
+
+  // The same records as JSON are refused by import, each field named, and nothing is written.
+  RunResult json = RunOn("p", {"export", "-"});
+  ASSERT_EQ(json.exitCode, 0);
+  ASSERT_EQ(RunOn("q", {"init"}).exitCode, 0);
+  const std::string before = Read("q");
+  WriteFile(tmp / "in.json", json.out);
+  r = RunOn("q", {"import", tmp / "in.json"});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const char* field : named) EXPECT_NE(r.err.find(field), std::string::npos) << field;
+  EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("q"), before);
+
+  // The edges themselves are fine.
+  global = kCorvimusDefaultPrefs;
+  global.device[0].speed = 8;
+  global.device[0].acceleration = 200;
+  app = kCorvimusDefaultPrefs;
+  app.application = FourCC("ttxt");
+  app.active = 0;
+  app.device[0].speed = 140;
+  app.device[0].action[5] = {kCmdKeystroke, 0, kCorvimusModifierBits, 0, 0, 127, 0, 0, {}};
+  app.device[0].action[6] = {11, 0, 0, 0, 0, 0, 30, 0, {}};
+  app.device[0].action[7] = {kCmdAsGlobal, 0, 0, 0, 0, 0, 0, 0, {}};
+  WriteFile(tmp / "p", BaseFile({RecordBytes(global, false), RecordBytes(app, false)}, false));
+  r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+// The pane keeps the main click on one of the first three buttons of the global record and of
+// the records of 'sprf' and 'MACS'; without it a mouse has no button that clicks.
+TEST_F(PrefsTool, SetAndImportKeepTheMainClickOnTheFirstThreeButtons) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("Finder.app", "MACS")}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("Other.app", "OthR")}).exitCode, 0);
+  const std::string before = Read("p");
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"set", "C0", "copy"},
+        {"set", "C0", "keystroke", "--key", "return"},
+        {"set", "--app", "Finder", "C0", "back"}}) {
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    RunResult r = RunOn("p", args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("main click"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("C0, C1 or C2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(Read("p"), before);
+  }
+  // Another application may do without; and once C2 clicks, C0 is free.
+  EXPECT_EQ(RunOn("p", {"set", "--app", "Other", "C0", "back"}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"set", "C2", "main-click"}).exitCode, 0);
+  RunResult r = RunOn("p", {"set", "C0", "copy"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Records("p")[0].device[0].action[0].command, kCmdCopy);
+  EXPECT_EQ(RunOn("p", {"check"}).exitCode, 0);
+
+  // An import that takes it away is refused, naming the record.
+  std::vector<CorvimusPrefsRec> records = Records("p");
+  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records[1].application, FourCC("MACS"));
+  records[1].device[0].action[0].command = kCmdBack;
+  records[0].device[0].action[2].command = kCmdNone;
+  WriteFile(tmp / "in.json", PrefsDocumentToJson(false, records));
+  const std::string kept = Read("p");
+  r = RunOn("p", {"import", tmp / "in.json"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("records[0]: the main click"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("records[1]: the main click"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("p"), kept);
 }
 
 TEST_F(PrefsTool, SetChangesOneFieldOfTheChosenRecord) {
