@@ -634,10 +634,8 @@ bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
 
 bool ParseModifiers(const std::string& s, UInt16* out) {
   long v;
-  UInt16 known = 0;
-  for (const ModifierInfo& m : kModifierTable) known |= m.bit;
   if (ParseNumber(s, 0, 0xFFFF, &v)) {
-    if (v & ~known) return false;
+    if (v & ~AllModifierBits()) return false;
     *out = UInt16(v);
     return true;
   }

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "AgentWorld.h"
-#include "settings/PrefsRules.h"
+#include "settings/CommandTable.h"
 #include "testing/FifoWatch.h"
 
 namespace agenttest {
@@ -87,7 +87,7 @@ TEST_F(AgentSettingsFileTest, ValuesNothingDefinesNeverReachTheDriver) {
   EXPECT_EQ(defaults.action[3].command, pushed.device[0].action[3].command)
       << "as in the global record, which itself gave way to the default";
   for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
-    EXPECT_TRUE(IsDefinedCommand(pushed.device[0].action[slot].command)) << slot;
+    EXPECT_TRUE(FindCommand(pushed.device[0].action[slot].command)) << slot;
     EXPECT_NE(kCmdAsGlobal, pushed.device[0].action[slot].command) << slot;
   }
 }

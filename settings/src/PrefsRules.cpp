@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/FileRefs.h"
+#include "settings/CommandTable.h"
 
 namespace {
 
@@ -17,17 +18,16 @@ std::string Hex4(unsigned value) {
 // The rule breaks of one action entry, with fields named from `prefix` ("actions[3]").
 void FindActionBreaks(const CorvimusActionRec& a, bool global, const std::string& prefix,
                       std::vector<PrefsRuleBreak>* out) {
-  if (!IsDefinedCommand(a.command)) {
+  if (!FindCommand(a.command)) {
     out->push_back({prefix + ".command", std::to_string(a.command) + " is not a command"});
     return;  // the other fields mean nothing without a command
   }
   if (a.command == kCmdAsGlobal && global)
     out->push_back({prefix + ".command",
                     "1 (as in the global record) has no meaning in the global record itself"});
-  if (a.modifiers & ~kCorvimusModifierBits)
-    out->push_back({prefix + ".modifiers",
-                    Hex4(a.modifiers) + " holds bits " + Hex4(a.modifiers & ~kCorvimusModifierBits) +
-                        " that name no modifier key"});
+  if (const UInt16 unknown = a.modifiers & ~AllModifierBits())
+    out->push_back({prefix + ".modifiers", Hex4(a.modifiers) + " holds bits " + Hex4(unknown) +
+                                               " that name no modifier key"});
   if (a.command == kCmdKeystroke && a.keyCode > kMaxKeyCode && a.keyCode != kCorvimusNoValue)
     out->push_back({prefix + ".keyCode",
                     std::to_string(a.keyCode) + " is no key code (0 to 127, or 255 for none)"});
@@ -50,14 +50,6 @@ void FindActionBreaks(const CorvimusActionRec& a, bool global, const std::string
 }
 
 }  // namespace
-
-bool IsDefinedCommand(UInt16 code) {
-  return code == kCmdNone || code == kCmdAsGlobal ||
-         (code >= kCmdScrollFirst && code <= kCmdMainMenuLast) || code == kCmdKeystroke ||
-         code == kCmdOpenApplication || code == kCmdOpenItem ||
-         (code >= kCmdClickFirst && code <= 40) || (code >= 43 && code <= kCmdClickLast) ||
-         (code >= kCmdSpecialFirst && code <= kCmdBack);
-}
 
 std::vector<PrefsRuleBreak> FindRuleBreaks(const CorvimusPrefsRec& record, bool global) {
   std::vector<PrefsRuleBreak> out;

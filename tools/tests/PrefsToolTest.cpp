@@ -14,7 +14,7 @@
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
-#include "settings/PrefsRules.h"
+#include "settings/CommandTable.h"
 #include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
@@ -512,7 +512,7 @@ TEST_F(PrefsTool, CheckNamesValuesOutOfRangeAndImportRefusesThem) {
   app.application = FourCC("ttxt");
   app.active = 0;
   app.device[0].speed = 140;
-  app.device[0].action[5] = {kCmdKeystroke, 0, kCorvimusModifierBits, 0, 0, 127, 0, 0, {}};
+  app.device[0].action[5] = {kCmdKeystroke, 0, AllModifierBits(), 0, 0, 127, 0, 0, {}};
   app.device[0].action[6] = {11, 0, 0, 0, 0, 0, 30, 0, {}};
   app.device[0].action[7] = {kCmdAsGlobal, 0, 0, 0, 0, 0, 0, 0, {}};
   WriteFile(tmp / "p", BaseFile({RecordBytes(global, false), RecordBytes(app, false)}, false));

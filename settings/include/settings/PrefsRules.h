@@ -8,8 +8,9 @@
 //   speed                 8 to 140, or 255 (no custom speed)
 //   acceleration          0 to 200, or 255 (no custom acceleration)
 //   options               0: no option bit is defined
-//   actions[n].command    a defined command; 1 (as in the global record) not in the global record
-//   actions[n].modifiers  the six modifier bits only
+//   actions[n].command    a command of the command table; 1 (as in the global record) not in the
+//                         global record
+//   actions[n].modifiers  the modifier bits of the command table only
 //   actions[n].keyCode    for a keystroke (24): a virtual key code 0 to 127, or 255 for none
 //   actions[n].repeat     for scrolling by a count (8-11): 0 to 30
 //   actions[n].data       for opening an item (27): a name of at most 31 characters that the File
@@ -22,13 +23,6 @@
 #include <vector>
 
 #include "settings/CorvimusPrefs.h"
-
-enum : UInt16 {
-  kCorvimusModifierBits = cmdKey | shiftKey | alphaLock | optionKey | controlKey | kCorvimusSpaceKey,
-};
-
-// A command the system gives a meaning to: 0, 1, 8-20, 24, 26, 27, 32-40, 43-45 and 64-76.
-bool IsDefinedCommand(UInt16 code);
 
 // One field that breaks a rule: where (as the JSON form of a record names it: "speed",
 // "actions[3].command") and what is wrong with its value, in words.
