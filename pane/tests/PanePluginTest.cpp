@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QThread>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
@@ -32,19 +34,29 @@ std::string CopyBundle(const TempDir& dir) {
   return to;
 }
 
+// A home of the test's own for the host: its Preferences and runtime folders, and the environment
+// that names them.
+struct HostHome {
+  explicit HostHome(const TempDir& dir) : config(dir / "config"), run(dir / "run") {
+    QDir().mkpath(QString::fromStdString(config));
+    QDir().mkpath(QString::fromStdString(run));
+    QFile::setPermissions(QString::fromStdString(run),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config, "XDG_RUNTIME_DIR=" + run,
+           "HOME=" + dir.path(), "LANGUAGE=en"};
+  }
+  std::string config, run;
+  std::vector<std::string> env;
+};
+
 }  // namespace
 
 TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
   TempDir dir;
   std::string bundle = CopyBundle(dir);
-  std::string config = dir / "config", run = dir / "run";
-  QDir().mkpath(QString::fromStdString(config));
-  QDir().mkpath(QString::fromStdString(run));
-  QFile::setPermissions(QString::fromStdString(run),
-                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  auto r = RunProgram({PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {},
-                      {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config,
-                       "XDG_RUNTIME_DIR=" + run, "HOME=" + dir.path(), "LANGUAGE=en"});
+  HostHome home(dir);
+  const std::string& config = home.config;
+  auto r = RunProgram({PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {}, home.env);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("shown after "), std::string::npos);
 
@@ -74,15 +86,10 @@ TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
 TEST(PanePlugin, TerminationAtLogoutSavesLikeLeaving) {
   TempDir dir;
   std::string bundle = CopyBundle(dir);
-  std::string config = dir / "config", run = dir / "run";
-  QDir().mkpath(QString::fromStdString(config));
-  QDir().mkpath(QString::fromStdString(run));
-  QFile::setPermissions(QString::fromStdString(run),
-                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  HostHome home(dir);
+  const std::string& config = home.config;
   corvimus::testing::ChildProcess host;
-  ASSERT_TRUE(host.Start({PANEHOST_EXECUTABLE, "--pane", bundle},
-                         {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config,
-                          "XDG_RUNTIME_DIR=" + run, "HOME=" + dir.path(), "LANGUAGE=en"}));
+  ASSERT_TRUE(host.Start({PANEHOST_EXECUTABLE, "--pane", bundle}, home.env));
   // The pane registers the agent as a login item while it loads: by then the host is set up.
   for (int i = 0; i < 1000 && !QFile::exists(QString::fromStdString(config + "/loginwindow.plist"));
        ++i)
