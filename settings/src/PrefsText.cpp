@@ -6,6 +6,7 @@
 
 #include "platform/ByteOrder.h"
 #include "settings/CommandTable.h"
+#include "settings/KeyNames.h"
 
 namespace {
 
@@ -144,10 +145,91 @@ std::string DescribeAction(const CorvimusActionRec& action) {
   return out;
 }
 
+std::string ModifierWords(UInt16 modifiers) {
+  if (modifiers & ~AllModifierBits()) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", unsigned(modifiers));
+    return buf;
+  }
+  std::string out;
+  for (const ModifierInfo& m : kModifierTable)
+    if (modifiers & m.bit) out += (out.empty() ? "" : "+") + std::string(m.word);
+  return out;
+}
+
+std::string KeyText(UInt8 keyCode) {
+  const char* label = KeyLabel(keyCode);
+  return label ? std::string(label) : "key " + Hex2(keyCode);
+}
+
+namespace {
+
+// The word of a key code for --key: its key's word, or the code where no key sits.
+std::string KeyArgument(UInt8 keyCode) {
+  const char* word = KeyWord(keyCode);
+  return word ? std::string(word) : Hex2(keyCode);
+}
+
+// The scroll command a scroll entry carries out: on an entry of the tilting wheel up and down are
+// sideways.
+const CommandInfo* EffectiveScroll(const CorvimusActionRec& action) {
+  const UInt16 c = action.command;
+  return FindCommand(UInt16(c - ScrollDirection(c) + EffectiveScrollDirection(c, action.keyCode)));
+}
+
+}  // namespace
+
+std::string ActionWords(const CorvimusActionRec& action) {
+  const CommandInfo* info = FindCommand(action.command);
+  if (!info) return "unknown command " + std::to_string(action.command);
+  const std::string mods = ModifierWords(action.modifiers);
+  const std::string withMods = mods.empty() ? "" : " --modifiers " + mods;
+  switch (info->family) {
+    case CommandFamily::kScroll: {
+      std::string text = EffectiveScroll(action)->word;
+      if (ScrollKind(action.command) == 0 && action.repeat > 1)
+        text += " --repeat " + std::to_string(action.repeat);
+      return text;
+    }
+    case CommandFamily::kKeystroke:
+      return std::string(info->word) + " --key " + KeyArgument(action.keyCode) + withMods;
+    case CommandFamily::kClick:
+      return info->word + withMods;
+    case CommandFamily::kOpenApplication:
+      return std::string(info->word) + " " +
+             FourCCText(corvimus::LoadNative<UInt32>(action.data));
+    case CommandFamily::kOpenItem:
+      return std::string(info->word) + " \"" + PascalText(action.data, 32) + "\"";
+    default:
+      return info->word;
+  }
+}
+
+std::string ActionEffect(const CorvimusActionRec& action) {
+  const CommandInfo* info = FindCommand(action.command);
+  if (!info) return "";
+  switch (info->family) {
+    case CommandFamily::kKeystroke: {
+      std::string mods = DescribeModifiers(action.modifiers);
+      if (action.keyCode == 255) return mods.empty() ? "nothing: the control is silenced" : mods;
+      return (mods.empty() ? "" : mods + "+") + KeyText(action.keyCode);
+    }
+    case CommandFamily::kScroll:
+      return ScrollKind(action.command) == 0 ? "" : EffectiveScroll(action)->onLinux;
+    case CommandFamily::kPrecision:
+    case CommandFamily::kSpecial:
+    case CommandFamily::kEdit:
+    case CommandFamily::kNavigation:
+      return info->onLinux;
+    default:
+      return "";
+  }
+}
+
 std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
   std::string out = "record " + std::to_string(index) + ": ";
   if (r.application == kCorvimusGlobalApplication) {
-    out += "global settings";
+    out += "global settings, for all applications";
     if (r.appName[0]) out += " \"" + PascalText(r.appName, 32) + "\"";
   } else {
     out += "application \"" + PascalText(r.appName, 32) + "\" " + FourCCText(r.application) +
@@ -160,13 +242,21 @@ std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
   out += "  acceleration: " +
          (d.acceleration == 255 ? std::string("default") : std::to_string(d.acceleration)) + "\n";
   if (d.options) out += "  options: " + std::to_string(d.options) + "\n";
+  auto column = [](std::string text, size_t width) {
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+  };
   for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
-    std::string label = SlotLabel(slot);
-    label.resize(std::max<size_t>(label.size(), 7), ' ');
+    const CorvimusActionRec& action = d.action[slot];
     const ControlInfo* control = FindControl(slot);
-    std::string name = control ? Lower(control->name) : "(no control)";
-    name.resize(std::max<size_t>(name.size(), 28), ' ');
-    out += "  " + label + " " + name + " " + DescribeAction(d.action[slot]) + "\n";
+    if (!control && action.command == kCmdNone) continue;
+    std::string line = "  " + column(SlotLabel(slot), 6) + " " +
+                       column(control ? control->word : "", 10) + " " +
+                       column(control ? Lower(control->name) : "(no control)", 27) + " " +
+                       ActionWords(action);
+    std::string effect = ActionEffect(action);
+    if (!effect.empty()) line += " (" + effect + ")";
+    out += line + "\n";
   }
   return out;
 }

@@ -135,11 +135,12 @@ struct ModifierInfo {
 };
 
 struct ControlInfo {
-  int slot;           // the action slot
-  const char* id;     // "C0", "PF": the control identifier of the pane's outline
-  const char* name;   // "Wheel tilted left": the outline's row
-  const char* word;   // "tilt-left": corvimus-prefs takes it beside the identifier
-  const char* input;  // the Linux input it stands for, "REL_HWHEEL < 0"
+  int slot;                    // the action slot
+  const char* id;              // "C0", "PF": the control identifier of the pane's outline
+  const char* name;            // "Wheel tilted left": the outline's row
+  const char* word;            // "tilt-left", "back": corvimus-prefs shows it and takes it
+  const char* input;           // the Linux input it stands for, "REL_HWHEEL < 0"
+  const char* otherWords[2];   // words it also takes ("button-4", "button4"), or null
 };
 
 inline constexpr size_t kCommandTableSize = 43;
@@ -157,9 +158,13 @@ const CommandInfo* FindCommand(UInt16 code);
 const CommandInfo* FindCommandByWord(const std::string& word);
 // The modifier bit a word names (its word, a legacy word, any letter case), 0 when none does.
 UInt16 FindModifierByWord(const std::string& word);
+// Modifier words joined by '+', '-' or ',' ("ctrl+shift", "Super-caps-lock"); "" is none. False
+// when a word names no modifier.
+bool ModifiersFromWords(const std::string& words, UInt16* bits);
 // Every bit of the table: a modifiers value holding any other names no key.
 UInt16 AllModifierBits();
-// The control of an action slot (null for slots 8-11), or of a word: identifier or word.
+// The control of an action slot (null for slots 8-11), or of a word: identifier, word or other
+// word, any letter case.
 const ControlInfo* FindControl(int slot);
 const ControlInfo* FindControlByWord(const std::string& word);
 
