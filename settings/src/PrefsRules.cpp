@@ -81,7 +81,8 @@ bool HasMainClick(const CorvimusPrefsRec& prefs) {
 }
 
 std::string MainClickRuleText(SInt32 settingsIndex) {
-  return std::string("the main click (command 33) must stay on C0, C1 or C2 in ") +
+  return std::string("the main click (main-click) must stay on left, right or middle (C0, C1 or "
+                     "C2) in ") +
          (settingsIndex == 0 ? "the global record" : "the settings of 'sprf' and 'MACS'") +
          ", so that the mouse always has a button that clicks; the settings pane keeps it there "
          "as well";

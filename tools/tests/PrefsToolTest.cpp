@@ -39,7 +39,15 @@ std::string ShownLine(const std::string& out, const std::string& label) {
 // What the line of a slot says its control does: the part after the control's name.
 std::string ShownAction(const std::string& out, const std::string& label) {
   std::string line = ShownLine(out, label);
-  return line.size() > 37 ? line.substr(37) : "";
+  return line.size() > 46 ? line.substr(46) : "";
+}
+
+// Every refusal says what went wrong and then, on its own line, what to do next.
+void ExpectHint(const RunResult& r) {
+  size_t at = r.err.find("\nhint: ");
+  EXPECT_NE(at, std::string::npos) << r.err;
+  if (at != std::string::npos) EXPECT_GT(r.err.size(), at + 8) << r.err;
+  EXPECT_EQ(r.err.rfind("corvimus-prefs: ", 0), 0u) << r.err;
 }
 
 class PrefsTool : public ::testing::Test {
@@ -107,16 +115,17 @@ TEST_F(PrefsTool, InitWritesTheDefaultRecordThatShowAndCheckAccept) {
   r = RunOn("p", {"show"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("global settings"), std::string::npos) << r.out;
-  EXPECT_EQ(ShownAction(r.out, "C3"), "back") << r.out;
-  EXPECT_EQ(ShownAction(r.out, "C4"), "forward") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C3"), "back (Alt+Left)") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C4"), "forward (Alt+Right)") << r.out;
   EXPECT_EQ(ShownAction(r.out, "C5"), "unchanged") << r.out;
   // The tilt's default entry is named by the way it scrolls, and the control by the way it tilts.
-  EXPECT_EQ(ShownAction(r.out, "PB"), "scroll right (key code 100)") << r.out;
-  EXPECT_EQ(ShownLine(r.out, "PB").find("PB      wheel tilted right "), 0u) << r.out;
-  EXPECT_EQ(ShownLine(r.out, "PF").find("PF      wheel tilted left "), 0u) << r.out;
-  EXPECT_EQ(ShownAction(r.out, "RB"), "scroll down (key code 1)") << r.out;
-  EXPECT_EQ(ShownAction(r.out, "slot 8"), "unchanged") << r.out;
-  EXPECT_EQ(ShownLine(r.out, "slot 8").find("slot 8  (no control) "), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "PB"), "scroll-right") << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PB").find("PB     tilt-right wheel tilted right "), 0u) << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PF").find("PF     tilt-left  wheel tilted left "), 0u) << r.out;
+  EXPECT_EQ(ShownLine(r.out, "C3").find("C3     back       button 4 (thumb, back) "), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "RB"), "scroll-down") << r.out;
+  // Slots no control offers are left out while they hold nothing.
+  EXPECT_EQ(ShownLine(r.out, "slot 8"), "") << r.out;
   EXPECT_NE(r.out.find("speed: default"), std::string::npos) << r.out;
 
   r = RunOn("p", {"check"});
@@ -419,11 +428,19 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
       {"huge number", replace("\"speed\": 255", "\"speed\": 99999999999999999999999999"),
        "records[0].speed"},
       {"string for a number", replace("\"speed\": 255", "\"speed\": \"255\""), "records[0].speed"},
-      {"command too large", replace("\"command\": 33", "\"command\": 65536"),
+      {"command too large", replace("\"command\": \"main-click\"", "\"command\": 65536"),
        "records[0].actions[0].command"},
-      {"slot out of order", replace("\"slot\": 1,", "\"slot\": 2,"), "records[0].actions[1].slot"},
+      {"command no word names", replace("\"command\": \"main-click\"", "\"command\": \"jump\""),
+       "records[0].actions[0].command"},
+      {"slot out of order", replace("\"slot\": \"right\",", "\"slot\": 2,"),
+       "records[0].actions[1].slot"},
+      {"control out of order", replace("\"slot\": \"right\",", "\"slot\": \"middle\","),
+       "records[0].actions[1].slot"},
+      {"key no word names", replace("\"keyCode\": 0,", "\"keyCode\": \"nokey\","),
+       "records[0].actions[0].keyCode"},
       {"fifteen actions",
-       replace(", {\"slot\": 15, \"command\": 9, \"modifiers\": 0, \"delay\": 0, \"keyCode\": 100, "
+       replace(", {\"slot\": \"tilt-right\", \"command\": \"scroll-down\", \"modifiers\": \"\", "
+               "\"delay\": 0, \"keyCode\": 100, "
                "\"repeat\": 0, \"data\": \"" +
                    zeros80 + "\"}",
                ""),
@@ -464,6 +481,7 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(c.where), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    ExpectHint(r);
     EXPECT_EQ(Read("p"), before);
   }
   // The source is missing or is a folder.
@@ -607,8 +625,8 @@ TEST_F(PrefsTool, SetChangesOneFieldOfTheChosenRecord) {
   ASSERT_EQ(RunOn("p", {"set", "speed", "default"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].speed, 255);
   RunResult shown = RunOn("p", {"show"});
-  EXPECT_EQ(ShownAction(shown.out, "C1"), "secondary click with Ctrl+Alt") << shown.out;
-  EXPECT_NE(shown.out.find("scroll up by 30 lines"), std::string::npos) << shown.out;
+  EXPECT_EQ(ShownAction(shown.out, "C1"), "secondary-click --modifiers ctrl+alt") << shown.out;
+  EXPECT_NE(shown.out.find("scroll-up --repeat 30"), std::string::npos) << shown.out;
 }
 
 TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
@@ -622,9 +640,7 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
     ASSERT_EQ(set.exitCode, 0) << c.word << ": " << set.err;
     EXPECT_EQ(Records("p")[0].device[0].action[kSlotPF].command, c.code) << c.word;
     std::string shown = ShownAction(RunOn("p", {"show"}).out, "PF");
-    std::string name = c.name;
-    name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
-    EXPECT_EQ(shown.rfind(name, 0), 0u) << c.word << " is shown as " << shown;
+    EXPECT_EQ(shown.rfind(c.word, 0), 0u) << c.word << " is shown as " << shown;
   }
   // The words older versions took, and numbers, still work.
   ASSERT_EQ(RunOn("p", {"set", "wheel-down", "nothing"}).exitCode, 0);
@@ -638,7 +654,7 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
   EXPECT_EQ(Records("p")[0].device[0].action[6].command, 35);
   EXPECT_EQ(Records("p")[0].device[0].action[6].modifiers, cmdKey | alphaLock | kCorvimusSpaceKey);
   EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"),
-            "button 4 click with Super+Caps Lock+Space");
+            "button-4-click --modifiers super+caps-lock+space");
 }
 
 TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {
@@ -689,6 +705,7 @@ TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {
     RunResult r = RunOn("p", args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    ExpectHint(r);
     EXPECT_EQ(Read("p"), before);
   }
 }
@@ -788,6 +805,7 @@ TEST_F(PrefsTool, WrongUsageIsExplained) {
     RunResult r = Run(c.args);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    ExpectHint(r);
   }
   RunResult help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
