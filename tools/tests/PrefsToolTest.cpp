@@ -15,7 +15,7 @@
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
-#include "settings/CommandTable.h"
+#include "settings/KeyNames.h"
 #include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
@@ -391,6 +391,30 @@ TEST_F(PrefsTool, ImportOfAnExportGivesBackTheSameBytes) {
   EXPECT_EQ(Read("r"), original);
 }
 
+// An export of version 0.1, all numbers (a global record with a double click on C4 with Alt+Shift,
+// an application with Ctrl and the key code 8 on C3, 3 lines down on PF and the global action on
+// C6), and the settings file it was exported from.
+TEST_F(PrefsTool, ExportsOfEarlierVersionsStillImport) {
+  const std::string data = CORVIMUS_PREFS_TEST_DATA;
+  RunResult r = RunOn("p", {"import", data + "/export-numbers-only.json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string original;
+  ReadFile(data + "/export-numbers-only.prefs", &original);
+  EXPECT_EQ(Read("p"), original);
+  // Exported again, in words, it still gives the same file.
+  r = RunOn("p", {"export", tmp / "words.json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string words = Read("words.json");
+  EXPECT_NE(words.find("{\"slot\": \"back\", \"command\": \"keystroke\", \"modifiers\": \"ctrl\", "
+                       "\"delay\": 0, \"keyCode\": \"c\""),
+            std::string::npos)
+      << words;
+  EXPECT_NE(words.find("\"command\": \"double-click\", \"modifiers\": \"alt+shift\""),
+            std::string::npos);
+  ASSERT_EQ(RunOn("q", {"import", tmp / "words.json"}).exitCode, 0);
+  EXPECT_EQ(Read("q"), original);
+}
+
 TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
   ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
   ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("TextEdit.app", "ttxt")}).exitCode, 0);
@@ -655,6 +679,125 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
   EXPECT_EQ(Records("p")[0].device[0].action[6].modifiers, cmdKey | alphaLock | kCorvimusSpaceKey);
   EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"),
             "button-4-click --modifiers super+caps-lock+space");
+}
+
+// The lines of `--list-words KIND`, which the shell's completion reads.
+std::vector<std::string> ListedWords(const std::string& kind) {
+  RunResult r = RunProgram({CORVIMUS_PREFS_PROGRAM, "--list-words", kind}, {});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> words;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    words.push_back(r.out.substr(at, end - at));
+  return words;
+}
+
+// The words the tool lists are the tables' words: the completion cannot offer a word set refuses
+// nor miss one it takes.
+TEST_F(PrefsTool, ListedWordsAreTheTablesWords) {
+  std::vector<std::string> controls, actions, modifiers, keys;
+  for (const ControlInfo& c : kControlTable) controls.push_back(c.word);
+  for (const CommandInfo& c : kCommandTable)
+    if (c.menu != PaneMenu::kNone && c.family != CommandFamily::kOpenItem) actions.push_back(c.word);
+  for (const ModifierInfo& m : kModifierTable) modifiers.push_back(m.word);
+  for (int code = 0; code < 128; ++code)
+    if (KeyWord(UInt8(code))) keys.push_back(KeyWord(UInt8(code)));
+  keys.push_back("none");
+  EXPECT_EQ(ListedWords("controls"), controls);
+  EXPECT_EQ(ListedWords("actions"), actions);
+  EXPECT_EQ(ListedWords("modifiers"), modifiers);
+  EXPECT_EQ(ListedWords("keys"), keys);
+  const std::vector<std::string> commands = ListedWords("commands");
+  EXPECT_EQ(commands.size(), 9u);
+  for (const std::string& command : commands) {
+    // Each is a command: without its arguments it explains itself, but never as an unknown one.
+    RunResult r = RunOn("none-such", {command});
+    EXPECT_EQ(r.err.find("unknown command"), std::string::npos) << command << ": " << r.err;
+  }
+  RunResult bad = Run({"--list-words", "colours"});
+  EXPECT_EQ(bad.exitCode, 2);
+  ExpectHint(bad);
+}
+
+// Every control, action, key and modifier word set takes comes back in show and in the export, and
+// the export imports to the same bytes.
+TEST_F(PrefsTool, EveryWordRoundTripsThroughShowExportAndImport) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  // Records of applications need no main click: every control is free to take any action.
+  const std::vector<std::string> keys = ListedWords("keys");
+  const size_t apps = (keys.size() + kControlTableSize - 1) / kControlTableSize;
+  for (size_t i = 0; i < apps; ++i) {
+    std::string name = "App" + std::string(1, char('A' + i));
+    ASSERT_EQ(RunOn("p", {"add-app", MakeBundle(name + ".app", "Ap" + name.substr(3) + "x")}).exitCode, 0);
+  }
+  // Each key into its own control: the keys fill the controls of one application after another.
+  struct Expected {
+    std::string app, control, id, action;
+  };
+  std::vector<Expected> expected;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const ControlInfo& c = kControlTable[k % kControlTableSize];
+    std::string app = "App" + std::string(1, char('A' + k / kControlTableSize));
+    // The modifiers go round the table's words, one more for each key.
+    std::string mods = kModifierTable[k % kModifierTableSize].word;
+    RunResult r = RunOn("p", {"set", "--app", app, c.word, "keystroke", "--key", keys[k],
+                              "--modifiers", mods});
+    ASSERT_EQ(r.exitCode, 0) << keys[k] << ": " << r.err;
+    expected.push_back({app, c.word, c.id, "keystroke --key " + keys[k] + " --modifiers " + mods});
+  }
+  // The global record: each action word on a control, and each control by each of its names.
+  const std::vector<std::string> actions = ListedWords("actions");
+  size_t used = 0;
+  for (const std::string& action : actions) {
+    if (action == "same-as-all-applications" || action == "keystroke") continue;
+    const ControlInfo& c = kControlTable[3 + used++ % (kControlTableSize - 3)];
+    ASSERT_EQ(RunOn("p", {"set", c.id, action}).exitCode, 0) << action;
+    std::string shown = ShownAction(RunOn("p", {"show"}).out, c.id);
+    EXPECT_EQ(shown.substr(0, shown.find(" (")), action);
+    RunResult exported = RunOn("p", {"export", "-"});
+    EXPECT_NE(exported.out.find("{\"slot\": \"" + std::string(c.word) + "\", \"command\": \"" +
+                                action + "\""),
+              std::string::npos)
+        << action;
+  }
+  for (const ControlInfo& c : kControlTable) {
+    for (const char* name : {c.id, c.word, c.otherWords[0], c.otherWords[1]}) {
+      if (!name) continue;
+      // Left, right and middle keep the main click on one of them.
+      const char* action = c.slot < 3 ? "main-click" : "paste";
+      RunResult r = RunOn("p", {"set", name, action});
+      ASSERT_EQ(r.exitCode, 0) << name << ": " << r.err;
+      EXPECT_EQ(Records("p")[0].device[0].action[c.slot].command, c.slot < 3 ? kCmdMainClick : kCmdPaste)
+          << name;
+    }
+  }
+  RunResult shown = RunOn("p", {"show"});
+  ASSERT_EQ(shown.exitCode, 0);
+  std::vector<std::string> records;
+  for (size_t at = 0; (at = shown.out.find("\nrecord ", at)) != std::string::npos; ++at)
+    records.push_back(shown.out.substr(at + 1, shown.out.find("\nrecord ", at + 1) - at - 1));
+  ASSERT_EQ(records.size(), apps + 1);
+  for (const Expected& e : expected) {
+    std::string record;
+    for (const std::string& text : records)
+      if (text.find("\"" + e.app + "\"") != std::string::npos) record = "\n" + text;
+    std::string line = ShownLine(record, e.id);
+    EXPECT_EQ(line.find(e.id), 0u) << record;
+    EXPECT_NE(line.find(" " + e.control + " "), std::string::npos) << line;
+    std::string action = ShownAction(record, e.id);
+    EXPECT_EQ(action.substr(0, action.find(" (")), e.action) << line;
+  }
+  RunResult exported = RunOn("p", {"export", "-"});
+  ASSERT_EQ(exported.exitCode, 0);
+  for (const std::string& key : keys)
+    EXPECT_NE(exported.out.find("\"keyCode\": \"" + key + "\""), std::string::npos) << key;
+  for (const ModifierInfo& m : kModifierTable)
+    EXPECT_NE(exported.out.find("\"modifiers\": \"" + std::string(m.word) + "\""),
+              std::string::npos)
+        << m.word;
+  WriteFile(tmp / "words.json", exported.out);
+  RunResult imported = RunOn("q", {"import", tmp / "words.json"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_EQ(Read("q"), Read("p"));
 }
 
 TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {
