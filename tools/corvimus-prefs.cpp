@@ -500,16 +500,15 @@ bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitC
 // A user who has never saved settings: no file, nothing wrong. Says what the mice do now and how
 // to begin.
 int ShowFresh(const Target& t) {
-  std::cout << "No settings yet";
-  if (!t.path.empty()) std::cout << " (" << t.path << " does not exist)";
-  std::cout << ": every mouse button and wheel does what it did\n"
-               "before, as the defaults below say. To begin, give a control an action and tell\n"
-               "the agent, for example:\n"
+  std::cout << "No settings yet: every mouse button and wheel does what it always did, as the\n"
+               "defaults below say. To begin, give a control an action and tell the agent, for\n"
+               "example:\n"
                "  corvimus-prefs set back copy\n"
                "  corvimus-prefs apply\n"
                "or open Mouse Buttons, the settings window. corvimus-prefs --help lists the\n"
-               "controls, actions and keys.\n\n"
-            << DescribeRecord(PaneDefaultRecord(), 0);
+               "controls, actions and keys.";
+  if (!t.path.empty()) std::cout << " The settings will be kept in\n" << t.path << ".";
+  std::cout << "\n\n" << DescribeRecord(PaneDefaultRecord(), 0);
   return 0;
 }
 

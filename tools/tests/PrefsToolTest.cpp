@@ -174,6 +174,34 @@ TEST_F(PrefsTool, WithoutFileItUsesTheUsersPreferencesFolder) {
   EXPECT_NE(sidecar.find("prefCvMP"), std::string::npos);
 }
 
+TEST_F(PrefsTool, AFreshAccountIsToldHowToBeginAndNothingIsWritten) {
+  RunResult r = Run({"show"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("No settings yet", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("corvimus-prefs set back copy\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("corvimus-prefs apply\n"), std::string::npos) << r.out;
+  // What the mice do meanwhile: the default record.
+  EXPECT_EQ(ShownAction(r.out, "C3"), "back (Alt+Left)") << r.out;
+  EXPECT_FALSE(std::filesystem::exists(tmp / "config/com.kelvane.mouse.prefs"));
+  // A script asking for JSON gets no made-up document.
+  r = Run({"show", "--json"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.empty());
+  ExpectHint(r);
+  // Once there is a file, show shows it.
+  ASSERT_EQ(Run({"set", "back", "copy"}).exitCode, 0);
+  r = Run({"show"});
+  EXPECT_EQ(r.out.rfind("settings file ", 0), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C3"), "copy (Ctrl+C at the layout's C)") << r.out;
+}
+
+TEST_F(PrefsTool, SaysItsVersion) {
+  RunResult r = Run({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, std::string("corvimus-prefs ") + CORVIMUS_PREFS_VERSION + "\n");
+  EXPECT_NE(std::string(CORVIMUS_PREFS_VERSION).find('.'), std::string::npos);
+}
+
 TEST_F(PrefsTool, MissingFileCannotBeOpened) {
   for (const char* command : {"show", "check", "export"}) {
     SCOPED_TRACE(command);
