@@ -50,8 +50,8 @@ TEST(SimText, WhatAClickOfAControlSendsInWords) {
       {8, 0, 100, 0, "scroll left 1 line"},
       {13, 0, 255, 0, "Page Down"},
       {17, 0, 255, 0, "Ctrl+End"},
-      {kCmdUndo, 0, 255, 0, "sent CVda command 71 (undo)"},
-      {kCmdOpenItem, 0, 255, 0, "sent CVda command 27 (open item)"},
+      {kCmdUndo, 0, 255, 0, "undo, through the agent"},
+      {kCmdOpenItem, 0, 255, 0, "open item, through the agent"},
       {20, 0, 255, 0, "nothing"},
       {0, 0, 255, 0, "button 6 click"},
   };
@@ -86,7 +86,7 @@ TEST(SimText, HeldButtonsLocksAnswersAndReports) {
   EXPECT_EQ(Words(rig), "left button released, Super");
   rig.Click(BTN_LEFT);
   rig.engine.PostKeystroke(PackKeystroke(kBackArrowChar, 0x7B, cmdKey));
-  EXPECT_EQ(Words(rig), "sent CVda command 76 (back), Alt+Left");
+  EXPECT_EQ(Words(rig), "back, through the agent, Alt+Left");
   rig.engine.SetOwnAppMode(true);
   rig.Frame({{EV_REL, REL_X, 3}, {EV_REL, REL_Y, -2}, {EV_REL, REL_WHEEL_HI_RES, 30}});
   EXPECT_EQ(Words(rig),

@@ -57,25 +57,6 @@ std::string DescribeModifiers(UInt16 modifiers) {
   return out;
 }
 
-std::string DescribeKeyCode(UInt8 keyCode) {
-  static const struct {
-    UInt8 code;
-    const char* name;
-  } kKeys[] = {
-      {0x35, "esc"},        {0x30, "tab"},         {0x24, "return"},     {0x33, "delete"},
-      {0x47, "clear"},      {0x4C, "enter"},       {0x72, "help"},       {0x75, "forward delete"},
-      {0x73, "home"},       {0x77, "end"},         {0x74, "page up"},    {0x79, "page down"},
-      {0x7A, "F1"},         {0x78, "F2"},          {0x63, "F3"},         {0x76, "F4"},
-      {0x60, "F5"},         {0x61, "F6"},          {0x62, "F7"},         {0x64, "F8"},
-      {0x65, "F9"},         {0x6D, "F10"},         {0x67, "F11"},        {0x6F, "F12"},
-      {0x69, "F13"},        {0x6B, "F14"},         {0x71, "F15"},        {0x31, "space"},
-      {0x7B, "left arrow"}, {0x7C, "right arrow"}, {0x7D, "down arrow"}, {0x7E, "up arrow"}};
-  if (keyCode == 255) return "no key";
-  for (const auto& k : kKeys)
-    if (k.code == keyCode) return k.name;
-  return "key " + Hex2(keyCode);
-}
-
 std::string FourCCText(OSType code) {
   std::string out = "'";
   for (int shift = 24; shift >= 0; shift -= 8) {
@@ -122,7 +103,7 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
       return text;
     }
     case CommandFamily::kKeystroke:
-      return "keystroke " + DescribeKeyCode(action.keyCode) + with;
+      return "keystroke " + ActionEffect(action);
     case CommandFamily::kOpenApplication:
       return "open application " + FourCCText(corvimus::LoadNative<UInt32>(action.data));
     case CommandFamily::kOpenItem:

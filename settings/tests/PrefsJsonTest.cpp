@@ -191,7 +191,7 @@ TEST(PrefsText, NamesSlotsAndCommandsInWords) {
   a.command = 24;
   a.keyCode = 0x24;
   a.modifiers = cmdKey | shiftKey;
-  EXPECT_EQ(DescribeAction(a), "keystroke return with Shift+Super");
+  EXPECT_EQ(DescribeAction(a), "keystroke Shift+Super+Return");
   a = {};
   a.command = 13;
   EXPECT_EQ(DescribeAction(a), "scroll down by a page");

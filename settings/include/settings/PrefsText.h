@@ -19,7 +19,7 @@ int SlotFromText(const std::string& text);
 // The modifier bits as Linux users name them, "Ctrl+Shift"; "" for none.
 std::string DescribeModifiers(UInt16 modifiers);
 // What an action does, in words: "back", "main click with Alt", "scroll down by 3 lines",
-// "keystroke return with Super", "open application 'ttxt'", "open item \"Mail\"". A scroll entry
+// "keystroke Super+Return", "open application 'ttxt'", "open item \"Mail\"". A scroll entry
 // of the tilting wheel is named by the direction it scrolls.
 std::string DescribeAction(const CorvimusActionRec& action);
 // In the words corvimus-prefs set takes, so that what show prints can be typed back:
@@ -35,8 +35,6 @@ std::string ActionEffect(const CorvimusActionRec& action);
 // "C" for the key that types c on the US layout, "Page Up", "no key"; "key 0x34" where no key sits.
 std::string KeyText(UInt8 keyCode);
 
-// A short name for a virtual key code ("return", "F5", "key 0x2C").
-std::string DescribeKeyCode(UInt8 keyCode);
 
 // A four-character code between single quotes, non-printing bytes as \xNN: 'CvMP', '\x00\x00\x00A'.
 std::string FourCCText(OSType code);
