@@ -538,6 +538,8 @@ int Show(const Options& o) {
     return 0;
   }
   SInt32 n = QBaseCountRecords(base);
+  // Keys are named by their place on a US keyboard; show says what they type on the user's.
+  GetKeyboardInformation();
   std::cout << "settings file " << t.path << " (" << (r.bigEndian ? "big" : "little")
             << "-endian), " << n << (n == 1 ? " record" : " records") << "\n";
   if (f.repaired) std::cout << "recovered: the file's length did not match its header\n";
@@ -550,7 +552,7 @@ int Show(const Options& o) {
     }
     CorvimusPrefsRec rec;
     std::memcpy(&rec, data, sizeof rec);
-    std::cout << DescribeRecord(rec, int(i));
+    std::cout << DescribeRecord(rec, int(i), gAsciiTable);
   }
   return 0;
 }

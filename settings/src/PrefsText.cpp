@@ -6,6 +6,7 @@
 
 #include "platform/ByteOrder.h"
 #include "settings/CommandTable.h"
+#include "platform/TextUtils.h"
 #include "settings/KeyNames.h"
 
 namespace {
@@ -186,14 +187,35 @@ std::string ActionWords(const CorvimusActionRec& action) {
   }
 }
 
-std::string ActionEffect(const CorvimusActionRec& action) {
+namespace {
+
+// "z" when the key at `keyCode` types z on the layout of `layoutChars` while its US name is
+// another character; "" when they agree or the key types no character.
+std::string LayoutCharacter(UInt8 keyCode, const UInt8* layoutChars) {
+  const char* label = layoutChars && keyCode < 128 ? KeyLabel(keyCode) : nullptr;
+  if (!label || label[0] == 0 || label[1] != 0) return "";
+  const UInt8 typed = layoutChars[keyCode];
+  if (typed <= 32 || typed == 127 || (typed >= 0x80 && typed < 0xA0)) return "";
+  auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  if (lower(typed) == lower(static_cast<unsigned char>(label[0]))) return "";
+  std::string out;
+  corvimus::AppendUtf8(char32_t(typed), &out);
+  return out;
+}
+
+}  // namespace
+
+std::string ActionEffect(const CorvimusActionRec& action, const UInt8* layoutChars) {
   const CommandInfo* info = FindCommand(action.command);
   if (!info) return "";
   switch (info->family) {
     case CommandFamily::kKeystroke: {
       std::string mods = DescribeModifiers(action.modifiers);
       if (action.keyCode == 255) return mods.empty() ? "nothing: the control is silenced" : mods;
-      return (mods.empty() ? "" : mods + "+") + KeyText(action.keyCode);
+      std::string text = (mods.empty() ? "" : mods + "+") + KeyText(action.keyCode);
+      std::string typed = LayoutCharacter(action.keyCode, layoutChars);
+      if (!typed.empty()) text += ": the key that types " + typed + " on this keyboard layout";
+      return text;
     }
     case CommandFamily::kScroll:
       return ScrollKind(action.command) == 0 ? "" : EffectiveScroll(action)->onLinux;
@@ -207,7 +229,7 @@ std::string ActionEffect(const CorvimusActionRec& action) {
   }
 }
 
-std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
+std::string DescribeRecord(const CorvimusPrefsRec& r, int index, const UInt8* layoutChars) {
   std::string out = "record " + std::to_string(index) + ": ";
   if (r.application == kCorvimusGlobalApplication) {
     out += "global settings, for all applications";
@@ -235,7 +257,7 @@ std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
                        column(control ? control->word : "", 10) + " " +
                        column(control ? Lower(control->name) : "(no control)", 27) + " " +
                        ActionWords(action);
-    std::string effect = ActionEffect(action);
+    std::string effect = ActionEffect(action, layoutChars);
     if (!effect.empty()) line += " (" + effect + ")";
     out += line + "\n";
   }

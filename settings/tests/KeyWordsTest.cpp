@@ -1,6 +1,7 @@
 // Keys, modifiers and actions in the words corvimus-prefs takes and shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -120,6 +121,32 @@ TEST(KeyWords, ControlsTakeTheirLinuxWordsAndTheOlderOnes) {
   EXPECT_EQ(SlotFromText("left-button"), 0);
   EXPECT_EQ(SlotFromText("wheel-down"), kSlotRB);
   EXPECT_EQ(SlotFromText("button9"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The names are US positions; on another layout the keystroke says what its key types there.
+TEST(KeyWords, AKeystrokeSaysWhatItsKeyTypesOnTheUsersLayout) {
+  ASSERT_EQ(KLSetCurrentKeyboardLayoutForTesting("de"), noErr);
+  std::fill(gAsciiTable, gAsciiTable + 128, 0);
+  GetKeyboardInformation();
+  CorvimusActionRec a = {kCmdKeystroke, 0, controlKey, 0, 0, 0x10, 0, 0, {}};  // US Y, German Z
+  EXPECT_EQ(ActionEffect(a, gAsciiTable), "Ctrl+Y: the key that types z on this keyboard layout");
+  EXPECT_EQ(ActionEffect(a), "Ctrl+Y");
+  a.keyCode = 0x29;  // US ;, German ö
+  EXPECT_EQ(ActionEffect(a, gAsciiTable),
+            "Ctrl+;: the key that types \xC3\xB6 on this keyboard layout");
+  a.keyCode = 0x08;  // C on both
+  EXPECT_EQ(ActionEffect(a, gAsciiTable), "Ctrl+C");
+  a.keyCode = 0x60;  // F5 types no character
+  EXPECT_EQ(ActionEffect(a, gAsciiTable), "Ctrl+F5");
+  ASSERT_EQ(KLSetCurrentKeyboardLayoutForTesting("us"), noErr);
+  GetKeyboardInformation();
+  a.keyCode = 0x10;
+  EXPECT_EQ(ActionEffect(a, gAsciiTable), "Ctrl+Y");
+  KLSetCurrentKeyboardLayoutForTesting(nullptr);
 }
 
 }  // namespace

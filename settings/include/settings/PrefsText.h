@@ -30,8 +30,10 @@ std::string ModifierWords(UInt16 modifiers);
 // by the direction it scrolls.
 std::string ActionWords(const CorvimusActionRec& action);
 // What the action does on a Linux desktop where its words do not say it: "Ctrl+C" for that
-// keystroke, "Alt+Left" for back, "Page Down"; "" otherwise.
-std::string ActionEffect(const CorvimusActionRec& action);
+// keystroke, "Alt+Left" for back, "Page Down"; "" otherwise. With `layoutChars` (what each key
+// types on the user's layout, as gAsciiTable holds it) a keystroke whose key types another
+// character there says so: "Ctrl+Y: the key that types z on this keyboard layout".
+std::string ActionEffect(const CorvimusActionRec& action, const UInt8* layoutChars = nullptr);
 // "C" for the key that types c on the US layout, "Page Up", "no key"; "key 0x34" where no key sits.
 std::string KeyText(UInt8 keyCode);
 
@@ -46,4 +48,5 @@ std::string PascalText(const unsigned char* field, int capacity);
 // in a newline; `index` is its position in the base. A control's line holds its identifier, its
 // word, its name and its action in words, then what the action does: "  C3     back       button 4
 // (thumb, back)      back (Alt+Left)". Slots no control offers are listed when they hold an action.
-std::string DescribeRecord(const CorvimusPrefsRec& record, int index);
+std::string DescribeRecord(const CorvimusPrefsRec& record, int index,
+                           const UInt8* layoutChars = nullptr);
