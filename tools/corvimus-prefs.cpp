@@ -1011,9 +1011,14 @@ int AddApp(const Options& o) {
       records.begin(), records.end(),
       [](const CorvimusPrefsRec& a, const CorvimusPrefsRec& b) { return CompareByApp(a, b) < 0; });
   rc = WriteRecords(f.target, records);
-  if (rc == 0)
-    std::cout << "added \"" << FieldText(r.appName, 32) << "\" " << FourCCText(r.application)
-              << "\n";
+  if (rc == 0) {
+    std::cout << "added \"" << FieldText(r.appName, 32) << "\"";
+    if (r.application == kUnknownSignature)
+      std::cout << ", recognised by its file name \"" << FieldText(r.appFileName, 64) << "\"";
+    else
+      std::cout << " (signature " << FourCCText(r.application) << ")";
+    std::cout << "; it starts with the settings for all applications\n";
+  }
   return rc;
 }
 

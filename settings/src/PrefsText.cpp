@@ -235,8 +235,13 @@ std::string DescribeRecord(const CorvimusPrefsRec& r, int index, const UInt8* la
     out += "global settings, for all applications";
     if (r.appName[0]) out += " \"" + PascalText(r.appName, 32) + "\"";
   } else {
-    out += "application \"" + PascalText(r.appName, 32) + "\" " + FourCCText(r.application) +
-           ", file name \"" + PascalText(r.appFileName, 64) + "\"";
+    out += "application \"" + PascalText(r.appName, 32) + "\"";
+    // An application without a signature is recognised by its file name alone.
+    if (r.application == kUnknownSignature)
+      out += ", recognised by its file name \"" + PascalText(r.appFileName, 64) + "\"";
+    else
+      out += " " + FourCCText(r.application) + ", file name \"" + PascalText(r.appFileName, 64) +
+             "\"";
   }
   out += "\n";
   const auto& d = r.device[0];

@@ -1,6 +1,7 @@
 // The manual page and the shell's completion of corvimus-prefs against the program's own words.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,8 @@ TEST(PrefsToolManual, MatchesTheWordWithoutItsNeighbours) {
 }
 
 // What bash offers after COMP_WORDS, the last word being the one completed.
-std::vector<std::string> Complete(const std::vector<std::string>& words) {
+std::vector<std::string> Complete(const std::vector<std::string>& words,
+                                  const std::vector<std::string>& environment = {}) {
   std::string array;
   for (const std::string& w : words) array += " '" + w + "'";
   std::string script = std::string("source '") + CORVIMUS_PREFS_COMPLETION +
@@ -99,7 +101,7 @@ std::vector<std::string> Complete(const std::vector<std::string>& words) {
                        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
                        "_corvimus_prefs\n"
                        "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
-  RunResult r = RunProgram({"/bin/bash", "--norc", "-c", script}, {});
+  RunResult r = RunProgram({"/bin/bash", "--norc", "-c", script}, {}, environment);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::vector<std::string> out;
   for (const std::string& line : Lines(r.out))
@@ -123,6 +125,28 @@ TEST(PrefsToolCompletion, OffersTheProgramsWordsInEachPlace) {
   EXPECT_EQ(Complete({"set", "speed", ""}), std::vector<std::string>{"default"});
   EXPECT_EQ(Complete({"show", "--"}), (std::vector<std::string>{"--file", "--json", "--recover"}));
   EXPECT_TRUE(Complete({"set", "back", "copy", ""}).empty());
+}
+
+TEST(PrefsToolCompletion, OffersTheApplicationsOfTheSettings) {
+  corvimus::testing::TempDir tmp;
+  const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + tmp.path(), "HOME=" + tmp.path()};
+  EXPECT_TRUE(Complete({"remove-app", ""}, env).empty());
+  // One with a signature, one without, one whose name has a space and a quote.
+  for (const char* name : {"Text Edit", "gimp", "It's"}) {
+    std::string bundle = tmp / (std::string(name) + ".app");
+    std::filesystem::create_directories(bundle + "/Contents");
+    if (std::string(name) == "Text Edit")
+      corvimus::testing::WriteFile(
+          bundle + "/Contents/Info.plist",
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleSignature</key>"
+          "<string>ttxt</string></dict></plist>");
+    RunResult r = RunProgram({CORVIMUS_PREFS_PROGRAM, "add-app", bundle}, {}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  // Quoted as the command line needs them.
+  EXPECT_EQ(Complete({"remove-app", ""}, env),
+            (std::vector<std::string>{"gimp", "It\\'s", "Text\\ Edit"}));
+  EXPECT_EQ(Complete({"set", "--app", "T"}, env), std::vector<std::string>{"Text\\ Edit"});
 }
 
 }  // namespace
