@@ -207,7 +207,7 @@ std::string AbsolutePath(const std::string& path) {
 // The settings file named by --file, or the user's own. `forWriting` makes a missing Preferences
 // folder.
 bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target* t,
-                std::string* error) {
+                std::string* error, std::string* hint) {
   OSErr e;
   if (file) {
     std::string path = AbsolutePath(*file);
@@ -216,14 +216,16 @@ bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target*
     std::string folder = slash == 0 ? "/" : path.substr(0, slash);
     std::string name = path.substr(slash + 1);
     if (name.empty() || name.size() > 63) {
-      *error = *file + ": a settings file name has 1 to 63 characters\nchoose a shorter name";
+      *error = *file + ": a settings file name has 1 to 63 characters";
+      *hint = "choose a shorter name";
       return false;
     }
     SInt16 v;
     SInt32 dirID;
     if ((e = corvimus::PathToDirID(folder, &v, &dirID)) != noErr) {
-      *error = folder + ": " + ErrorText(e) + "\ncheck the folder (ls -ld " + folder +
-               "); mkdir -p " + folder + " makes a missing one";
+      *error = folder + ": " + ErrorText(e);
+      *hint = "check the folder (ls -ld " + folder + "); mkdir -p " + folder +
+              " makes a missing one";
       return false;
     }
     Str255 pname;
@@ -239,16 +241,15 @@ bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target*
       // No Preferences folder either: no file.
       std::string where;
       if (corvimus::FSSpecToPath(&t->spec, &where) != noErr) {
-        *error =
-            "no settings file (the Preferences folder does not exist)\ncorvimus-prefs init writes "
-            "the defaults; any set starts from them";
+        *error = "no settings file (the Preferences folder does not exist)";
+        *hint = "corvimus-prefs init writes the defaults; any set starts from them";
         return false;
       }
     }
   }
   if (e != noErr && e != fnfErr) {
-    *error = (file ? *file : std::string("settings file")) + ": " + ErrorText(e) + "\n" +
-             AccessHint(file ? *file : std::string("~/.config"));
+    *error = (file ? *file : std::string("settings file")) + ": " + ErrorText(e);
+    *hint = AccessHint(file ? *file : std::string("~/.config"));
     return false;
   }
   t->exists = e == noErr;
@@ -467,11 +468,9 @@ struct OpenedFile {
 // missing Preferences folder unless the file is only read) and reads what `access` asks for.
 // False after saying why, with the exit code in *exitCode.
 bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitCode) {
-  std::string error;
-  if (!FindTarget(o.file, access != Access::kRead, &f->target, &error)) {
-    *exitCode = Fail(kExitUsage, error.substr(0, error.find('\n')),
-                     error.find('\n') == std::string::npos ? kUsageHint
-                                                           : error.substr(error.find('\n') + 1));
+  std::string error, hint;
+  if (!FindTarget(o.file, access != Access::kRead, &f->target, &error, &hint)) {
+    *exitCode = Fail(kExitUsage, error, hint);
     return false;
   }
   const Target& t = f->target;
@@ -515,8 +514,8 @@ int ShowFresh(const Target& t) {
 int Show(const Options& o) {
   if (!o.file) {
     Target t;
-    std::string error;
-    bool found = FindTarget(std::nullopt, false, &t, &error);
+    std::string error, hint;
+    bool found = FindTarget(std::nullopt, false, &t, &error, &hint);
     if ((found && !t.exists) || (!found && error.rfind("no settings file", 0) == 0)) {
       if (!o.json) return ShowFresh(t);
       return Fail(kExitUsage, "no settings yet",

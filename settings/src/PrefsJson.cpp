@@ -635,7 +635,7 @@ std::string PrefsRecordToJson(const CorvimusPrefsRec& r) {
     out += "{\"slot\": " + (control ? quoted(control->word) : std::to_string(slot)) +
            ", \"command\": " + (command ? quoted(command->word) : std::to_string(a.command)) +
            ", \"modifiers\": " +
-           (modifiers.rfind("0x", 0) == 0 ? std::to_string(a.modifiers) : quoted(modifiers)) +
+           (a.modifiers & ~AllModifierBits() ? std::to_string(a.modifiers) : quoted(modifiers)) +
            ", \"delay\": " + std::to_string(a.delay) +
            ", \"keyCode\": " + (key ? quoted(key) : std::to_string(a.keyCode)) +
            ", \"repeat\": " + std::to_string(a.repeat) + ", \"data\": \"";

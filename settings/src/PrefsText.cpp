@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/ByteOrder.h"
-#include "settings/CommandTable.h"
 #include "platform/TextUtils.h"
+#include "settings/CommandTable.h"
 #include "settings/KeyNames.h"
 
 namespace {
