@@ -123,7 +123,7 @@ handle_line() {
   [ -n "$mouse" ] && before=$(keystroke_line "$mouse")
   answer=$(sim_command "$line" | sed -e 's/^ok$//' -e 's/^ok //' -e '/^$/d') || true
   case "$answer" in
-    error:*) echo "  ${answer#error: }; help lists what can be typed"; return ;;
+    error:*) echo "  ${answer#error: }"; return ;;
   esac
   if [ -n "$mouse" ]; then
     # The agent answers a request with the keys to type, a moment later.

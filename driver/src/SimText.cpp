@@ -76,8 +76,12 @@ std::string SimDescribeMouse(const SimMouse& mouse) {
   }
   out << "  own-application mode: " << (mouse.ownAppMode ? "on" : "off") << "\n";
   out << "  keystrokes: " << mouse.keystrokes.size();
-  if (!mouse.keystrokes.empty()) out << ", last " << SimKeystrokeText(mouse.keystrokes.back());
-  if (!mouse.lastTyped.empty()) out << ", typed as " << mouse.lastTyped;
+  // What the last one typed; what the agent asked for only when that typed nothing.
+  if (!mouse.lastTyped.empty() && mouse.lastTyped != "nothing")
+    out << ", the last typed as " << mouse.lastTyped;
+  else if (!mouse.keystrokes.empty())
+    out << ", the last asked for " << SimKeystrokeText(mouse.keystrokes.back())
+        << " and typed nothing";
   out << "\n";
   if (mouse.hasRecord) {
     for (int slot = 0; slot < kCorvimusActionCount; ++slot) {

@@ -278,7 +278,7 @@ TEST_F(SimDriverTest, PushesModesAndKeystrokesAreKeptPerMouseRecordedAndShown) {
   EXPECT_NE(show.find("record: application \"Safari\" ('sfri')"), std::string::npos) << show;
   EXPECT_NE(show.find("own-application mode: on"), std::string::npos) << show;
   // No request waits for the keystroke, so the engine types it with its modifiers' own meaning.
-  EXPECT_NE(show.find("keystrokes: 1, last Super+[, typed as Super+["), std::string::npos)
+  EXPECT_NE(show.find("keystrokes: 1, the last typed as Super+["), std::string::npos)
       << show;
   EXPECT_NE(show.find("button 4 (thumb, back): back, Alt+Left"), std::string::npos) << show;
   EXPECT_NE(show.find("button 6: open application 'ttxt'"), std::string::npos) << show;

@@ -9,6 +9,7 @@ namespace {
 
 using corvimus::DescribeEngineOutput;
 using corvimus::EngineEvent;
+using corvimus::SimKeystrokeText;
 
 std::string Words(Rig& rig) {
   std::vector<EngineEvent> events;
@@ -93,6 +94,15 @@ TEST(SimText, HeldButtonsLocksAnswersAndReports) {
             "pointer moved by (3, -2), scroll up 0.25 of a line, 1 report to the own "
             "application");
   EXPECT_EQ(DescribeEngineOutput({}), "nothing");
+}
+
+TEST(SimText, AKeystrokeRequestNamesItsKeyWhereTheLayoutMovedIt) {
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke('[', 0x21, cmdKey)), "Super+[");
+  // The German layout's z sits where a US keyboard has Y.
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke('z', 0x10, controlKey)),
+            "Ctrl+z (the key Y on a US keyboard)");
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke(kBackArrowChar, 0x7B, optionKey)), "Alt+Left");
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke(0, 255, shiftKey)), "Shift+character 0 (no key)");
 }
 
 }  // namespace

@@ -120,9 +120,12 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
 
 std::string DescribeAction(const CorvimusActionRec& action) {
   std::string out = DescribeCommand(action);
-  // A key code on anything but a keystroke is a value for the driver (the default scroll
-  // controls carry 1 and 100); show it so that two such slots can be told apart.
-  if (action.command != kCmdKeystroke && action.keyCode != 0 && action.keyCode != 255)
+  // A key code on anything but a keystroke or a scroll entry (whose direction already says what
+  // its key code means) is a value for the driver; show it so that two such slots can be told
+  // apart.
+  const CommandInfo* info = FindCommand(action.command);
+  const bool scroll = info && info->family == CommandFamily::kScroll;
+  if (action.command != kCmdKeystroke && !scroll && action.keyCode != 0 && action.keyCode != 255)
     out += " (key code " + std::to_string(action.keyCode) + ")";
   return out;
 }
