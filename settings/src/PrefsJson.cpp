@@ -482,9 +482,14 @@ class Checker {
                       },
                       &v))
       return false;
-    if (int(v) != slot)
-      return Fail(where + ".slot", SlotLabel(int(v)) + " should be " + SlotLabel(slot) +
+    if (int(v) != slot) {
+      auto named = [](int n) {
+        const ControlInfo* c = FindControl(n);
+        return c ? std::string(c->word) : "slot " + std::to_string(n);
+      };
+      return Fail(where + ".slot", named(int(v)) + " should be " + named(slot) +
                                        " (actions are listed by slot, 0 to 15)");
+    }
     if (!NumberOrWord(a, where, "command", 0xFFFF, "a command's word",
                       [](const std::string& w) -> SInt64 {
                         const CommandInfo* c = FindCommandByWord(w);

@@ -1,8 +1,8 @@
 // What every action command, modifier bit and mouse control means: one table that the settings
 // pane, corvimus-prefs, the simulated driver and the driver's action engine all read, so that each
-// has one name and one meaning everywhere. A name is the pane's menu title; corvimus-prefs shows it
-// in lower case and takes it as a word in lower case with hyphens ("Button 4 click" is shown as
-// "button 4 click" and set as button-4-click); numbers stay accepted wherever a word is.
+// has one name and one meaning everywhere. A name is the pane's menu title; corvimus-prefs shows and
+// takes the word made from it, in lower case with hyphens ("Button 4 click" is button-4-click), in
+// its set command, its show and its JSON; numbers stay accepted wherever a word is.
 //
 // Controls (the action slots a mouse fills; the engine reads Linux input events):
 //   C0-C7  BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA, BTN_FORWARD, BTN_BACK, BTN_TASK
