@@ -24,7 +24,7 @@ void FindActionBreaks(const CorvimusActionRec& a, bool global, const std::string
   }
   if (a.command == kCmdAsGlobal && global)
     out->push_back({prefix + ".command",
-                    "1 (as in the global record) has no meaning in the global record itself"});
+                    "same-as-all-applications (1) has no meaning in the global record itself"});
   if (const UInt16 unknown = a.modifiers & ~AllModifierBits())
     out->push_back({prefix + ".modifiers", Hex4(a.modifiers) + " holds bits " + Hex4(unknown) +
                                                " that name no modifier key"});
