@@ -55,8 +55,8 @@ const CommandInfo kCommandTable[kCommandTableSize] = {
 
     {32, F::kClick, A::kDriver, M::kClick, "Middle click", "middle-click", nullptr, "BTN_MIDDLE", 3,
      1},
-    {33, F::kClick, A::kDriver, M::kClick, "Main click", "main-click", nullptr, "BTN_LEFT", 1, 1},
-    {34, F::kClick, A::kDriver, M::kClick, "Secondary click", "secondary-click", nullptr,
+    {33, F::kClick, A::kDriver, M::kClick, "Main click", "main-click", "click", "BTN_LEFT", 1, 1},
+    {34, F::kClick, A::kDriver, M::kClick, "Secondary click", "secondary-click", "right-click",
      "BTN_RIGHT", 2, 1},
     {35, F::kClick, A::kDriver, M::kClick, "Button 4 click", "button-4-click", nullptr, "BTN_SIDE",
      4, 1},

@@ -694,7 +694,11 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
     std::string shown = ShownAction(RunOn("p", {"show"}).out, "PF");
     EXPECT_EQ(shown.rfind(c.word, 0), 0u) << c.word << " is shown as " << shown;
   }
-  // The words older versions took, and numbers, still work.
+  // The shorter words, the words older versions took, and numbers, still work.
+  ASSERT_EQ(RunOn("p", {"set", "button7", "click"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].command, kCmdMainClick);
+  ASSERT_EQ(RunOn("p", {"set", "button7", "Right-Click"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].command, 34);
   ASSERT_EQ(RunOn("p", {"set", "wheel-down", "nothing"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].action[kSlotRB].command, kCmdNone);
   ASSERT_EQ(RunOn("p", {"set", "C5", "44", "--modifiers", "command-shift"}).exitCode, 0);

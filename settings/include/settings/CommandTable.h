@@ -121,7 +121,8 @@ struct CommandInfo {
   PaneMenu menu;
   const char* name;        // the pane's title: "Button 4 click"
   const char* word;        // corvimus-prefs' word: "button-4-click"
-  const char* legacyWord;  // a word older versions of corvimus-prefs took, or null
+  const char* legacyWord;  // another word it takes: a shorter one ("click") or one older versions
+                           // of corvimus-prefs took ("nothing"); or null
   const char* onLinux;     // what a mouse does with it on Linux, in a few words
   UInt8 button;            // clicks: 1 main, 2 secondary, 3 middle, 4-9 buttons 4-9; else 0
   UInt8 clicks;            // clicks: 1, 2 or 3 clicks, 0 for the click lock
