@@ -561,7 +561,7 @@ TEST_F(PrefsTool, CheckNamesValuesOutOfRangeAndImportRefusesThem) {
                          "records[0].acceleration: 254",
                          "records[0].options: 65535",
                          "records[0].actions[3].command: 60000 is not a command",
-                         "records[0].actions[4].command: 1",
+                         "records[0].actions[4].command: same-as-all-applications (1)",
                          "records[1].active: 7",
                          "records[1].actions[5].modifiers: 0x4100 holds bits 0x4000",
                          "records[1].actions[5].keyCode: 200",
