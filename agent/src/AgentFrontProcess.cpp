@@ -13,6 +13,8 @@ OSType sLastSignature = 0;
 Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
+// Whether the change procedure has run since the watcher was installed.
+bool sChosen = false;
 
 FrontSwitchWatcherRef sSwitchWatcher = nullptr;
 EventLoopSourceRef sSwitchSource = nullptr;
@@ -36,6 +38,7 @@ OSStatus InstallFrontProcessWatcher(FrontProcessChangeProcPtr changeProc, UInt32
   if (sTimer) return 0;
   sLastSignature = 0;
   sLastName[0] = 0;
+  sChosen = false;
   EventLoopTimerUPP timerProc = NewEventLoopTimerUPP(FrontProcessTimer);
   if (!timerProc) return memFullErr;
   OSStatus result = InstallEventLoopTimer(GetMainEventLoop(), 0, kFrontProcessInterval, timerProc,
@@ -55,7 +58,17 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 
 void CheckFrontProcess() {
   ProcessSerialNumber front;
-  if (GetFrontProcess(&front) != noErr) return;
+  if (GetFrontProcess(&front) != noErr) {
+    // Where no front application can be known at all (no display, a session without a source of
+    // it), the user's global record is the one that fits, not the built-in defaults the mice got
+    // at start: it is chosen once, as for a process without a record of its own. Later gaps (the
+    // desktop itself focused) keep the last application's record.
+    if (!sChosen && sChangeProc) {
+      sChosen = true;
+      sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+    }
+    return;
+  }
   Boolean same = false;
   if (SameProcess(&front, &sLastProcess, &same) == noErr && same) return;
 
@@ -72,7 +85,10 @@ void CheckFrontProcess() {
   sLastProcess = front;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
-  if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+  if (sChangeProc) {
+    sChosen = true;
+    sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+  }
 }
 
 OSStatus ReapplyFrontProcess() {

@@ -48,6 +48,24 @@ TEST_F(AgentFrontTest, WithoutSettingsFileMiceKeepTheDefaultRecord) {
   }
 }
 
+TEST_F(AgentFrontTest, WhileNoFrontApplicationCanBeFoundTheGlobalRecordApplies) {
+  WriteSettings({MakeRecord(0, "", 17), MakeRecord(FourCC("ttxt"), "Editor", 20)});
+  StartDriver(1);
+  ASSERT_NO_FATAL_FAILURE(StartAgent(1));
+  // Nothing on the display has the focus: the mouse gets the user's global record, not the
+  // built-in defaults it had at start, and only once.
+  ASSERT_TRUE(WaitForSpeed(1, 17));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  size_t globalPushes = 0;
+  for (const DriverCall& push : CallsOf(1, "CvSe"))
+    globalPushes += push.hasRecord && push.record.device[0].speed == 17;
+  EXPECT_EQ(1u, globalPushes);
+  // An application that comes to the front is followed as ever.
+  TestApp* editor = Launch("Editor", "Editor", "ttxt");
+  Front(editor);
+  ASSERT_TRUE(WaitForSpeed(1, 20));
+}
+
 TEST_F(AgentFrontTest, RecordsFollowSignatureThenFileName) {
   CorvimusPrefsRec global = MakeRecord(0, "", 10);
   global.device[0].action[5].command = kCmdCopy;

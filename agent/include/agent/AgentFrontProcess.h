@@ -18,7 +18,8 @@ OSStatus InstallFrontProcessWatcher(FrontProcessChangeProcPtr changeProc, UInt32
 // The timer procedure.
 void FrontProcessTimer(EventLoopTimerRef timer, void* userData);
 
-// One look at the front process, exactly as a tick does.
+// One look at the front process, exactly as a tick does. While none was ever found (no display),
+// the first look hands on no signature and no name, so the global record applies.
 void CheckFrontProcess();
 
 // Runs the change procedure again for the last front process. ioErr when there is no timer or no
