@@ -2,12 +2,12 @@
 // plays the hardware by making mice through uinput and reads what corvimusd's virtual pointers say.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <poll.h>
 #include <signal.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
