@@ -13,8 +13,11 @@ OSType sLastSignature = 0;
 Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
-// Whether the change procedure has run since the watcher was installed.
-bool sChosen = false;
+
+// No front process has been seen yet, and whether the mice were given the record for "no known
+// application" (the global one) because the first look failed.
+bool sFrontKnown = false;
+bool sUnknownFrontApplied = false;
 
 FrontSwitchWatcherRef sSwitchWatcher = nullptr;
 EventLoopSourceRef sSwitchSource = nullptr;
@@ -38,7 +41,6 @@ OSStatus InstallFrontProcessWatcher(FrontProcessChangeProcPtr changeProc, UInt32
   if (sTimer) return 0;
   sLastSignature = 0;
   sLastName[0] = 0;
-  sChosen = false;
   EventLoopTimerUPP timerProc = NewEventLoopTimerUPP(FrontProcessTimer);
   if (!timerProc) return memFullErr;
   OSStatus result = InstallEventLoopTimer(GetMainEventLoop(), 0, kFrontProcessInterval, timerProc,
@@ -59,13 +61,13 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 void CheckFrontProcess() {
   ProcessSerialNumber front;
   if (GetFrontProcess(&front) != noErr) {
-    // Where no front application can be known at all (no display, a session without a source of
-    // it), the user's global record is the one that fits, not the built-in defaults the mice got
-    // at start: it is chosen once, as for a process without a record of its own. Later gaps (the
-    // desktop itself focused) keep the last application's record.
-    if (!sChosen && sChangeProc) {
-      sChosen = true;
-      sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+    // Nothing to follow (no display, or one that cannot be read): the global record is in force,
+    // rather than the built-in defaults the mice were opened with. Once a front application has
+    // been known, a failed look only skips the tick, so that a moment without an active window
+    // between two others does not flip the mice to the global record and back.
+    if (!sFrontKnown && !sUnknownFrontApplied && sChangeProc) {
+      sUnknownFrontApplied = true;
+      sChangeProc(0, nullptr, sChangeRefcon);
     }
     return;
   }
@@ -83,17 +85,15 @@ void CheckFrontProcess() {
   if (GetProcessInformation(&front, &info) != noErr) return;
 
   sLastProcess = front;
+  sFrontKnown = true;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
-  if (sChangeProc) {
-    sChosen = true;
-    sChangeProc(sLastSignature, sLastName, sChangeRefcon);
-  }
+  if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
 }
 
 OSStatus ReapplyFrontProcess() {
   if (!sTimer || !sChangeProc) return ioErr;
-  sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+  sChangeProc(sLastSignature, sFrontKnown ? sLastName : nullptr, sChangeRefcon);
   return 0;
 }
 
