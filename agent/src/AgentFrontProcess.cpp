@@ -14,6 +14,9 @@ Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
 
+// The front window belongs to an application nobody can name; the global record is in force.
+bool sFrontUnknown = false;
+
 FrontSwitchWatcherRef sSwitchWatcher = nullptr;
 EventLoopSourceRef sSwitchSource = nullptr;
 
@@ -55,7 +58,17 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 
 void CheckFrontProcess() {
   ProcessSerialNumber front;
-  if (GetFrontProcess(&front) != noErr) return;
+  OSErr err = GetFrontProcess(&front);
+  if (err == kFrontProcessUnknownErr) {
+    if (sFrontUnknown) return;
+    sFrontUnknown = true;
+    sLastProcess = {0, kNoProcess};
+    sLastSignature = 0;
+    sLastName[0] = 0;
+    if (sChangeProc) sChangeProc(0, nullptr, sChangeRefcon);
+    return;
+  }
+  if (err != noErr) return;
   Boolean same = false;
   if (SameProcess(&front, &sLastProcess, &same) == noErr && same) return;
 
@@ -70,6 +83,7 @@ void CheckFrontProcess() {
   if (GetProcessInformation(&front, &info) != noErr) return;
 
   sLastProcess = front;
+  sFrontUnknown = false;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
   if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
@@ -77,7 +91,7 @@ void CheckFrontProcess() {
 
 OSStatus ReapplyFrontProcess() {
   if (!sTimer || !sChangeProc) return ioErr;
-  sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+  sChangeProc(sLastSignature, sFrontUnknown ? nullptr : sLastName, sChangeRefcon);
   return 0;
 }
 

@@ -18,6 +18,9 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "FrontSourcesInternal.h"
+#include "platform/ApplicationNames.h"
+
 namespace {
 
 constexpr unsigned kKernelThreadFlag = 0x00200000;  // PF_KTHREAD in /proc/<pid>/stat flags
@@ -39,6 +42,7 @@ struct ProcessEntry {
 
 struct NameAndSignature {
   std::string exe;  // what the name was worked out from: an exec changes it
+  corvimus::WindowIdentity window;  // and what the desktop said of the process's front window
   std::string name;
   OSType signature = kUnknownSignature;
   OSType type = kApplicationType;
@@ -199,6 +203,7 @@ void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
 // The name of a process, from `cached` when its executable is still the one the name came from.
 NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
   NameAndSignature info;
+  const corvimus::WindowIdentity* window = CorvimusFrontWindowOf(pid);
   char path[64], target[4096];
   snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
   ssize_t n = readlink(path, target, sizeof target - 1);
@@ -214,15 +219,16 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
     return info;
   }
   if (cached && cached->exe.size() == size_t(n) &&
-      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0)
+      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0 &&
+      cached->window == (window ? *window : corvimus::WindowIdentity()))
     return *cached;
   std::string exe(target, size_t(n));
   info.exe = exe;
+  if (window) info.window = *window;
   const std::string deleted = " (deleted)";
   if (exe.size() > deleted.size() && exe.ends_with(deleted))
     exe.resize(exe.size() - deleted.size());
   size_t slash = exe.rfind('/');
-  info.name = exe.substr(slash + 1);
   // .../X.app/Contents/MacOS/<file>
   const std::string marker = ".app/Contents/MacOS";
   std::string folder = exe.substr(0, slash);
@@ -233,8 +239,11 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
     if (!bundleName.empty()) {
       info.name = bundleName;
       ReadBundleInfo(folder.substr(0, folder.size() - std::strlen("/MacOS")), &info);
+      return info;
     }
   }
+  info.name = corvimus::ApplicationNameOfProcess(pid, window);
+  if (info.name.empty()) info.name = exe.substr(slash + 1);
   return info;
 }
 
@@ -338,7 +347,7 @@ OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   uint32_t pid = 0;
   if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) ||
       pid == 0 || pid > 0x7fffffff)
-    return procNotFound;
+    return kFrontProcessUnknownErr;  // a window that names no process
   return GetProcessForPID(pid_t(pid), psn);
 }
 
@@ -437,6 +446,9 @@ OSErr GetCurrentProcess(ProcessSerialNumber* PSN) {
 OSErr GetFrontProcess(ProcessSerialNumber* PSN) {
   if (!PSN) return paramErr;
   if (gFrontSource) return gFrontSource(PSN);
+  pid_t pid = 0;
+  OSErr err = noErr;
+  if (CorvimusWaylandFrontProcess(&pid, &err)) return err == noErr ? GetProcessForPID(pid, PSN) : err;
   return FrontProcessFromX(PSN);
 }
 
