@@ -97,6 +97,11 @@ OSStatus ReapplyFrontProcess() {
 
 OSStatus InstallFrontSwitchSource() {
   if (sSwitchWatcher) return 0;
+  // GNOME Shell tells the front window only through the system's extension, which the user may
+  // not have enabled yet; the Shell enables an installed one when asked. The source notices the
+  // extension whenever it appears on the bus.
+  if (ChooseFrontSource() == kFrontSourceGnomeShell && !GnomeShellExtensionRunning())
+    EnableGnomeShellExtension();
   OSStatus result = NewFrontSwitchWatcher(&sSwitchWatcher);
   if (result != noErr) return result;
   result =

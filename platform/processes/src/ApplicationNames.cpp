@@ -15,6 +15,9 @@
 #include <set>
 #include <sstream>
 
+#include "platform/FileRefs.h"
+#include "platform/Files.h"
+
 namespace corvimus {
 namespace {
 
@@ -624,7 +627,15 @@ bool DescribeApplication(const std::string& whatIn, ApplicationChoice* out, std:
   if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".app")
     out->fileName = out->displayName = name.substr(0, name.size() - 4);
   out->icon.clear();
+  // A file without a bundle may still carry a creator code in its Finder info.
   out->signature = kUnknownSignature;
+  FSRef ref;
+  FSSpec spec;
+  FInfo finder;
+  if (FSPathMakeRef(reinterpret_cast<const UInt8*>(what.c_str()), &ref, nullptr) == noErr &&
+      FSGetFSSpecFromRef(&ref, &spec) == noErr && FSpGetFInfo(&spec, &finder) == noErr &&
+      finder.fdCreator != 0)
+    out->signature = finder.fdCreator;
   if (out->fileName.empty()) {
     *error = what + ": the application has no name";
     return false;
