@@ -446,12 +446,12 @@ bool ReadDesktopEntry(const std::string& path, DesktopEntry* out) {
     if (key.compare(0, 5, "Name[") == 0 && key.back() == ']') {
       std::string lang = key.substr(5, key.size() - 6);
       for (size_t rank = 0; rank < locales.size(); ++rank)
-        if (locales[rank] == lang && rank + 1 < bestName) {
+        if (locales[rank] == lang && rank < bestName) {
           e.name = Unescape(value);
-          bestName = rank + 1;
+          bestName = rank;
         }
     } else if (key == "Name") {
-      if (bestName > locales.size()) {
+      if (bestName >= locales.size()) {
         e.name = Unescape(value);
         bestName = locales.size();
       }
