@@ -345,9 +345,14 @@ OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
     return procNotFound;
   }
   uint32_t pid = 0;
-  if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) ||
-      pid == 0 || pid > 0x7fffffff)
-    return kFrontProcessUnknownErr;  // a window that names no process
+  xcb_generic_error_t* error = nullptr;
+  if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, &error) ||
+      pid == 0 || pid > 0x7fffffff) {
+    // A window that is gone is no front; one that names no process is an unknown application.
+    bool gone = error != nullptr;
+    std::free(error);
+    return gone ? OSErr(procNotFound) : OSErr(kFrontProcessUnknownErr);
+  }
   return GetProcessForPID(pid_t(pid), psn);
 }
 

@@ -50,9 +50,9 @@ TEST_F(FrontProcessTest, FollowsTheActiveWindow) {
   ASSERT_EQ(SameProcess(&front, &expected2, &same), noErr);
   EXPECT_TRUE(same);
 
-  // A window that does not say whose it is: no front process, the caller skips its tick.
+  // A window that does not say whose it is: an application nobody can name.
   Activate(w3);
-  EXPECT_EQ(GetFrontProcess(&front), procNotFound);
+  EXPECT_EQ(GetFrontProcess(&front), kFrontProcessUnknownErr);
 
   Activate(w1);
   ASSERT_EQ(GetFrontProcess(&front), noErr);
