@@ -528,7 +528,8 @@ std::unique_ptr<Source> MakeSource(FrontSourceKind kind) {
 }  // namespace
 
 FrontSourceKind ChooseFrontSource() {
-  if (Set("SWAYSOCK") || Set("I3SOCK")) return kFrontSourceSway;
+  // i3 itself answers the same IPC but names no pids; on X11 the active window does.
+  if (Set("SWAYSOCK") || (Set("I3SOCK") && !Set("DISPLAY"))) return kFrontSourceSway;
   if (Set("WAYLAND_DISPLAY")) {
     if (EnvNames("XDG_CURRENT_DESKTOP", "KDE")) return kFrontSourceKWin;
     if (EnvNames("XDG_CURRENT_DESKTOP", "GNOME")) return kFrontSourceGnomeShell;

@@ -55,6 +55,8 @@ std::function<OSErr(ProcessSerialNumber*)> gFrontSource;
 std::vector<ProcessEntry> gSnapshot;
 // Names by serial number, so a walk that asks for every process reads each bundle only once.
 std::map<std::pair<UInt32, UInt32>, NameAndSignature> gNameCache;
+// What the X server said of the active window's class, for naming its process.
+corvimus::WindowIdentity gXWindow;
 
 ssize_t ReadSmallFile(const char* path, char* buf, size_t size) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -204,6 +206,7 @@ void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
 NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
   NameAndSignature info;
   const corvimus::WindowIdentity* window = CorvimusFrontWindowOf(pid);
+  if (!window && gXWindow.pid == pid) window = &gXWindow;
   char path[64], target[4096];
   snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
   ssize_t n = readlink(path, target, sizeof target - 1);
@@ -352,6 +355,22 @@ OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
     bool gone = error != nullptr;
     std::free(error);
     return gone ? OSErr(procNotFound) : OSErr(kFrontProcessUnknownErr);
+  }
+  // WM_CLASS: the instance and the class, each ended by a NUL.
+  gXWindow = corvimus::WindowIdentity();
+  gXWindow.pid = pid_t(pid);
+  xcb_get_property_reply_t* wmClass = xcb_get_property_reply(
+      gX.conn,
+      xcb_get_property(gX.conn, 0, active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr);
+  if (wmClass) {
+    const char* bytes = static_cast<const char*>(xcb_get_property_value(wmClass));
+    int length = xcb_get_property_value_length(wmClass);
+    std::string value(bytes ? bytes : "", bytes ? size_t(std::max(length, 0)) : 0);
+    size_t nul = value.find('\0');
+    gXWindow.wmInstance = value.substr(0, nul);
+    if (nul != std::string::npos)
+      gXWindow.wmClass = value.substr(nul + 1, value.find('\0', nul + 1) - nul - 1);
+    std::free(wmClass);
   }
   return GetProcessForPID(pid_t(pid), psn);
 }

@@ -2,8 +2,8 @@
 // program that another application came to the front.
 //
 // The source is chosen from the session's environment (ChooseFrontSource):
-//   - sway and other i3-IPC compositors (SWAYSOCK or I3SOCK): a subscription to window and
-//     workspace events on the IPC socket; get_tree answers what is focused;
+//   - sway (SWAYSOCK; I3SOCK without an X display): a subscription to window and workspace events
+//     on the i3-IPC socket; get_tree answers what is focused;
 //   - KDE Plasma on Wayland (XDG_CURRENT_DESKTOP names KDE): a KWin script, loaded over the session
 //     bus, that calls this process on every window activation with the window's pid,
 //     resourceClass, resourceName and desktopFileName;
