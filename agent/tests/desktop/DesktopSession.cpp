@@ -1,9 +1,5 @@
 #include "DesktopSession.h"
 
-#include <dirent.h>
-#include <grp.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,45 +20,10 @@ namespace {
 
 constexpr UInt32 kMice = 2;
 
-void ChownTree(const std::string& root, uid_t uid, gid_t gid) {
-  lchown(root.c_str(), uid, gid);
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-       it.increment(ec))
-    lchown(it->path().c_str(), uid, gid);
-}
-
-// Every process of `uid`, ended by its pid: the compositors leave helpers behind (XWayland, the
-// bus daemons, the Shell's services) that must go before the user can.
-void EndProcessesOf(uid_t uid) {
-  for (int round = 0; round < 50; ++round) {
-    bool any = false;
-    if (DIR* dir = opendir("/proc")) {
-      while (dirent* e = readdir(dir)) {
-        char* end;
-        long pid = std::strtol(e->d_name, &end, 10);
-        if (*end || pid <= 0) continue;
-        struct stat st;
-        if (stat(("/proc/" + std::string(e->d_name)).c_str(), &st) != 0 || st.st_uid != uid)
-          continue;
-        kill(pid_t(pid), SIGKILL);
-        any = true;
-      }
-      closedir(dir);
-    }
-    if (!any) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 }  // namespace
 
 std::string FindProgram(const std::string& name) {
-  for (const char* dir : {"/usr/local/bin", "/usr/bin", "/bin", "/usr/sbin", "/sbin"}) {
-    std::string path = std::string(dir) + "/" + name;
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
+  return corvimus::testing::SystemProgram(name);
 }
 
 void DesktopSession::SetUp() {
@@ -70,23 +31,10 @@ void DesktopSession::SetUp() {
   if (IsSkipped() || HasFatalFailure()) return;
   home_ = root_ / "home";
   runtime_ = root_ / "run";
-  if (getuid() == 0) {
-    // A user of our own, named after this process so that tests beside us do not collide.
-    user_ = "corvimus-t" + std::to_string(getpid());
-    auto made = RunProgram({FindProgram("useradd"), "--no-create-home", "--user-group", "--home-dir",
-                            home_, "--shell", "/usr/sbin/nologin", user_});
-    ASSERT_EQ(0, made.exitCode) << "useradd: " << made.err;
-    madeUser_ = true;
-    passwd* pw = getpwnam(user_.c_str());
-    ASSERT_NE(nullptr, pw);
-    uid_ = pw->pw_uid;
-    gid_ = pw->pw_gid;
-  } else {
-    uid_ = getuid();
-    gid_ = getgid();
-    passwd* pw = getpwuid(uid_);
-    user_ = pw ? pw->pw_name : "";
-  }
+  std::string why;
+  ASSERT_TRUE(user_.Create(home_, &why)) << why;
+  uid_ = user_.uid();
+  gid_ = user_.gid();
   for (const char* sub : {"data/applications", "bin", "lib", "config"})
     fs::create_directories(root_ / sub);
   // The test reads the record file and the settings, and writes entries; the user owns it all.
@@ -102,8 +50,7 @@ void DesktopSession::SetUp() {
           {"DISPLAY", ""},
           {"GDK_BACKEND", "wayland"},
           {"NO_AT_BRIDGE", "1"}};
-  ChownTree(root_.path(), uid_, gid_);
-  sessionUsable_ = true;
+  user_.Own(root_.path());
 }
 
 void DesktopSession::TearDown() {
@@ -111,10 +58,7 @@ void DesktopSession::TearDown() {
     if (app) app->CloseInput();
   AgentWorld::TearDown();
   spawned_.clear();
-  if (madeUser_) {
-    EndProcessesOf(uid_);
-    RunProgram({FindProgram("userdel"), user_});
-  }
+  user_.EndProcesses();
 }
 
 std::vector<std::string> DesktopSession::SessionEnv() const {
@@ -124,12 +68,7 @@ std::vector<std::string> DesktopSession::SessionEnv() const {
 }
 
 std::vector<std::string> DesktopSession::AsUser(const std::vector<std::string>& argv) const {
-  std::vector<std::string> out;
-  if (getuid() == 0)
-    out = {FindProgram("setpriv"), "--reuid=" + std::to_string(uid_),
-           "--regid=" + std::to_string(gid_), "--clear-groups", "--"};
-  out.insert(out.end(), argv.begin(), argv.end());
-  return out;
+  return user_.Wrap(argv);
 }
 
 int DesktopSession::RunAsUser(const std::vector<std::string>& argv, std::string* out,
@@ -156,7 +95,7 @@ ChildProcess* DesktopSession::Spawn(const std::vector<std::string>& argv,
 bool DesktopSession::StartBus(bool system) {
   std::string daemon = FindProgram("dbus-daemon");
   if (daemon.empty()) return false;
-  ChownTree(root_.path(), uid_, gid_);
+  user_.Own(root_.path());
   for (int bus = 0; bus < (system ? 2 : 1); ++bus) {
     std::string socket = runtime_ + (bus == 0 ? "/bus" : "/system-bus");
     // The session configuration for both: a private system bus needs no policy of its own here.
@@ -199,7 +138,7 @@ void DesktopSession::StartAgentSession() {
       fs::create_symlink(fs::read_symlink(std::string("/") + link), sandbox + "/" + link);
   WriteFile(sandbox + "/.flatpak-info",
             "[Application]\nname=org.example.Gamma\nruntime=runtime/org.example.Platform\n");
-  ChownTree(root_.path(), uid_, gid_);
+  user_.Own(root_.path());
   chown(sandbox.c_str(), 0, 0);
 
   // The records, added from the entries as a user would; each with its own speed.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../AgentWorld.h"
+#include "testing/ThrowawayUser.h"
 
 namespace agenttest {
 
@@ -59,9 +60,7 @@ class DesktopSession : public AgentWorld {
   // Waits until both mice hold the record with `speed`; fails the test otherwise.
   void ExpectBothMice(UInt8 speed, const std::string& when);
 
-  // Whether the session can run at all (root or not); the reason when not.
-  bool sessionUsable_ = false;
-  std::string user_;
+  corvimus::testing::ThrowawayUser user_;
   uid_t uid_ = 0;
   gid_t gid_ = 0;
   std::string home_;
@@ -70,10 +69,9 @@ class DesktopSession : public AgentWorld {
 
  private:
   std::vector<std::unique_ptr<corvimus::testing::ChildProcess>> spawned_;
-  bool madeUser_ = false;
 };
 
-// The first file of `names` that exists on PATH's usual folders; empty if none.
+// The program's path in the usual system folders; empty when it is not installed.
 std::string FindProgram(const std::string& name);
 
 }  // namespace agenttest
