@@ -142,6 +142,14 @@ TEST_F(ApplicationNames, ChoicesOfBundlesEntriesAndPrograms) {
   EXPECT_EQ(app.signature, 0x61620000u);
   ASSERT_TRUE(DescribeApplication(Bundle("None.app", ""), &app, &error));
   EXPECT_EQ(app.signature, kUnknownSignature);
+  ASSERT_TRUE(DescribeApplication(
+      Bundle("Num.app", "<key>CFBundleSignature</key><integer>5</integer>"), &app, &error));
+  EXPECT_EQ(app.signature, kUnknownSignature) << "a signature that is no text";
+  std::string damaged = Bundle("Damaged.app", "");
+  WriteFile(damaged + "/Contents/Info.plist", "<plist><dict><key>CFBundleSig");
+  ASSERT_TRUE(DescribeApplication(damaged, &app, &error));
+  EXPECT_EQ(app.fileName, "Damaged");
+  EXPECT_EQ(app.signature, kUnknownSignature);
   fs::create_directories(dir_ / "Plain");
   ASSERT_TRUE(DescribeApplication(dir_ / "Plain", &app, &error));
   EXPECT_EQ(app.fileName, "Plain");
