@@ -20,9 +20,10 @@ set(CORVIMUS_INSTALL_SYSTEMD_USER lib/systemd/user)
 set(CORVIMUS_INSTALL_TMPFILES lib/tmpfiles.d)
 
 # corvimus_install_template(TEMPLATE DESTINATION [NAME name])
-# Installs TEMPLATE into DESTINATION with @CORVIMUS_PREFIX@ replaced by the prefix installed to. The
-# text is made when installing, not when configuring, because `cmake --install --prefix` may choose
-# another prefix than the one configured. NAME defaults to the template's name without ".in".
+# Installs TEMPLATE into DESTINATION (relative to the prefix, or XDG_AUTOSTART) with the prefix
+# installed to put in for its placeholders (see CorvimusInstallTemplate.cmake). The text is made
+# when installing, not when configuring, because `cmake --install --prefix` may choose another
+# prefix than the one configured. NAME defaults to the template's name without ".in".
 function(corvimus_install_template template destination)
   cmake_parse_arguments(T "" "NAME" "" ${ARGN})
   if(NOT T_NAME)
@@ -30,13 +31,10 @@ function(corvimus_install_template template destination)
     string(REGEX REPLACE "\\.in$" "" T_NAME "${T_NAME}")
   endif()
   install(CODE "
-    set(CORVIMUS_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-    set(corvimus_out \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${T_NAME}\")
-    file(READ \"${template}\" corvimus_text)
-    string(CONFIGURE \"\${corvimus_text}\" corvimus_text @ONLY)
-    message(STATUS \"Installing: \${corvimus_out}\")
-    file(WRITE \"\${corvimus_out}\" \"\${corvimus_text}\")
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${corvimus_out}\")")
+    set(corvimus_template \"${template}\")
+    set(corvimus_destination \"${destination}\")
+    set(corvimus_name \"${T_NAME}\")
+    include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CorvimusInstallTemplate.cmake\")")
 endfunction()
 
 # corvimus_install_link(LINK TARGET): a symbolic link at LINK (relative to the prefix) pointing at
@@ -49,5 +47,5 @@ function(corvimus_install_link link target)
     file(REMOVE \"\${corvimus_link}\")
     message(STATUS \"Installing: \${corvimus_link} -> ${target}\")
     file(CREATE_LINK \"${target}\" \"\${corvimus_link}\" SYMBOLIC)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${corvimus_link}\")")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${CMAKE_INSTALL_PREFIX}/${link}\")")
 endfunction()

@@ -1,8 +1,10 @@
 # Install script, run after every other install rule: writes the installation's receipt.
 #
 #   <Receipts>/Corvimus.pkg/Contents/Info.plist   package name, version, prefix, date, file count
-#   <Receipts>/Corvimus.pkg/Contents/Archive.txt  every file installed, relative to the prefix,
-#                                                 one per line, in byte order
+#   <Receipts>/Corvimus.pkg/Contents/Archive.txt  every file installed, one per line, in byte
+#                                                 order: relative to the prefix, or by its
+#                                                 absolute path (without DESTDIR) when it lies
+#                                                 outside the prefix (an autostart entry in /etc)
 #   <Receipts>/Corvimus Log.rtf                   the installation's log
 #
 # Expects CORVIMUS_VERSION, CORVIMUS_INSTALL_RECEIPTS and CORVIMUS_RECEIPT_TEMPLATES to be set.
@@ -10,10 +12,17 @@ set(corvimus_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(corvimus_receipts "${corvimus_root}/${CORVIMUS_INSTALL_RECEIPTS}")
 set(corvimus_pkg "${corvimus_receipts}/Corvimus.pkg")
 
+# Relative names resolve inside the prefix and absolute ones anywhere, so `cd <prefix> && xargs
+# -d '\n' rm -f -- < Archive.txt` removes every file the installation put anywhere.
 set(corvimus_files "")
+# The manifest names files without DESTDIR, as they lie on the installed system.
+set(corvimus_prefix "${CMAKE_INSTALL_PREFIX}")
 foreach(f IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
-  file(RELATIVE_PATH rel "${corvimus_root}" "${f}")
-  list(APPEND corvimus_files "${rel}")
+  cmake_path(IS_PREFIX corvimus_prefix "${f}" NORMALIZE corvimus_inside)
+  if(corvimus_inside)
+    file(RELATIVE_PATH f "${corvimus_prefix}" "${f}")
+  endif()
+  list(APPEND corvimus_files "${f}")
 endforeach()
 list(REMOVE_DUPLICATES corvimus_files)
 list(SORT corvimus_files)
@@ -43,5 +52,7 @@ foreach(pair "Info.plist.in|${corvimus_pkg}/Contents/Info.plist"
 endforeach()
 message(STATUS "Installing: ${corvimus_pkg}/Contents/Archive.txt")
 file(WRITE "${corvimus_pkg}/Contents/Archive.txt" "${corvimus_list}\n")
-list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${corvimus_pkg}/Contents/Info.plist"
-     "${corvimus_pkg}/Contents/Archive.txt" "${corvimus_receipts}/Corvimus Log.rtf")
+set(corvimus_installed "${CMAKE_INSTALL_PREFIX}/${CORVIMUS_INSTALL_RECEIPTS}")
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${corvimus_installed}/Corvimus.pkg/Contents/Info.plist"
+     "${corvimus_installed}/Corvimus.pkg/Contents/Archive.txt"
+     "${corvimus_installed}/Corvimus Log.rtf")

@@ -27,6 +27,7 @@
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/ApplicationRecord.h"
+#include "settings/CommandTable.h"
 #include "settings/CorvimusPrefs.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
@@ -39,27 +40,49 @@ constexpr int kExitBad = 1;
 constexpr int kExitUsage = 2;
 constexpr size_t kMaxJsonInput = 256u << 20;
 
-const char kUsage[] =
-    "usage: corvimus-prefs COMMAND [--file PATH] ...\n"
-    "  show [--json] [--recover]     the records the settings file holds\n"
-    "  check                         is the file a valid settings file?\n"
-    "  init                          write a file holding only the default record\n"
-    "  export OUT.json               the records as JSON (- for standard output)\n"
-    "  import IN.json                replace the records by those of a JSON file (- for standard "
-    "input)\n"
-    "  set [--app NAME] speed|acceleration VALUE|default\n"
-    "  set [--app NAME] active 0|1\n"
-    "  set [--app NAME] SLOT COMMAND [--modifiers M] [--key K] [--repeat N]\n"
-    "                                SLOT: C0-C7, RF, RB, PF, PB or 0-15; COMMAND: a number or\n"
-    "                                nothing, global, keystroke, back, forward, undo, cut, copy,\n"
-    "                                paste, main-click, secondary-click, middle-click,\n"
-    "                                scroll-up, scroll-down, scroll-left, scroll-right\n"
-    "  add-app APP                   add an application with a copy of the global settings; APP is\n"
-    "                                a desktop entry id (org.gnome.Calculator), a .desktop file,\n"
-    "                                an application bundle or a program\n"
-    "  remove-app NAME               remove an application's settings\n"
-    "  apply                         ask the running agent to reload the settings file\n"
-    "--file defaults to the user's settings file.\n";
+// Words after an indent, wrapped before 100 columns, the last without its comma.
+std::string Wrapped(const std::vector<std::string>& words) {
+  const std::string indent(10, ' ');
+  std::string out, line = indent;
+  for (size_t i = 0; i < words.size(); ++i) {
+    std::string word = words[i] + (i + 1 < words.size() ? "," : "");
+    if (line.size() > indent.size() && line.size() + word.size() + 1 > 100) {
+      out += line + "\n";
+      line = indent;
+    }
+    line += (line.size() > indent.size() ? " " : "") + word;
+  }
+  return out + line + "\n";
+}
+
+// The usage text; the words of the commands and controls come from the one table of them.
+std::string Usage() {
+  std::vector<std::string> commands, controls;
+  for (const CommandInfo& c : kCommandTable)
+    if (c.menu != PaneMenu::kNone && c.family != CommandFamily::kOpenItem)
+      commands.push_back(c.word);
+  for (const ControlInfo& c : kControlTable)
+    controls.push_back(std::string(c.id) + " (" + c.word + ")");
+  return "usage: corvimus-prefs COMMAND [--file PATH] ...\n"
+         "  show [--json] [--recover]     the records the settings file holds\n"
+         "  check                         is the file a valid settings file?\n"
+         "  init                          write a file holding only the default record\n"
+         "  export OUT.json               the records as JSON (- for standard output)\n"
+         "  import IN.json                replace the records by those of a JSON file (- for "
+         "standard input)\n"
+         "  set [--app NAME] speed|acceleration VALUE|default\n"
+         "  set [--app NAME] active 0|1\n"
+         "  set [--app NAME] SLOT COMMAND [--modifiers M] [--key K] [--repeat N]\n"
+         "      SLOT: a control, by its identifier or word, or a slot number 0-15:\n" +
+         Wrapped(controls) + "      COMMAND: a number or one of\n" + Wrapped(commands) +
+         "      M: ctrl, alt, shift, super, caps-lock, space, joined with + or -\n"
+         "  add-app APP                   add an application with a copy of the global settings;\n"
+         "      APP: a desktop entry id (org.gnome.Calculator), a .desktop file, an application\n"
+         "      bundle or a program\n"
+         "  remove-app NAME               remove an application's settings\n"
+         "  apply                         ask the running agent to reload the settings file\n"
+         "--file defaults to the user's settings file.\n";
+}
 
 struct BaseDeleter {
   void operator()(OpaqueQBaseRec** base) const { QBaseDispose(base); }
@@ -483,7 +506,7 @@ int Init(const Options& o) {
 
 int Export(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "export needs one output file\n" + std::string(kUsage));
+    return Fail(kExitUsage, "export needs one output file\n" + Usage());
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
@@ -514,8 +537,7 @@ int Export(const Options& o) {
 }
 
 int Import(const Options& o) {
-  if (o.args.size() != 1)
-    return Fail(kExitUsage, "import needs one input file\n" + std::string(kUsage));
+  if (o.args.size() != 1) return Fail(kExitUsage, "import needs one input file\n" + Usage());
   const std::string& in = o.args[0];
   std::string text;
   {
@@ -602,19 +624,13 @@ bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
 
 bool ParseModifiers(const std::string& s, UInt16* out) {
   long v;
-  const UInt16 known = cmdKey | shiftKey | alphaLock | optionKey | controlKey | kCorvimusSpaceKey;
+  UInt16 known = 0;
+  for (const ModifierInfo& m : kModifierTable) known |= m.bit;
   if (ParseNumber(s, 0, 0xFFFF, &v)) {
     if (v & ~known) return false;
     *out = UInt16(v);
     return true;
   }
-  static const struct {
-    const char* name;
-    UInt16 bit;
-  } kNames[] = {{"command", cmdKey},         {"cmd", cmdKey},         {"shift", shiftKey},
-                {"caps-lock", alphaLock},    {"capslock", alphaLock}, {"option", optionKey},
-                {"alt", optionKey},          {"control", controlKey}, {"ctrl", controlKey},
-                {"space", kCorvimusSpaceKey}};
   UInt16 bits = 0;
   // Names are joined with '-', '+' or ','; "caps-lock" is one name.
   std::string text;
@@ -626,13 +642,9 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
   std::stringstream ss(text);
   std::string name;
   while (std::getline(ss, name, '-')) {
-    bool found = false;
-    for (const auto& k : kNames)
-      if (name == k.name) {
-        bits |= k.bit;
-        found = true;
-      }
-    if (!found) return false;
+    UInt16 bit = FindModifierByWord(name);
+    if (!bit) return false;
+    bits |= bit;
   }
   *out = bits;
   return true;
@@ -659,25 +671,16 @@ bool ParseKey(const std::string& s, UInt8* out) {
 
 // The commands the pane can put into a slot.
 bool IsOfferedCommand(long c) {
-  return c == 0 || c == 1 || (c >= 8 && c <= 20) || c == 24 || (c >= 32 && c <= 40) ||
-         (c >= 43 && c <= 45) || (c >= 64 && c <= 76);
+  const CommandInfo* info = c >= 0 && c <= 0xFFFF ? FindCommand(UInt16(c)) : nullptr;
+  return info && info->menu != PaneMenu::kNone;
 }
 
+// A command by its word (or a word older versions took) or by its number.
 bool ParseCommand(const std::string& s, UInt16* out) {
-  static const struct {
-    const char* name;
-    UInt16 code;
-  } kNames[] = {{"nothing", kCmdNone}, {"global", kCmdAsGlobal}, {"keystroke", kCmdKeystroke},
-                {"back", kCmdBack},    {"forward", kCmdForward}, {"undo", kCmdUndo},
-                {"cut", kCmdCut},      {"copy", kCmdCopy},       {"paste", kCmdPaste},
-                {"main-click", 33},    {"secondary-click", 34},  {"middle-click", 32},
-                {"scroll-up", 8},      {"scroll-down", 9},       {"scroll-left", 10},
-                {"scroll-right", 11}};
-  for (const auto& k : kNames)
-    if (s == k.name) {
-      *out = k.code;
-      return true;
-    }
+  if (const CommandInfo* info = FindCommandByWord(s)) {
+    *out = info->code;
+    return true;
+  }
   long v;
   if (!ParseNumber(s, 0, 0xFFFF, &v)) return false;
   *out = UInt16(v);
@@ -686,8 +689,7 @@ bool ParseCommand(const std::string& s, UInt16* out) {
 
 int Set(const Options& o) {
   const auto& a = o.args;
-  if (a.size() != 2)
-    return Fail(kExitUsage, "set needs a field and a value\n" + std::string(kUsage));
+  if (a.size() != 2) return Fail(kExitUsage, "set needs a field and a value\n" + Usage());
   bool isField = a[0] == "speed" || a[0] == "acceleration" || a[0] == "active";
   if (isField && (o.modifiers || o.key || o.repeat))
     return Fail(kExitUsage, "--modifiers, --key and --repeat belong to an action slot");
@@ -695,7 +697,7 @@ int Set(const Options& o) {
   if (!isField && slot < 0)
     return Fail(kExitUsage, "\"" + a[0] +
                                 "\" is neither speed, acceleration, active nor a slot "
-                                "(C0-C7, RF, RB, PF, PB, 0-15)");
+                                "(C0-C7, RF, RB, PF, PB, their words such as tilt-left, or 0-15)");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
@@ -759,8 +761,8 @@ int Set(const Options& o) {
         return Fail(kExitBad, "--modifiers belongs to a click or a keystroke; nothing was written");
       if (!ParseModifiers(*o.modifiers, &act.modifiers))
         return Fail(kExitBad, "--modifiers: \"" + *o.modifiers +
-                                  "\" is not a combination of command, shift, caps-lock, option, "
-                                  "control, space; nothing was written");
+                                  "\" is not a combination of ctrl, alt, shift, super, caps-lock, "
+                                  "space; nothing was written");
     }
     if (o.key) {
       if (!keystroke)
@@ -790,7 +792,7 @@ int AddApp(const Options& o) {
   if (o.args.size() != 1)
     return Fail(kExitUsage,
                 "add-app needs a desktop entry id, a .desktop file or the application's path\n" +
-                    std::string(kUsage));
+                    Usage());
   corvimus::ApplicationChoice app;
   std::string error;
   if (!corvimus::DescribeApplication(o.args[0], &app, &error)) return Fail(kExitBad, error);
@@ -814,7 +816,7 @@ int AddApp(const Options& o) {
 
 int RemoveApp(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "remove-app needs the application's name\n" + std::string(kUsage));
+    return Fail(kExitUsage, "remove-app needs the application's name\n" + Usage());
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
@@ -839,10 +841,10 @@ int Apply(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Fail(kExitUsage, "no command given\n" + std::string(kUsage));
+  if (argc < 2) return Fail(kExitUsage, "no command given\n" + Usage());
   std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsage;
+    std::cout << Usage();
     return 0;
   }
   Options o;
@@ -874,16 +876,16 @@ int main(int argc, char** argv) {
       o.recover = true;
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' &&
                !(arg[1] >= '0' && arg[1] <= '9')) {
-      return Fail(kExitUsage, "unknown option " + arg + " for " + command + "\n" + kUsage);
+      return Fail(kExitUsage, "unknown option " + arg + " for " + command + "\n" + Usage());
     } else {
       o.args.push_back(arg);
     }
-    if (!ok) return Fail(kExitUsage, arg + " needs one value\n" + std::string(kUsage));
+    if (!ok) return Fail(kExitUsage, arg + " needs one value\n" + Usage());
   }
   if (o.file && o.file->empty()) return Fail(kExitUsage, "--file needs a path");
   bool noArgs = command == "show" || command == "check" || command == "init" || command == "apply";
   if (noArgs && !o.args.empty())
-    return Fail(kExitUsage, "unexpected argument " + o.args[0] + "\n" + kUsage);
+    return Fail(kExitUsage, "unexpected argument " + o.args[0] + "\n" + Usage());
   if (command == "show") return Show(o);
   if (command == "check") return Check(o);
   if (command == "init") return Init(o);
@@ -893,5 +895,5 @@ int main(int argc, char** argv) {
   if (command == "add-app") return AddApp(o);
   if (command == "remove-app") return RemoveApp(o);
   if (command == "apply") return Apply(o);
-  return Fail(kExitUsage, "unknown command " + command + "\n" + kUsage);
+  return Fail(kExitUsage, "unknown command " + command + "\n" + Usage());
 }

@@ -88,6 +88,8 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   SimDriver driver;
+  // The special functions type the shortcuts of the desktop this runs in.
+  driver.SetDesktop(DesktopKindFromName(std::getenv("XDG_CURRENT_DESKTOP")));
   OSErr err = driver.Start(socketPath, mice, bluetooth, recordPath);
   if (err == fBsyErr) {
     std::fprintf(stderr, "corvimus-simdriver: %s is in use by another driver\n",

@@ -1,11 +1,15 @@
 #include "driver/SimDriver.h"
 
+#include <linux/input-event-codes.h>
+#include <time.h>
+
 #include <cctype>
 #include <cstring>
 #include <sstream>
 
 #include "driver/SimText.h"
 #include "platform/IOKit.h"
+#include "settings/CommandTable.h"
 #include "settings/PrefsJson.h"
 #include "settings/PrefsText.h"
 
@@ -59,11 +63,35 @@ int HexDigit(char c) {
   return -1;
 }
 
+UInt64 MonotonicUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return UInt64(ts.tv_sec) * 1000000 + UInt64(ts.tv_nsec) / 1000;
+}
+
+// How long a simulated button stays down.
+constexpr UInt64 kPressUs = 80000;
+
 }  // namespace
 
-bool SimCommandGoesToAgent(UInt16 command) {
-  return command == kCmdOpenApplication || command == kCmdOpenItem ||
-         (command >= kCmdUndo && command <= kCmdBack);
+void SimEngineOutput::PointerEvent(UInt16 type, UInt16 code, SInt32 value) {
+  written.push_back({EngineEvent::kPointer, type, code, value});
+}
+
+void SimEngineOutput::KeyboardEvent(UInt16 type, UInt16 code, SInt32 value) {
+  written.push_back({EngineEvent::kKeyboard, type, code, value});
+}
+
+void SimEngineOutput::AgentRequest(const CorvimusActionRec& action) {
+  server_->SendInterest(mouse_, kCorvimusMsgDoAction, &action, sizeof action);
+  EngineEvent e{EngineEvent::kAgent};
+  e.command = action.command;
+  written.push_back(e);
+}
+
+void SimEngineOutput::Report(const UInt8 (&bytes)[32]) {
+  server_->SendInterest(mouse_, kCorvimusMsgRawReport, bytes, sizeof bytes);
+  written.push_back({EngineEvent::kReport});
 }
 
 CorvimusDeviceInfo SimDeviceInfo(UInt32 number, bool bluetooth) {
@@ -121,13 +149,25 @@ UInt32 SimDriver::AddMouse(bool bluetooth) {
       {"Transport", bluetooth ? "Bluetooth" : "USB"},
   };
   UInt32 number = mouse.number;
-  mice_[number] = mouse;
+  // Until a client pushes a record the engine runs on the defaults, as a real driver does.
+  mouse.output = std::make_unique<SimEngineOutput>(&server_, number);
+  mouse.engine = std::make_unique<ActionEngine>(mouse.output.get());
+  mouse.engine->SetDesktop(desktop_);
+  mice_[number] = std::move(mouse);
   server_.Publish(number, kCorvimusServiceClass, properties);
   return number;
 }
 
+void SimDriver::SetDesktop(DesktopKind kind) {
+  desktop_ = kind;
+  for (auto& [number, mouse] : mice_) mouse.engine->SetDesktop(kind);
+}
+
 bool SimDriver::RemoveMouse(UInt32 number) {
-  if (!mice_.erase(number)) return false;
+  auto it = mice_.find(number);
+  if (it == mice_.end()) return false;
+  it->second.engine->Reset();  // the mouse is gone: nothing it held stays down
+  mice_.erase(it);
   server_.Terminate(number);
   return true;
 }
@@ -172,15 +212,24 @@ SInt32 SimDriver::Call(SimMouse& mouse, const DriverCallRequest& call, DriverCal
       std::memcpy(&mouse.record, in.data(), sizeof mouse.record);
       mouse.hasRecord = true;
       ++mouse.pushes;
+      mouse.engine->SetRecord(&mouse.record);
+      Settle(mouse);
       return kIOReturnSuccess;
     case kCorvimusSelectorScalar:
       if (call.scalarCount < 3 || !in.empty()) return kIOReturnBadArgument;
-      if (code == kCorvimusOwnAppModeCode)
+      if (code == kCorvimusOwnAppModeCode) {
         mouse.ownAppMode = call.scalars[2] != 0;
-      else if (code == kCorvimusKeystrokeCode)
-        mouse.keystrokes.push_back(static_cast<UInt32>(call.scalars[2]));
-      else
+        mouse.engine->SetOwnAppMode(mouse.ownAppMode);
+        Settle(mouse);
+      } else if (code == kCorvimusKeystrokeCode) {
+        UInt32 packed = static_cast<UInt32>(call.scalars[2]);
+        mouse.keystrokes.push_back(packed);
+        mouse.output->written.clear();
+        mouse.engine->PostKeystroke(packed);
+        mouse.lastTyped = Settle(mouse);
+      } else {
         return kIOReturnUnsupported;
+      }
       if (call.scalarOutWanted >= 1) {
         result->scalarCount = 1;
         result->scalars[0] = 0;
@@ -218,18 +267,47 @@ void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SIn
   std::fflush(record_);
 }
 
+std::string SimDriver::Settle(SimMouse& mouse) {
+  mouse.clockUs = std::max(mouse.clockUs, MonotonicUs());
+  for (UInt64 next; (next = mouse.engine->NextTimerUs());) {
+    mouse.clockUs = std::max(mouse.clockUs, next);
+    mouse.engine->HandleTimer(mouse.clockUs);
+  }
+  std::string words = DescribeEngineOutput(mouse.output->written);
+  mouse.output->written.clear();
+  return words;
+}
+
 std::string SimDriver::Press(UInt32 number, const std::string& slotWord) {
   auto it = mice_.find(number);
   if (it == mice_.end()) return "error: no mouse " + std::to_string(number);
   int slot = SlotFromText(slotWord);
-  if (slot < 0) return "error: no control " + slotWord + " (0-15, C0-C7, RF, RB, PF, PB)";
-  const SimMouse& mouse = it->second;
-  if (!mouse.hasRecord) return "ok no record yet: the mouse handles the press itself";
-  const CorvimusActionRec& action = mouse.record.device[0].action[slot];
-  if (!SimCommandGoesToAgent(action.command))
-    return "ok the mouse handles command " + std::to_string(action.command) + " itself";
-  server_.SendInterest(number, kCorvimusMsgDoAction, &action, sizeof action);
-  return "ok sent CVda command " + std::to_string(action.command);
+  const ControlInfo* control = slot < 0 ? nullptr : FindControl(slot);
+  if (!control)
+    return "error: no control " + slotWord +
+           " (C0-C7, RF, RB, PF, PB or their words, such as tilt-left)";
+  SimMouse& mouse = it->second;
+  Settle(mouse);
+  ActionEngine& engine = *mouse.engine;
+  UInt64 t = mouse.clockUs;
+  if (slot <= kSlotButtonLast) {
+    UInt16 code = UInt16(BTN_LEFT + slot);
+    engine.HandleEvent(EV_KEY, code, 1, t);
+    engine.HandleEvent(EV_SYN, SYN_REPORT, 0, t);
+    mouse.clockUs = t + kPressUs;
+    engine.HandleEvent(EV_KEY, code, 0, mouse.clockUs);
+    engine.HandleEvent(EV_SYN, SYN_REPORT, 0, mouse.clockUs);
+  } else {
+    // One notch, with its high-resolution partner, the way the control's events come.
+    bool vertical = slot == kSlotRF || slot == kSlotRB;
+    SInt32 sign = slot == kSlotRF || slot == kSlotPB ? 1 : -1;
+    engine.HandleEvent(EV_REL, vertical ? REL_WHEEL_HI_RES : REL_HWHEEL_HI_RES, 120 * sign, t);
+    engine.HandleEvent(EV_REL, vertical ? REL_WHEEL : REL_HWHEEL, sign, t);
+    engine.HandleEvent(EV_SYN, SYN_REPORT, 0, t);
+  }
+  std::string name = control->name;
+  name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
+  return "ok " + std::string(control->id) + ", " + name + ": " + Settle(mouse);
 }
 
 std::string SimDriver::Report(UInt32 number, const std::string& hex) {

@@ -156,10 +156,11 @@ class SimDriverTest : public ::testing::Test {
     IOKitShutdownForTesting();
     gClient = nullptr;
   }
-  void StartSim(ChildProcess* sim, std::vector<std::string> args = {}) {
+  void StartSim(ChildProcess* sim, std::vector<std::string> args = {},
+                const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {CORVIMUS_SIMDRIVER, "--socket", socket_};
     argv.insert(argv.end(), args.begin(), args.end());
-    ASSERT_TRUE(sim->Start(argv));
+    ASSERT_TRUE(sim->Start(argv, env));
     std::string line;
     ASSERT_TRUE(sim->ReadLine(&line));
     ASSERT_EQ(line, "ready " + socket_);
@@ -276,7 +277,9 @@ TEST_F(SimDriverTest, PushesModesAndKeystrokesAreKeptPerMouseRecordedAndShown) {
   EXPECT_NE(show.find("mouse 1:"), std::string::npos) << show;
   EXPECT_NE(show.find("record: application \"Safari\" ('sfri')"), std::string::npos) << show;
   EXPECT_NE(show.find("own-application mode: on"), std::string::npos) << show;
-  EXPECT_NE(show.find("keystrokes: 1, last command-[ (key 33)"), std::string::npos) << show;
+  // No request waits for the keystroke, so the engine types it with its modifiers' own meaning.
+  EXPECT_NE(show.find("keystrokes: 1, last Super+[ (key 33), typed as Super+["), std::string::npos)
+      << show;
   EXPECT_NE(show.find("C3: back"), std::string::npos) << show;
   EXPECT_NE(show.find("C5: open application 'ttxt'"), std::string::npos) << show;
   EXPECT_NE(show.find("RF: scroll up by 3"), std::string::npos) << show;
@@ -350,36 +353,73 @@ TEST_F(SimDriverTest, PressSendsTheActionOnlyForCommandsTheAgentCarriesOut) {
   StartSim(&sim, {"--mice", "1"});
   StartIOKit(&client_, socket_);
   io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok no record yet: the mouse handles the press itself");
+  // Before any record the mouse runs on the defaults, whose C3 is back.
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Command(sim, "press 1 C0"), "ok C0, left button: left click");
+  ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   CorvimusPrefsRec record = SafariRecord();
   ASSERT_EQ(Push(c, &record, sizeof record), kIOReturnSuccess);
 
-  EXPECT_EQ(Command(sim, "press 1 C0"), "ok the mouse handles command 33 itself");
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok sent CVda command 76");
-  EXPECT_EQ(Command(sim, "press 1 5"), "ok sent CVda command 26");
+  EXPECT_EQ(Command(sim, "press 1 C0"), "ok C0, left button: left click");
+  EXPECT_EQ(Command(sim, "press 1 C1"), "ok C1, right button: Super+Q");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Command(sim, "press 1 5"), "ok C5, button 6: sent CVda command 26 (open application)");
+  EXPECT_EQ(Command(sim, "press 1 wheel-up"), "ok RF, wheel rolled up: scroll up 3 lines");
+  // Left unchanged, the tilt passes as it came.
+  EXPECT_EQ(Command(sim, "press 1 PB"), "ok PB, wheel tilted right: scroll right 1 line");
   EXPECT_EQ(Command(sim, "report 1 0102ff"), "ok sent CVrr");
-  ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 3; }));
+  ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 4; }));
   CorvimusActionRec action;
-  ASSERT_EQ(client_.messages[0].argument.size(), sizeof action);
-  std::memcpy(&action, client_.messages[0].argument.data(), sizeof action);
-  EXPECT_EQ(client_.messages[0].type, kCorvimusMsgDoAction);
-  EXPECT_EQ(client_.messages[0].refcon, Refcon(c));
-  EXPECT_EQ(action.command, kCmdBack);
-  std::memcpy(&action, client_.messages[1].argument.data(), sizeof action);
+  for (int i : {0, 1}) {
+    ASSERT_EQ(client_.messages[size_t(i)].argument.size(), sizeof action);
+    std::memcpy(&action, client_.messages[size_t(i)].argument.data(), sizeof action);
+    EXPECT_EQ(client_.messages[size_t(i)].type, kCorvimusMsgDoAction);
+    EXPECT_EQ(client_.messages[size_t(i)].refcon, Refcon(c));
+    EXPECT_EQ(action.command, kCmdBack);
+  }
+  std::memcpy(&action, client_.messages[2].argument.data(), sizeof action);
   EXPECT_EQ(action.command, kCmdOpenApplication);
   EXPECT_EQ(LoadNative<UInt32>(action.data), FourCC("ttxt"));
-  EXPECT_EQ(client_.messages[2].type, kCorvimusMsgRawReport);
+  EXPECT_EQ(client_.messages[3].type, kCorvimusMsgRawReport);
   std::vector<UInt8> report(32, 0);
   report[0] = 1;
   report[1] = 2;
   report[2] = 0xFF;
-  EXPECT_EQ(client_.messages[2].argument, report);
+  EXPECT_EQ(client_.messages[3].argument, report);
 
   EXPECT_EQ(Command(sim, "press 1 C8").rfind("error", 0), 0u);
+  EXPECT_EQ(Command(sim, "press 1 9").rfind("error: no control 9", 0), 0u);  // slot 9: no control
   EXPECT_EQ(Command(sim, "press 9 C3"), "error: no mouse 9");
   EXPECT_EQ(Command(sim, "report 1 0g").rfind("error", 0), 0u);
   EXPECT_EQ(Command(sim, "report 1 " + std::string(66, 'a')).rfind("error", 0), 0u);
   EXPECT_EQ(Command(sim, "fly away").rfind("error: unknown command", 0), 0u);
+}
+
+TEST_F(SimDriverTest, TheAgentsKeystrokesAreTypedAsLinuxShortcutsOnTheDesktopsKeys) {
+  ChildProcess sim;
+  StartSim(&sim, {"--mice", "1"}, {"XDG_CURRENT_DESKTOP=ubuntu:GNOME"});
+  StartIOKit(&client_, socket_);
+  io_connect_t c = OpenWithInterest(&client_, client_.matched[0]);
+  CorvimusPrefsRec record = SafariRecord();
+  record.device[0].action[0].command = kCmdUndo;
+  record.device[0].action[2].command = 67;  // launcher
+  record.device[0].action[2].modifiers = 0;
+  record.device[0].action[1].command = 43;
+  record.device[0].action[1].modifiers = controlKey;
+  ASSERT_EQ(Push(c, &record, sizeof record), kIOReturnSuccess);
+  EXPECT_EQ(Command(sim, "press 1 C0"), "ok C0, left button: sent CVda command 71 (undo)");
+  // The agent's answer for a QWERTZ layout: z is typed by the key where US has Y.
+  EXPECT_EQ(Scalar(c, kCorvimusKeystrokeCode, PackKeystroke('z', 0x10, cmdKey)), kIOReturnSuccess);
+  EXPECT_NE(Command(sim, "show").find("typed as Ctrl+Y"), std::string::npos);
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 76 (back)");
+  EXPECT_EQ(Scalar(c, kCorvimusKeystrokeCode, PackKeystroke(kBackArrowChar, 0x7B, cmdKey)),
+            kIOReturnSuccess);
+  EXPECT_NE(Command(sim, "show").find("typed as Alt+Left"), std::string::npos);
+  EXPECT_EQ(Command(sim, "press 1 C2"), "ok C2, middle button (wheel click): Super+A");
+  EXPECT_EQ(Command(sim, "press 1 C1"), "ok C1, right button: left double click with Ctrl held");
 }
 
 TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
@@ -426,7 +466,8 @@ TEST_F(SimDriverTest, TwoClientsEachHaveTheirOwnConnectionsAndMessages) {
   StartIOKit(&client_, socket_);
   io_connect_t mine = OpenWithInterest(&client_, client_.matched[0]);
   // The other client pushed last: the mouse holds its record, where C3 copies.
-  EXPECT_EQ(Command(sim, "press 1 C3"), "ok sent CVda command 73");
+  EXPECT_EQ(Command(sim, "press 1 C3"),
+            "ok C3, button 4 (thumb, back): sent CVda command 73 (copy)");
   ASSERT_TRUE(DispatchUntil(&client_, [&] { return client_.messages.size() == 1; }));
   EXPECT_EQ(client_.messages[0].refcon, Refcon(mine));
   EXPECT_EQ(readLine(), "cvda 73 mine");

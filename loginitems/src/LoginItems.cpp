@@ -193,18 +193,15 @@ OSStatus AddLoginItemInFolderPath(const std::string& prefsFolder, const char* it
   return WritePropertyListFileXML(file, root.get());
 }
 
-OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char* suffix,
-                                      SInt16* outCount) {
-  if (outCount) *outCount = 0;
-  // An empty suffix would match every entry: refused like a missing one.
-  if (!suffix || !*suffix) return paramErr;
-  const std::string wanted = suffix;
-  const std::string file = FilePath(prefsFolder);
-  PropertyList root;
-  OSStatus err = OpenLoginWindowFile(file, &root);
-  if (err != noErr) return err;
+namespace {
+
+// Removes from the list under root the entries whose "Path" ends with wanted. *changed tells
+// whether anything was removed (and the list must be written back).
+OSStatus RemoveMatchingItems(plist_t root, const std::string& wanted, SInt16* outCount,
+                             bool* changed) {
+  *changed = false;
   bool missing = false;
-  plist_t items = ItemArray(root.get(), &missing);
+  plist_t items = ItemArray(root, &missing);
   if (!items) return resNotFound;
 
   int matches[kMaxLoginItemMatches];
@@ -216,9 +213,40 @@ OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char
       matches[matchCount++] = int(k);
   }
   if (outCount) *outCount = SInt16(matchCount);
-  if (matchCount == 0) return noErr;
   for (int m = matchCount - 1; m >= 0; --m) plist_array_remove_item(items, uint32_t(matches[m]));
+  *changed = matchCount > 0;
+  return noErr;
+}
+
+}  // namespace
+
+OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char* suffix,
+                                      SInt16* outCount) {
+  if (outCount) *outCount = 0;
+  // An empty suffix would match every entry: refused like a missing one.
+  if (!suffix || !*suffix) return paramErr;
+  const std::string file = FilePath(prefsFolder);
+  PropertyList root;
+  OSStatus err = OpenLoginWindowFile(file, &root);
+  if (err != noErr) return err;
+  bool changed = false;
+  err = RemoveMatchingItems(root.get(), suffix, outCount, &changed);
+  if (err != noErr || !changed) return err;
   return WritePropertyListFileXML(file, root.get());
+}
+
+OSStatus RemoveLoginItemsInFolderAt(int prefsFolderFd, const char* suffix, SInt16* outCount) {
+  if (outCount) *outCount = 0;
+  if (!suffix || !*suffix) return paramErr;
+  PropertyListContent content;
+  PropertyList root;
+  OSErr read = ReadPropertyListFileAt(prefsFolderFd, kLoginWindowFileName, &content, &root);
+  if (read == fnfErr) return fnfErr;
+  if (read != noErr || content != kPropertyListParsed) return resNotFound;
+  bool changed = false;
+  OSStatus err = RemoveMatchingItems(root.get(), suffix, outCount, &changed);
+  if (err != noErr || !changed) return err;
+  return WritePropertyListFileXMLAt(prefsFolderFd, kLoginWindowFileName, root.get());
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -42,6 +43,7 @@
 #include "platform/FrontSwitch.h"
 #include "recordbase/PStrings.h"
 #include "settings/ApplicationRecord.h"
+#include "settings/CommandTable.h"
 #include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
@@ -84,6 +86,39 @@ void FillCombo(QComboBox* combo, const QStringList& titles) {
     else
       combo->addItem(t);
   }
+}
+
+// The titles of a menu table's rows: each command's name from the one table of commands, the
+// action pop-up's groups by what they hold, separators kept, so that rows keep their positions.
+QStringList MenuTitles(const SInt16* table) {
+  QStringList titles;
+  for (int i = 0; table[i] != kMenuEnd; ++i) {
+    const char* title = nullptr;
+    switch (table[i]) {
+      case kMenuSeparator:
+        break;
+      case kMenuClickGroup:
+        title = QT_TRANSLATE_NOOP("CorvimusPane", "Click");
+        break;
+      case kMenuSpecialKeyGroup:
+        title = QT_TRANSLATE_NOOP("CorvimusPane", "Special key");
+        break;
+      case kMenuScrollGroup:
+        title = QT_TRANSLATE_NOOP("CorvimusPane", "Scroll");
+        break;
+      default:
+        if (const CommandInfo* info = FindCommand(UInt16(table[i]))) title = info->name;
+        break;
+    }
+    titles << (title ? QCoreApplication::translate("CorvimusPane", title) : QString());
+  }
+  return titles;
+}
+
+QString ModifierTitle(UInt16 bit) {
+  for (const ModifierInfo& m : kModifierTable)
+    if (m.bit == bit) return QCoreApplication::translate("CorvimusPane", m.name);
+  return QString();
 }
 
 // The choosers of the pane. A file panel opens a folder rather than choosing it; here a folder that
@@ -183,9 +218,7 @@ QWidget* CorvimusPane::createMainView() {
   auto* editor = new QGroupBox(tr("Action"));
   auto* ev = new QVBoxLayout(editor);
   outletPrefsAction = new QComboBox;
-  FillCombo(outletPrefsAction, {tr("No action"), tr("Same as all applications"), QString(),
-                                tr("Click"), tr("Keystroke"), tr("Special key"), tr("Open item"),
-                                QString(), tr("Scroll"), tr("Pointer control")});
+  FillCombo(outletPrefsAction, MenuTitles(gActionMenuCommands));
   ev->addWidget(outletPrefsAction);
   outletPrefsActionTabs = new QStackedWidget;
   ev->addWidget(outletPrefsActionTabs);
@@ -195,12 +228,12 @@ QWidget* CorvimusPane::createMainView() {
   auto modifierBoxes = [](QGridLayout* grid, int row, QCheckBox** control, QCheckBox** option,
                           QCheckBox** shift, QCheckBox** command, QCheckBox** caps,
                           QCheckBox** space) {
-    *control = new QCheckBox(tr("Control"));
-    *option = new QCheckBox(tr("Option"));
-    *shift = new QCheckBox(tr("Shift"));
-    *command = new QCheckBox(tr("Command"));
-    *caps = new QCheckBox(tr("Caps lock"));
-    *space = new QCheckBox(tr("Space"));
+    *control = new QCheckBox(ModifierTitle(controlKey));
+    *option = new QCheckBox(ModifierTitle(optionKey));
+    *shift = new QCheckBox(ModifierTitle(shiftKey));
+    *command = new QCheckBox(ModifierTitle(cmdKey));
+    *caps = new QCheckBox(ModifierTitle(alphaLock));
+    *space = new QCheckBox(ModifierTitle(kCorvimusSpaceKey));
     grid->addWidget(*control, row, 0);
     grid->addWidget(*option, row, 1);
     grid->addWidget(*shift, row, 2);
@@ -214,10 +247,7 @@ QWidget* CorvimusPane::createMainView() {
     auto* page = new QWidget;  // 1: click
     auto* g = new QGridLayout(page);
     outletPrefsClickType = new QComboBox;
-    FillCombo(outletPrefsClickType,
-              {tr("Click"), tr("Secondary click"), tr("Other click"), tr("Double click"),
-               tr("Triple click"), tr("Click and hold"), QString(), tr("Button 3"), tr("Button 4"),
-               tr("Button 5"), tr("Button 6"), tr("Button 7"), tr("Button 8")});
+    FillCombo(outletPrefsClickType, MenuTitles(gClickTypeCommands));
     g->addWidget(outletPrefsClickType, 0, 0, 1, 3);
     g->addWidget(new QLabel(tr("Keys held while clicking:")), 1, 0, 1, 3);
     modifierBoxes(g, 2, &outletPrefsClkControl, &outletPrefsClkOption, &outletPrefsClkShift,
@@ -246,10 +276,7 @@ QWidget* CorvimusPane::createMainView() {
     auto* page = new QWidget;  // 3: special key
     auto* v = new QVBoxLayout(page);
     outletPrefsSpecialKeys = new QComboBox;
-    FillCombo(outletPrefsSpecialKeys,
-              {tr("Forward"), tr("Back"), QString(), tr("Show desktop"), tr("Application windows"),
-               tr("All windows"), tr("Dashboard"), tr("Spaces"), tr("Switch application"),
-               tr("Launcher"), QString(), tr("Undo"), tr("Cut"), tr("Copy"), tr("Paste")});
+    FillCombo(outletPrefsSpecialKeys, MenuTitles(gSpecialKeyCommands));
     v->addWidget(outletPrefsSpecialKeys);
     v->addStretch();
     outletPrefsActionTabs->addWidget(page);
@@ -258,7 +285,10 @@ QWidget* CorvimusPane::createMainView() {
     auto* page = new QWidget;  // 4: scroll
     auto* f = new QFormLayout(page);
     outletPrefsScrollDir = new QComboBox;
-    FillCombo(outletPrefsScrollDir, {tr("Up"), tr("Down"), tr("Left"), tr("Right")});
+    QStringList directions;
+    for (int d = 0; d < 4; ++d)
+      directions << QCoreApplication::translate("CorvimusPane", ScrollDirectionName(d));
+    FillCombo(outletPrefsScrollDir, directions);
     outletPrefsScrollCount = new QComboBox;
     QStringList counts = {tr("1 line"), tr("1 page"), tr("To the end")};
     for (int v : {2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 25, 30}) counts << tr("%1 lines").arg(v);

@@ -23,6 +23,7 @@
 #include "PaneTestSupport.h"
 #include "platform/FileRefs.h"
 #include "recordbase/PStrings.h"
+#include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "testing/ChildProcess.h"
@@ -41,6 +42,51 @@ CorvimusActionRec& Slot(CorvimusPane* pane, int i) {
 }
 
 }  // namespace
+
+// The pane names every command, modifier and control as the one table does, and so as
+// corvimus-prefs shows them.
+TEST_F(PaneTest, MenusCheckBoxesAndOutlineUseTheTablesNames) {
+  OpenPane();
+  auto expectTitles = [](QComboBox* combo, const SInt16* table) {
+    ASSERT_EQ(combo->count(), MenuTableCount(table));
+    for (int row = 0; table[row] != kMenuEnd; ++row) {
+      const CommandInfo* info = table[row] >= 0 ? FindCommand(UInt16(table[row])) : nullptr;
+      if (table[row] == kMenuSeparator) {
+        EXPECT_TRUE(combo->itemText(row).isEmpty()) << row;
+      } else if (info) {
+        EXPECT_EQ(combo->itemText(row).toStdString(), info->name) << row;
+      } else {
+        EXPECT_FALSE(combo->itemText(row).isEmpty()) << row;  // a group: Click, Special key, Scroll
+      }
+    }
+  };
+  expectTitles(pane_->outletPrefsAction, gActionMenuCommands);
+  expectTitles(pane_->outletPrefsClickType, gClickTypeCommands);
+  expectTitles(pane_->outletPrefsSpecialKeys, gSpecialKeyCommands);
+  EXPECT_EQ(pane_->outletPrefsClickType->itemText(7).toStdString(), "Button 4 click");
+  EXPECT_EQ(pane_->outletPrefsAction->itemText(9).toStdString(), "Precision pointer");
+  for (int d = 0; d < 4; ++d)
+    EXPECT_EQ(pane_->outletPrefsScrollDir->itemText(d).toStdString(), ScrollDirectionName(d));
+  const std::pair<QCheckBox*, UInt16> boxes[] = {
+      {pane_->outletPrefsClkControl, controlKey}, {pane_->outletPrefsClkOption, optionKey},
+      {pane_->outletPrefsClkCommand, cmdKey},     {pane_->outletPrefsKeyShift, shiftKey},
+      {pane_->outletPrefsKeyCaps, alphaLock},     {pane_->outletPrefsKeySpace, kCorvimusSpaceKey}};
+  for (const auto& [box, bit] : boxes) {
+    const ModifierInfo* info = nullptr;
+    for (const ModifierInfo& m : kModifierTable)
+      if (m.bit == bit) info = &m;
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(box->text().toStdString(), info->name);
+  }
+  EXPECT_EQ(pane_->outletPrefsClkCommand->text(), "Super");
+  // The outline's rows come from the bundle's strings table, in the order of the controls.
+  QAbstractItemModel* outline = pane_->outletPrefsList->model();
+  ASSERT_EQ(size_t(outline->rowCount()), kControlTableSize);
+  for (int row = 0; row < outline->rowCount(); ++row)
+    EXPECT_EQ(outline->data(outline->index(row, 0)).toString().toStdString(),
+              kControlTable[row].name)
+        << row;
+}
 
 TEST_F(PaneTest, FirstRunShowsDefaultsAndApplyCreatesFileAndNotifiesAgent) {
   StartAgent();

@@ -101,13 +101,13 @@ class Checker {
       return Fail(where, std::string("expected an object, found ") + KindName(obj.kind));
     for (const char* name : names) {
       bool found = false;
-      for (const auto& m : obj.members) found = found || m.first == name;
+      for (const auto& m : obj.members) found = found || m.name == name;
       if (!found) return Fail(where, std::string("member \"") + name + "\" is missing");
     }
     for (const auto& m : obj.members) {
       bool known = false;
-      for (const char* name : names) known = known || m.first == name;
-      if (!known) return Fail(where, "unknown member \"" + m.first + "\"");
+      for (const char* name : names) known = known || m.name == name;
+      if (!known) return Fail(where, "unknown member \"" + m.name + "\"");
     }
     return true;
   }

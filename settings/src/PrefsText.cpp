@@ -5,12 +5,9 @@
 #include <cstring>
 
 #include "platform/ByteOrder.h"
+#include "settings/CommandTable.h"
 
 namespace {
-
-const char* const kSlotNames[kCorvimusActionCount] = {
-    "C0",    "C1",    "C2",    "C3",    "C4", "C5", "C6", "C7",
-    nullptr, nullptr, nullptr, nullptr, "RF", "RB", "PF", "PB"};
 
 std::string Hex2(unsigned v) {
   char buf[8];
@@ -21,7 +18,8 @@ std::string Hex2(unsigned v) {
 }  // namespace
 
 const char* SlotControlName(int slot) {
-  return slot >= 0 && slot < kCorvimusActionCount ? kSlotNames[slot] : nullptr;
+  const ControlInfo* control = FindControl(slot);
+  return control ? control->id : nullptr;
 }
 
 std::string SlotLabel(int slot) {
@@ -30,37 +28,30 @@ std::string SlotLabel(int slot) {
 }
 
 int SlotFromText(const std::string& text) {
-  if (text.empty() || text.size() > 2) return -1;
+  if (text.empty() || text.size() > 20) return -1;
   bool digits = true;
   for (char c : text) digits = digits && c >= '0' && c <= '9';
   if (digits) {
-    int n = std::stoi(text);
+    int n = text.size() <= 2 ? std::stoi(text) : kCorvimusActionCount;
     return n < kCorvimusActionCount ? n : -1;
   }
-  std::string upper;
-  for (char c : text) upper.push_back(c >= 'a' && c <= 'z' ? char(c - 32) : c);
-  for (int slot = 0; slot < kCorvimusActionCount; ++slot)
-    if (kSlotNames[slot] && upper == kSlotNames[slot]) return slot;
-  return -1;
+  const ControlInfo* control = FindControlByWord(text);
+  return control ? control->slot : -1;
 }
 
 std::string DescribeModifiers(UInt16 modifiers) {
-  static const struct {
-    UInt16 bit;
-    const char* name;
-  } kNames[] = {{cmdKey, "command"},   {shiftKey, "shift"},     {alphaLock, "caps lock"},
-                {optionKey, "option"}, {controlKey, "control"}, {kCorvimusSpaceKey, "space"}};
   std::string out;
-  for (const auto& m : kNames) {
+  UInt16 known = 0;
+  for (const ModifierInfo& m : kModifierTable) {
+    known |= m.bit;
     if (!(modifiers & m.bit)) continue;
-    if (!out.empty()) out += "-";
+    if (!out.empty()) out += "+";
     out += m.name;
   }
-  UInt16 known = cmdKey | shiftKey | alphaLock | optionKey | controlKey | kCorvimusSpaceKey;
   if (modifiers & ~known) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%04X", unsigned(modifiers & ~known));
-    if (!out.empty()) out += "-";
+    if (!out.empty()) out += "+";
     out += buf;
   }
   return out;
@@ -107,53 +98,39 @@ std::string PascalText(const unsigned char* field, int capacity) {
 
 namespace {
 
+std::string Lower(const char* name) {
+  std::string out = name;
+  // Lower-case the first letter only: names keep their other capitals ("Ctrl+Home").
+  if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z') out[0] = char(out[0] - 'A' + 'a');
+  return out;
+}
+
 std::string DescribeCommand(const CorvimusActionRec& action) {
-  static const char* const kDirections[4] = {"up", "down", "left", "right"};
-  static const char* const kClicks[] = {
-      "middle click",   "main click",     "secondary click", "button 4 click", "button 5 click",
-      "button 6 click", "button 7 click", "button 8 click",  "button 9 click", nullptr,
-      nullptr,          "double click",   "triple click",    "click and hold"};
   const UInt16 c = action.command;
+  const CommandInfo* info = FindCommand(c);
+  if (!info) return "unknown command " + std::to_string(c);
   std::string mods = DescribeModifiers(action.modifiers);
   std::string with = mods.empty() ? "" : " with " + mods;
-  if (c == kCmdNone) return "nothing";
-  if (c == kCmdAsGlobal) return "as in the global settings";
-  if (c >= kCmdScrollFirst && c <= kCmdScrollLast) {
-    std::string dir = kDirections[(c - 8) % 4];
-    switch ((c - 8) / 4) {
-      case 0:
-        return "scroll " + dir + (action.repeat ? " by " + std::to_string(action.repeat) : "");
-      case 1:
-        return "scroll " + dir + " by a page";
-      default:
-        return "scroll " + dir + " continuously";
+  switch (info->family) {
+    case CommandFamily::kScroll: {
+      // The direction the mouse scrolls: on an entry of the tilting wheel up and down are sideways.
+      int direction = EffectiveScrollDirection(c, action.keyCode);
+      const CommandInfo* named = FindCommand(UInt16(c - ScrollDirection(c) + direction));
+      std::string text = Lower(named->name);
+      if (ScrollKind(c) == 0 && action.repeat)
+        text += " by " + std::to_string(action.repeat) + (action.repeat == 1 ? " line" : " lines");
+      return text;
     }
-  }
-  if (c == kCmdMainMenuLast) return "driver function 20";
-  if (c == kCmdKeystroke) return "keystroke " + DescribeKeyCode(action.keyCode) + with;
-  if (c == kCmdOpenApplication) {
-    OSType creator = corvimus::LoadNative<UInt32>(action.data);
-    return "open application " + FourCCText(creator);
-  }
-  if (c == kCmdOpenItem) return "open item \"" + PascalText(action.data, 32) + "\"";
-  if (c >= kCmdClickFirst && c <= kCmdClickLast && kClicks[c - kCmdClickFirst])
-    return std::string(kClicks[c - kCmdClickFirst]) + with;
-  if (c >= kCmdSpecialFirst && c <= kCmdSpecialLast) return "special function " + std::to_string(c);
-  switch (c) {
-    case kCmdUndo:
-      return "undo (command-Z)";
-    case kCmdCut:
-      return "cut (command-X)";
-    case kCmdCopy:
-      return "copy (command-C)";
-    case kCmdPaste:
-      return "paste (command-V)";
-    case kCmdForward:
-      return "forward";
-    case kCmdBack:
-      return "back";
+    case CommandFamily::kKeystroke:
+      return "keystroke " + DescribeKeyCode(action.keyCode) + with;
+    case CommandFamily::kOpenApplication:
+      return "open application " + FourCCText(corvimus::LoadNative<UInt32>(action.data));
+    case CommandFamily::kOpenItem:
+      return "open item \"" + PascalText(action.data, 32) + "\"";
+    case CommandFamily::kClick:
+      return Lower(info->name) + with;
     default:
-      return "unknown command " + std::to_string(c);
+      return Lower(info->name);
   }
 }
 
@@ -187,7 +164,10 @@ std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
   for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
     std::string label = SlotLabel(slot);
     label.resize(std::max<size_t>(label.size(), 7), ' ');
-    out += "  " + label + " " + DescribeAction(d.action[slot]) + "\n";
+    const ControlInfo* control = FindControl(slot);
+    std::string name = control ? Lower(control->name) : "(no control)";
+    name.resize(std::max<size_t>(name.size(), 28), ' ');
+    out += "  " + label + " " + name + " " + DescribeAction(d.action[slot]) + "\n";
   }
   return out;
 }

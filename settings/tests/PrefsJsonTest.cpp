@@ -119,6 +119,9 @@ TEST(PrefsText, NamesSlotsAndCommandsInWords) {
   EXPECT_EQ(SlotFromText("11"), 11);
   EXPECT_EQ(SlotFromText("16"), -1);
   EXPECT_EQ(SlotFromText("C8"), -1);
+  EXPECT_EQ(SlotFromText("Tilt-Right"), 15);
+  EXPECT_EQ(SlotFromText("button-4"), 3);
+  EXPECT_EQ(SlotFromText("00000000000000000001"), -1);
   EXPECT_EQ(SlotFromText(""), -1);
 
   CorvimusActionRec a{};
@@ -127,13 +130,18 @@ TEST(PrefsText, NamesSlotsAndCommandsInWords) {
   a.command = 24;
   a.keyCode = 0x24;
   a.modifiers = cmdKey | shiftKey;
-  EXPECT_EQ(DescribeAction(a), "keystroke return with command-shift");
+  EXPECT_EQ(DescribeAction(a), "keystroke return with Shift+Super");
   a = {};
   a.command = 13;
   EXPECT_EQ(DescribeAction(a), "scroll down by a page");
   a.command = 10;
   a.repeat = 3;
-  EXPECT_EQ(DescribeAction(a), "scroll left by 3");
+  EXPECT_EQ(DescribeAction(a), "scroll left by 3 lines");
+  // On an entry of the tilting wheel up reads as left; the key code says why.
+  a.command = 8;
+  a.repeat = 1;
+  a.keyCode = 100;
+  EXPECT_EQ(DescribeAction(a), "scroll left by 1 line (key code 100)");
   a = {};
   a.command = kCmdOpenApplication;
   std::memcpy(a.data, "xxxx", 4);
@@ -148,7 +156,8 @@ TEST(PrefsText, NamesSlotsAndCommandsInWords) {
   a.command = 99;
   EXPECT_EQ(DescribeAction(a), "unknown command 99");
   EXPECT_EQ(FourCCText(0x00000041), "'\\x00\\x00\\x00A'");
-  EXPECT_EQ(DescribeModifiers(0x2000 | 0x0001), "space-0x0001");
+  EXPECT_EQ(DescribeModifiers(0x2000 | 0x0001), "Space+0x0001");
+  EXPECT_EQ(DescribeModifiers(0x3F00), "Ctrl+Alt+Shift+Super+Caps Lock+Space");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "../../settings/tests/SettingsTestSupport.h"
 #include "platform/ByteOrder.h"
+#include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
 #include "testing/TempDir.h"
@@ -22,6 +23,20 @@ using corvimus::testing::WriteFile;
 using namespace settingstest;
 
 namespace {
+
+// The line show prints for a slot ("C3", "slot 8"), without its leading spaces; "" when none.
+std::string ShownLine(const std::string& out, const std::string& label) {
+  size_t at = out.find("\n  " + label + " ");
+  if (at == std::string::npos) return "";
+  size_t end = out.find('\n', at + 1);
+  return out.substr(at + 3, end - at - 3);
+}
+
+// What the line of a slot says its control does: the part after the control's name.
+std::string ShownAction(const std::string& out, const std::string& label) {
+  std::string line = ShownLine(out, label);
+  return line.size() > 37 ? line.substr(37) : "";
+}
 
 class PrefsTool : public ::testing::Test {
  protected:
@@ -88,10 +103,16 @@ TEST_F(PrefsTool, InitWritesTheDefaultRecordThatShowAndCheckAccept) {
   r = RunOn("p", {"show"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("global settings"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("C3      back"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("C4      forward"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("PB      scroll down (key code 100)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("slot 8  nothing"), std::string::npos) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C3"), "back") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C4"), "forward") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C5"), "unchanged") << r.out;
+  // The tilt's default entry is named by the way it scrolls, and the control by the way it tilts.
+  EXPECT_EQ(ShownAction(r.out, "PB"), "scroll right (key code 100)") << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PB").find("PB      wheel tilted right "), 0u) << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PF").find("PF      wheel tilted left "), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "RB"), "scroll down (key code 1)") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "slot 8"), "unchanged") << r.out;
+  EXPECT_EQ(ShownLine(r.out, "slot 8").find("slot 8  (no control) "), 0u) << r.out;
   EXPECT_NE(r.out.find("speed: default"), std::string::npos) << r.out;
 
   r = RunOn("p", {"check"});
@@ -386,9 +407,38 @@ TEST_F(PrefsTool, SetChangesOneFieldOfTheChosenRecord) {
   ASSERT_EQ(RunOn("p", {"set", "speed", "default"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].speed, 255);
   RunResult shown = RunOn("p", {"show"});
-  EXPECT_NE(shown.out.find("C1      secondary click with option-control"), std::string::npos)
-      << shown.out;
-  EXPECT_NE(shown.out.find("RB      scroll up by 30"), std::string::npos) << shown.out;
+  EXPECT_EQ(ShownAction(shown.out, "C1"), "secondary click with Ctrl+Alt") << shown.out;
+  EXPECT_NE(shown.out.find("scroll up by 30 lines"), std::string::npos) << shown.out;
+}
+
+TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  for (const CommandInfo& c : kCommandTable) {
+    if (c.menu == PaneMenu::kNone || c.family == CommandFamily::kOpenItem) continue;
+    if (c.family == CommandFamily::kAsGlobal) continue;  // not in the global record
+    std::vector<std::string> args = {"set", "tilt-left", c.word};
+    if (c.family == CommandFamily::kKeystroke) args.insert(args.end(), {"--key", "return"});
+    RunResult set = RunOn("p", args);
+    ASSERT_EQ(set.exitCode, 0) << c.word << ": " << set.err;
+    EXPECT_EQ(Records("p")[0].device[0].action[kSlotPF].command, c.code) << c.word;
+    std::string shown = ShownAction(RunOn("p", {"show"}).out, "PF");
+    std::string name = c.name;
+    name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
+    EXPECT_EQ(shown.rfind(name, 0), 0u) << c.word << " is shown as " << shown;
+  }
+  // The words older versions took, and numbers, still work.
+  ASSERT_EQ(RunOn("p", {"set", "wheel-down", "nothing"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[kSlotRB].command, kCmdNone);
+  ASSERT_EQ(RunOn("p", {"set", "C5", "44", "--modifiers", "command-shift"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[5].command, 44);
+  EXPECT_EQ(Records("p")[0].device[0].action[5].modifiers, cmdKey | shiftKey);
+  ASSERT_EQ(
+      RunOn("p", {"set", "C6", "BUTTON-4-Click", "--modifiers", "Super+caps-lock+space"}).exitCode,
+      0);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].command, 35);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].modifiers, cmdKey | alphaLock | kCorvimusSpaceKey);
+  EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"),
+            "button 4 click with Super+Caps Lock+Space");
 }
 
 TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {

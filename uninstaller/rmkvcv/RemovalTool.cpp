@@ -1,8 +1,16 @@
 #include "RemovalTool.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
-#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "loginitems/LoginItems.h"
 #include "platform/FileIdentity.h"
@@ -29,9 +37,8 @@ constexpr PascalLiteral kLogPath(":Receipts:Corvimus Log.rtf");
 constexpr PascalLiteral kPaneFolderPath("PreferencePanes");
 constexpr PascalLiteral kUninstallerPath(":Utilities:Corvimus Uninstaller.app");
 constexpr PascalLiteral kNoPath("");
-// Inside a home folder: the user's Preferences folder is .config, and a pane installed for one
-// user alone lies where an installation with the prefix ~/.local puts it.
-constexpr PascalLiteral kHomeLoginWindowPath(":.config:loginwindow.plist");
+// Inside a home folder: a pane installed for one user alone lies where an installation with the
+// prefix ~/.local puts it (the login items list is the Preferences folder's, .config).
 constexpr PascalLiteral kHomePanePath(
     ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane");
 constexpr char kHelperSuffix[] = "CorvimusHelper.app";
@@ -45,11 +52,241 @@ OSErr RefInDomain(SInt16 domain, OSType folderType, ConstStr255Param partialPath
   return MakeRefFromDirID(vRefNum, dirID, partialPath, ref);
 }
 
-// Clears the locked bit of an item whose flags were read into info; a failure shows as the failure
-// of the deletion that follows.
-void Unlock(const FSRef* ref, FSCatalogInfo info) {
-  info.nodeFlags &= static_cast<UInt16>(~kFSNodeLockedMask);
-  (void)FSSetCatalogInfo(ref, kFSCatInfoNodeFlags, &info);
+std::function<void(const std::string&)>& DeleteTreeStepHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+// Every folder of a walk is opened relative to its parent and never through a link, so what the
+// walk acts on cannot be redirected by renaming or replacing a folder above it.
+int OpenFolderAt(int dirFd, const char* name) {
+  return openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+bool IsLinkAt(int dirFd, const char* name) {
+  struct stat st;
+  return fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The folder an FSRef names, opened as its own name inside the folder above it. Only the folder
+// above is reached by its path: the callers' folders (the installation's, the Users folder) are
+// root's.
+OSErr OpenParentOf(const FSRef* ref, int* parentFd, std::string* leaf) {
+  const std::string path = corvimus::PathOfRef(ref);
+  const std::size_t slash = path.rfind('/');
+  if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) return paramErr;
+  *leaf = path.substr(slash + 1);
+  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  *parentFd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return *parentFd < 0 ? MacErrorFromErrno(errno) : OSErr(noErr);
+}
+
+// The status for a folder that could not be opened: an item that is no folder, a link among them,
+// is dirNFErr.
+OSErr FolderOpenError(int err) {
+  return err == ELOOP || err == ENOTDIR ? OSErr(dirNFErr) : MacErrorFromErrno(err);
+}
+
+// The names in the folder open as fd, in byte order.
+OSErr ListNames(int fd, std::vector<std::string>* names) {
+  names->clear();
+  int listFd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return MacErrorFromErrno(errno);
+  DIR* dir = fdopendir(listFd);
+  if (!dir) {
+    int err = errno;
+    close(listFd);
+    return MacErrorFromErrno(err);
+  }
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(std::move(name));
+  }
+  closedir(dir);
+  std::sort(names->begin(), names->end());
+  return noErr;
+}
+
+// Makes the folder open as fd ready to be emptied: unlocked (a failure shows as the failure of the
+// deletions that follow), and, for its owner when that is who runs the walk (a user's own pane,
+// removed with his rights), readable, writable and searchable.
+void OpenUpFolder(int fd) {
+  bool locked = false;
+  if (corvimus::GetItemLockedAt(fd, "", &locked) == noErr && locked)
+    (void)corvimus::SetItemLockedAt(fd, "", false);
+  struct stat st;
+  if (geteuid() != 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid() &&
+      (st.st_mode & S_IRWXU) != S_IRWXU)
+    (void)fchmod(fd, (st.st_mode & 07777) | S_IRWXU);
+}
+
+// One folder of the walk: its identity, to check the way back up, and the names still to delete.
+struct WalkLevel {
+  dev_t device;
+  ino_t inode;
+  std::vector<std::string> names;
+  std::size_t next = 0;
+};
+
+OSErr EnterFolder(int fd, std::vector<WalkLevel>* levels) {
+  OpenUpFolder(fd);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return MacErrorFromErrno(errno);
+  WalkLevel level{st.st_dev, st.st_ino, {}, 0};
+  if (OSErr err = ListNames(fd, &level.names); err != noErr) return err;
+  levels->push_back(std::move(level));
+  return noErr;
+}
+
+// Deletes everything inside the folder open as topFd, depth first in byte order of the names. Only
+// one folder is held open at a time, so no tree is too deep for the descriptors or the stack; the
+// way back up goes through ".." and must lead to the very folder the walk came from, else the tree
+// was moved under the walk and the deletion stops.
+OSErr EmptyFolder(int topFd) {
+  int cur = fcntl(topFd, F_DUPFD_CLOEXEC, 0);
+  if (cur < 0) return MacErrorFromErrno(errno);
+  std::vector<WalkLevel> levels;
+  OSErr err = EnterFolder(cur, &levels);
+  while (err == noErr && !levels.empty()) {
+    WalkLevel& level = levels.back();
+    if (level.next == level.names.size()) {
+      if (levels.size() == 1) break;
+      int up = openat(cur, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (up < 0) {
+        err = MacErrorFromErrno(errno);
+        break;
+      }
+      const WalkLevel& parent = levels[levels.size() - 2];
+      struct stat st;
+      if (fstat(up, &st) != 0 || st.st_dev != parent.device || st.st_ino != parent.inode) {
+        close(up);
+        err = dirNFErr;
+        break;
+      }
+      close(cur);
+      cur = up;
+      levels.pop_back();
+      const std::string& emptied = levels.back().names[levels.back().next - 1];
+      if (unlinkat(cur, emptied.c_str(), AT_REMOVEDIR) != 0) err = MacErrorFromErrno(errno);
+      continue;
+    }
+    const std::string& name = level.names[level.next++];
+    struct stat st;
+    if (fstatat(cur, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // An item gone by the time its turn comes is passed over.
+      if (errno != ENOENT) err = MacErrorFromErrno(errno);
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      int child = OpenFolderAt(cur, name.c_str());
+      if (child < 0) {
+        err = FolderOpenError(errno);
+        break;
+      }
+      if (DeleteTreeStepHook()) DeleteTreeStepHook()(name);
+      close(cur);
+      cur = child;
+      err = EnterFolder(cur, &levels);
+      continue;
+    }
+    bool locked = false;
+    if (corvimus::GetItemLockedAt(cur, name.c_str(), &locked) == noErr && locked)
+      (void)corvimus::SetItemLockedAt(cur, name.c_str(), false);
+    if (unlinkat(cur, name.c_str(), 0) != 0 && errno != ENOENT) err = MacErrorFromErrno(errno);
+  }
+  close(cur);
+  return err;
+}
+
+// Deletes the folder `name` inside the folder open as parentFd, and everything in it.
+OSErr DeleteTreeAt(int parentFd, const std::string& name) {
+  struct stat st;
+  if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return MacErrorFromErrno(errno);
+  if (!S_ISDIR(st.st_mode)) return dirNFErr;
+  int fd = OpenFolderAt(parentFd, name.c_str());
+  if (fd < 0) return FolderOpenError(errno);
+  OSErr err = EmptyFolder(fd);
+  close(fd);
+  if (err != noErr) return err;
+  if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0) return MacErrorFromErrno(errno);
+  // A sidecar beside the folder goes with it, as the File Manager deletes items.
+  (void)unlinkat(parentFd, ("._" + name).c_str(), 0);
+  return noErr;
+}
+
+// Opens, below the folder open as dirFd, the folder that holds the item at partialPath (colon form:
+// ":a:b:item"), one name at a time and through no link (permErr: a link is not passed through).
+// *leaf receives the item's name.
+OSErr OpenPartialPath(int dirFd, ConstStr255Param partialPath, int* parentFd, std::string* leaf) {
+  std::string path(reinterpret_cast<const char*>(partialPath + 1), partialPath[0]);
+  if (!path.empty() && path[0] == ':') path.erase(0, 1);
+  std::vector<std::string> names;
+  for (std::size_t start = 0;;) {
+    std::size_t colon = path.find(':', start);
+    names.push_back(path.substr(start, colon == std::string::npos ? colon : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  for (const auto& n : names) {
+    // Going up (an empty name) or sideways never belongs in a walk below a folder.
+    if (n.empty() || n == "." || n == ".." || n.find('/') != std::string::npos) return bdNamErr;
+  }
+  int cur = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (cur < 0) return MacErrorFromErrno(errno);
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    int next = OpenFolderAt(cur, names[i].c_str());
+    int err = errno;
+    const bool link = next < 0 && IsLinkAt(cur, names[i].c_str());
+    close(cur);
+    if (link) return permErr;
+    if (next < 0) return err == ENOENT ? OSErr(dirNFErr) : FolderOpenError(err);
+    cur = next;
+  }
+  *parentFd = cur;
+  *leaf = names.back();
+  return noErr;
+}
+
+// Runs work on the home folder `home` in a child process holding only the rights of the user the
+// home belongs to. The home itself is opened without following a link; work gets its descriptor.
+OSErr WorkInHome(const FSRef* home, const std::function<OSErr(int homeFd, SInt32* value)>& work,
+                 SInt32* value) {
+  int parentFd;
+  std::string name;
+  if (OSErr err = OpenParentOf(home, &parentFd, &name); err != noErr) return err;
+  int homeFd = OpenFolderAt(parentFd, name.c_str());
+  int openErr = errno;
+  close(parentFd);
+  if (homeFd < 0) return FolderOpenError(openErr);
+  corvimus::UserRights rights;
+  OSErr err = corvimus::RightsForHomeFolder(homeFd, name, &rights);
+  if (err == noErr)
+    err = corvimus::RunWithRights(
+        rights, [&](SInt32* v) { return work(homeFd, v); }, value);
+  close(homeFd);
+  return err;
+}
+
+// The user's Preferences folder in the home open as homeFd: ".config", or the folder a link of that
+// name leads to when the link and that folder belong to the user the work runs as (dotfile
+// managers keep .config elsewhere). A link anyone else made is refused (permErr).
+OSErr OpenPreferencesFolder(int homeFd, int* fd) {
+  const char* name = kUserPreferencesSubfolder + 1;  // without the leading '/'
+  *fd = OpenFolderAt(homeFd, name);
+  if (*fd >= 0) return noErr;
+  struct stat st;
+  if (fstatat(homeFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return MacErrorFromErrno(errno);
+  if (!S_ISLNK(st.st_mode)) return dirNFErr;
+  if (geteuid() == 0 || st.st_uid != geteuid()) return permErr;
+  *fd = openat(homeFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (*fd < 0) return MacErrorFromErrno(errno);
+  if (fstat(*fd, &st) != 0 || st.st_uid != geteuid()) {
+    close(*fd);
+    *fd = -1;
+    return permErr;
+  }
+  return noErr;
 }
 
 bool IsAscii(const char* text) {
@@ -102,6 +339,10 @@ void VisitLevel(VisitState* s) {
 
 }  // namespace
 
+void SetDeleteTreeStepHookForTesting(std::function<void(const std::string& folderName)> hook) {
+  DeleteTreeStepHook() = std::move(hook);
+}
+
 OSErr MakeRefFromDirID(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSRef* ref) {
   if (!ref) return paramErr;
   FSRefParam pb{};
@@ -118,42 +359,25 @@ OSErr RefToFSSpec(const FSRef* ref, FSSpec* spec) {
 }
 
 OSErr DeleteTreeContents(const FSRef* folder, DeleteTreeState* state) {
-  FSIterator iterator = nullptr;
-  state->result = FSOpenIterator(folder, kFSIterateDelete, &iterator);
+  int parentFd;
+  std::string name;
+  state->result = folder ? OpenParentOf(folder, &parentFd, &name) : OSErr(paramErr);
   if (state->result != noErr) return state->result;
-  // One level of the recursion per folder level: the reference (a whole path) lives on the heap so
-  // that the deepest tree a path can name stays far from the end of the stack.
-  auto item = std::make_unique<FSRef>();
-  while (state->result == noErr) {
-    state->result =
-        FSGetCatalogInfoBulk(iterator, 1, &state->actualObjects, nullptr, kFSCatInfoNodeFlags,
-                             &state->catalogInfo, item.get(), nullptr, nullptr);
-    if (state->result != noErr || state->actualObjects != 1) continue;
-    // The recursion below reuses the shared catalog information.
-    const UInt16 flags = state->catalogInfo.nodeFlags;
-    // A locked folder is unlocked before its contents go: while it is locked (immutable) nothing
-    // inside it can be removed.
-    if (flags & kFSNodeLockedMask) Unlock(item.get(), state->catalogInfo);
-    if (flags & kFSNodeIsDirectoryMask) {
-      if (DeleteTreeContents(item.get(), state) != noErr) break;
-    }
-    state->result = FSDeleteObject(item.get());
-  }
-  if (state->result == errFSNoMoreItems) state->result = noErr;
-  FSCloseIterator(iterator);
+  int fd = OpenFolderAt(parentFd, name.c_str());
+  state->result = fd < 0 ? FolderOpenError(errno) : EmptyFolder(fd);
+  if (fd >= 0) close(fd);
+  close(parentFd);
   return state->result;
 }
 
 OSErr DeleteTree(const FSRef* folder) {
-  DeleteTreeState state{};
-  if (OSErr err = FSGetCatalogInfo(folder, kFSCatInfoNodeFlags, &state.catalogInfo, nullptr,
-                                   nullptr, nullptr);
-      err != noErr)
-    return err;
-  if (!(state.catalogInfo.nodeFlags & kFSNodeIsDirectoryMask)) return dirNFErr;
-  if (state.catalogInfo.nodeFlags & kFSNodeLockedMask) Unlock(folder, state.catalogInfo);
-  if (DeleteTreeContents(folder, &state) != noErr) return state.result;
-  return FSDeleteObject(folder);
+  if (!folder) return paramErr;
+  int parentFd;
+  std::string name;
+  if (OSErr err = OpenParentOf(folder, &parentFd, &name); err != noErr) return err;
+  OSErr err = DeleteTreeAt(parentFd, name);
+  close(parentFd);
+  return err;
 }
 
 OSErr TouchModificationDate(const FSRef* item) {
@@ -195,55 +419,45 @@ OSErr VisitFolder(const FSRef* folder, ItemCount maxLevels, FSCatalogInfoBitmap 
 OSErr RemoveHelperLoginItemFromHome(const FSRef* home, const char* suffix, SInt16* outCount) {
   if (outCount) *outCount = 0;
   if (!home || !suffix) return paramErr;
-  // Everything in a home folder is done with its owner's rights, never root's.
-  corvimus::FileIdentity owner;
-  if (OSErr err = owner.AssumeOwnerOf(corvimus::PathOfRef(home)); err != noErr) return err;
-
-  FSSpec homeSpec;
-  if (OSErr err = RefToFSSpec(home, &homeSpec); err != noErr) return err;
-  CInfoPBRec pb{};
-  Str63 homeName;
-  for (int i = 0; i <= homeSpec.name[0]; ++i) homeName[i] = homeSpec.name[i];
-  pb.dirInfo.ioNamePtr = homeName;
-  pb.dirInfo.ioVRefNum = homeSpec.vRefNum;
-  pb.dirInfo.ioFDirIndex = 0;
-  pb.dirInfo.ioDrDirID = homeSpec.parID;
-  if (OSErr err = PBGetCatInfoSync(&pb); err != noErr) return err;
-  // A file's number is no folder ID.
-  if (!(pb.dirInfo.ioFlAttrib & ioDirMask)) return dirNFErr;
-
-  FSSpec fileSpec;
-  if (OSErr err = FSMakeFSSpec(homeSpec.vRefNum, pb.dirInfo.ioDrDirID, kHomeLoginWindowPath.bytes,
-                               &fileSpec);
-      err != noErr)
-    return err;
-  // Names are found regardless of letter case, but only the lower-case file is the login items
-  // list: a "LoginWindow.plist" beside it is some other file, and the list is then missing.
-  const std::string found(reinterpret_cast<const char*>(fileSpec.name + 1), fileSpec.name[0]);
-  if (found != kLoginWindowFileName) return fnfErr;
-  FSRef fileRef;
-  if (OSErr err = FSpMakeFSRef(&fileSpec, &fileRef); err != noErr) return err;
-  if (!IsAscii(suffix)) return memFullErr;
-  // The file exists, so the shared removal reads and rewrites it and never creates one.
-  return static_cast<OSErr>(RemoveLoginItemForUser(home, suffix, outCount));
+  SInt32 removed = 0;
+  OSErr err = WorkInHome(
+      home,
+      [suffix](int homeFd, SInt32* count) -> OSErr {
+        int prefs;
+        if (OSErr e = OpenPreferencesFolder(homeFd, &prefs); e != noErr) return e;
+        // Only the lower-case name is the login items list, and a missing one is never made.
+        struct stat st;
+        OSErr e = noErr;
+        if (fstatat(prefs, kLoginWindowFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          e = MacErrorFromErrno(errno);
+        } else if (!IsAscii(suffix)) {
+          e = memFullErr;
+        } else {
+          SInt16 n = 0;
+          e = static_cast<OSErr>(RemoveLoginItemsInFolderAt(prefs, suffix, &n));
+          *count = n;
+        }
+        close(prefs);
+        return e;
+      },
+      &removed);
+  if (outCount) *outCount = static_cast<SInt16>(removed);
+  return err;
 }
 
 OSErr DeletePaneFromHome(const FSRef* home, ConstStr255Param partialPath) {
-  if (!home || !partialPath) return paramErr;
-  corvimus::FileIdentity owner;
-  if (OSErr err = owner.AssumeOwnerOf(corvimus::PathOfRef(home)); err != noErr) return err;
-  FSCatalogInfo info{};
-  if (OSErr err = FSGetCatalogInfo(home, kFSCatInfoVolume | kFSCatInfoNodeID | kFSCatInfoNodeFlags,
-                                   &info, nullptr, nullptr, nullptr);
-      err != noErr)
-    return err;
-  if (!(info.nodeFlags & kFSNodeIsDirectoryMask)) return dirNFErr;
-  FSRef pane;
-  if (OSErr err =
-          MakeRefFromDirID(info.volume, static_cast<SInt32>(info.nodeID), partialPath, &pane);
-      err != noErr)
-    return err;
-  return DeleteTree(&pane);
+  if (!home || !partialPath || partialPath[0] == 0) return paramErr;
+  return WorkInHome(
+      home,
+      [partialPath](int homeFd, SInt32*) -> OSErr {
+        int parentFd;
+        std::string name;
+        if (OSErr e = OpenPartialPath(homeFd, partialPath, &parentFd, &name); e != noErr) return e;
+        OSErr e = DeleteTreeAt(parentFd, name);
+        close(parentFd);
+        return e;
+      },
+      nullptr);
 }
 
 Boolean VisitUserFolder(Boolean, ItemCount, const FSCatalogInfo*, const FSRef* ref, const FSSpec*,

@@ -18,7 +18,16 @@
 //
 // The result is the status of step 1, or when that succeeded the status of step 6; every other
 // step is best effort. Step 10 runs only when the result is 0.
+//
+// The tool runs as root and walks folders that users may write to. Every tree is walked from
+// descriptors: each folder is opened relative to the one above it, never through a symbolic link,
+// and nothing is looked up again by its whole path once the walk has begun, so a folder renamed or
+// replaced by a link while the walk runs cannot send it elsewhere. Steps 9a and 9b run in a child
+// process holding only the rights of the home's owner (platform/FileIdentity.h), never root's.
 #pragma once
+
+#include <functional>
+#include <string>
 
 #include "platform/FileCatalog.h"
 #include "platform/FileRefs.h"
@@ -47,13 +56,19 @@ struct DeleteTreeState {
   FSCatalogInfo catalogInfo;
 };
 
-// Deletes a folder and everything in it, depth first, unlocking locked items on the way. A
-// symbolic link is deleted as a link and never followed. The first item that cannot be deleted
-// stops the whole deletion: what was deleted stays deleted, the rest stays in place. dirNFErr when
-// the item is not a folder (a link to a folder included).
+// Deletes a folder and everything in it, depth first in byte order of the names, unlocking locked
+// items on the way. A symbolic link is deleted as a link and never followed. The first item that
+// cannot be deleted stops the whole deletion: what was deleted stays deleted, the rest stays in
+// place; so does a folder moved away while the walk is inside it (dirNFErr). dirNFErr when the item
+// is not a folder (a link to a folder included).
 OSErr DeleteTree(const FSRef* folder);
 // Deletes everything inside folder; the status is also left in state->result.
 OSErr DeleteTreeContents(const FSRef* folder, DeleteTreeState* state);
+
+// Test seam: called by the tree deletions each time they have opened a folder inside the tree and
+// before they list it, with that folder's name, so that a test can change the tree between two
+// steps of the walk. Runs in the child process for the work in a home. Empty to remove.
+void SetDeleteTreeStepHookForTesting(std::function<void(const std::string& folderName)> hook);
 
 // Sets the item's modification date to now (one second later than the stored date when that is
 // already now, so the date always changes) and tells the folder's watchers.
@@ -79,7 +94,11 @@ Boolean VisitUserFolder(Boolean containerChanged, ItemCount currentLevel,
 
 // Step 9a for one home folder: the entries of .config/loginwindow.plist whose "Path" ends with
 // suffix (ASCII) are removed. A home without that file gets none (fnfErr). *outCount (may be null)
-// receives the number of entries removed.
+// receives the number of entries removed. The list is never reached through a link, except a
+// .config link that its owner, the user the work runs as, made to a folder of his own.
+// dirNFErr for an item that is no folder (a link to one included); permErr for a folder owned by
+// root that the user database names no user's home.
 OSErr RemoveHelperLoginItemFromHome(const FSRef* home, const char* suffix, SInt16* outCount);
-// Step 9b for one home folder: deletes the tree at partialPath inside it.
+// Step 9b for one home folder: deletes the tree at partialPath (colon form, names only, no going
+// up) inside it. The folders on the way are never links (permErr).
 OSErr DeletePaneFromHome(const FSRef* home, ConstStr255Param partialPath);

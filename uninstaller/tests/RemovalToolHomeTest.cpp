@@ -35,11 +35,17 @@ uid_t OwnerOf(const std::string& path) {
 }
 
 // Gives the whole tree at path to another user (links themselves, not their targets).
-void GiveAway(const std::string& path) {
+void GiveAway(const std::string& path, uid_t user = kOtherUser) {
   for (const auto& [rel, entry] : ListTree(path)) {
     std::string p = rel.empty() ? path : path + "/" + rel;
-    ASSERT_EQ(lchown(p.c_str(), kOtherUser, kOtherUser), 0) << p;
+    ASSERT_EQ(lchown(p.c_str(), user, user), 0) << p;
   }
+}
+
+// A home belongs to its user. Run as root, the test gives the tree to another user, since the tool
+// never works in a home with root's rights; run as anyone else, the tree is the test's own already.
+void MakeUsers(const std::string& path) {
+  if (geteuid() == 0) GiveAway(path);
 }
 
 }  // namespace
@@ -54,6 +60,7 @@ TEST(RemoveHelperLoginItemFromHome, BothAgentEntriesGoAndTheOthersKeepTheirOrder
                    "CorvimusHelper.app",
                    "/usr/bin/second", "/home/alice/CorvimusHelper.app.bak",
                    "/home/alice/corvimushelper.app", "/usr/bin/third"});
+  MakeUsers(home);
   FSRef ref = RefOf(home);
   SInt16 count = -1;
   EXPECT_EQ(RemoveHelperLoginItemFromHome(&ref, kSuffix, &count), noErr);
@@ -76,11 +83,14 @@ TEST(RemoveHelperLoginItemFromHome, BothAgentEntriesGoAndTheOthersKeepTheirOrder
 
 TEST(RemoveHelperLoginItemFromHome, APreferencesFolderKeptElsewhereIsFollowed) {
   TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // the owner may pass to his dotfiles
   // Dotfile managers keep .config in another folder and link it into the home.
   MakeFolder(dir / "dotfiles/config");
   MakeFolder(dir / "frank");
   ASSERT_EQ(symlink((dir / "dotfiles/config").c_str(), (dir / "frank/.config").c_str()), 0);
   WriteLoginItems(dir / "dotfiles/config/loginwindow.plist", {"/x/CorvimusHelper.app", "/y"});
+  MakeUsers(dir / "frank");
+  MakeUsers(dir / "dotfiles");
   FSRef ref = RefOf(dir / "frank");
   SInt16 count = -1;
   EXPECT_EQ(RemoveHelperLoginItemFromHome(&ref, kSuffix, &count), noErr);
@@ -98,6 +108,7 @@ TEST(RemoveHelperLoginItemFromHome, AHomeWithoutTheFileGetsNone) {
   MakeFolder(dir / "carol");  // no .config at all
   MakeFolder(dir / "dave/.config");
   WriteFile(dir / "dave/.config/LoginWindow.plist", "<plist/>");  // another file: names differ
+  for (const char* name : {"bob", "carol", "dave"}) MakeUsers(dir / name);
   const auto before = ListTree(dir.path());
   SInt16 count = -1;
   for (const char* name : {"bob", "carol", "dave"}) {
@@ -125,6 +136,7 @@ TEST(RemoveHelperLoginItemFromHome, UnreadableListsAndItemsThatAreNoHomesAreLeft
   MakeFolder(dir / "real/.config");
   WriteLoginItems(PlistOf(dir / "real"), {"/x/CorvimusHelper.app"});
   ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
+  for (const char* name : {"garbage", "nokey", "wrongshape", "real"}) MakeUsers(dir / name);
   const auto before = ListTree(dir.path());
 
   SInt16 count = -1;
@@ -188,16 +200,17 @@ TEST(DeletePaneFromHome, DeletesTheUsersOwnPaneAndNothingBeside) {
                 "CorvimusHelper",
             "ELF");
   MakeFolder(panes + "/Other.prefPane");
-  if (CanLockInFolder(dir.path())) {
-    ASSERT_TRUE(SetAttribute(panes + "/Corvimus.prefPane/Contents", FS_IMMUTABLE_FL, true));
-  }
+  MakeFolder(dir / "bob");
+  MakeUsers(dir / "alice");
+  MakeUsers(dir / "bob");
+  // Locked as its owner can lock it: no write bits (the immutable attribute is root's alone).
+  ASSERT_EQ(chmod((panes + "/Corvimus.prefPane/Contents").c_str(), 0555), 0);
   FSRef home = RefOf(dir / "alice");
   EXPECT_EQ(DeletePaneFromHome(&home, Pascal(kHomePane).bytes), noErr);
   EXPECT_FALSE(Exists(panes + "/Corvimus.prefPane"));
   EXPECT_TRUE(Exists(panes + "/Other.prefPane"));
   // Nothing there any more, and homes without one.
   EXPECT_EQ(DeletePaneFromHome(&home, Pascal(kHomePane).bytes), fnfErr);
-  MakeFolder(dir / "bob");
   FSRef bob = RefOf(dir / "bob");
   EXPECT_EQ(DeletePaneFromHome(&bob, Pascal(kHomePane).bytes), dirNFErr);
   EXPECT_FALSE(Exists(dir / "bob/.local"));
@@ -232,6 +245,8 @@ TEST(VisitUserFolder, HandlesEveryItemOfTheUsersFolderAndNeverStops) {
     WriteLoginItems(PlistOf(home), {"/x/CorvimusHelper.app", "/usr/bin/kept"});
   }
   WriteFile(users + "/notes.txt", "");
+  MakeUsers(users + "/alice");
+  MakeUsers(users + "/bob");
   FSRef ref = RefOf(users);
   EXPECT_EQ(VisitFolder(&ref, 1, kFSCatInfoNone, false, false, VisitUserFolder, nullptr), noErr);
   for (const char* name : {"alice", "bob"}) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -108,9 +109,9 @@ class InstalledRemoval : public ::testing::Test {
   }
   std::string InstalledTool() const { return P(kUninstaller + kTool); }
 
-  // alice lists the agent twice among other items and has her own pane (owned by another user
-  // when the test runs as root); bob has a Preferences folder without the list; a file lies
-  // among the homes.
+  // alice lists the agent twice among other items and has her own pane; bob has a Preferences
+  // folder without the list; a file lies among the homes. Run as root, the homes belong to two
+  // other users.
   void MakeHomes() {
     const std::string alice = users_ + "/alice";
     MakeFolder(alice + "/.config");
@@ -120,15 +121,19 @@ class InstalledRemoval : public ::testing::Test {
     MakeFolder(alice + "/" + kUserPane + "/Contents/MacOS");
     WriteFile(alice + "/" + kUserPane + "/Contents/MacOS/Corvimus", "ELF");
     MakeFolder(alice + "/" + kUserPane + "/../Other.prefPane");
-    if (geteuid() == 0) {
-      for (const auto& [rel, entry] : ListTree(alice)) {
-        std::string p = rel.empty() ? alice : alice + "/" + rel;
-        ASSERT_EQ(lchown(p.c_str(), kOtherUser, kOtherUser), 0) << p;
-      }
-    }
     MakeFolder(users_ + "/bob/.config");
     WriteFile(users_ + "/bob/.config/settings.conf", "untouched");
     WriteFile(users_ + "/notes.txt", "not a home");
+    // Homes belong to their users; the tool never works in one with root's rights.
+    if (geteuid() == 0) {
+      for (const auto& [home, user] :
+           {std::pair{alice, kOtherUser}, {users_ + "/bob", kOtherUser + 1}}) {
+        for (const auto& [rel, entry] : ListTree(home)) {
+          std::string p = rel.empty() ? home : home + "/" + rel;
+          ASSERT_EQ(lchown(p.c_str(), user, user), 0) << p;
+        }
+      }
+    }
   }
 
   TempDir root_;
@@ -334,4 +339,214 @@ TEST(StagedInstallation, TheCleanupFolderIsEmptiedAtStartUp) {
   EXPECT_TRUE(Exists(prefix + "/" + kCleanup));
   EXPECT_FALSE(Exists(prefix + "/" + kMovedUninstaller));
   EXPECT_TRUE(Exists(prefix + "/" + kHome + "/Frameworks")) << "only the cleanup folder is emptied";
+}
+
+// ---- Where the installation puts what the desktop and the system read ---------------------------
+
+namespace {
+
+// The value of `key` in a desktop entry, with the entry's string escapes undone.
+std::string DesktopValue(const std::string& entryFile, const std::string& key) {
+  std::string text;
+  EXPECT_TRUE(ReadFile(entryFile, &text)) << entryFile;
+  std::string raw = "<no " + key + ">";
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    if (line.rfind(key + "=", 0) == 0) raw = line.substr(key.size() + 1);
+  }
+  std::string value;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 1 < raw.size()) {
+      char e = raw[++i];
+      value += e == 's' ? ' ' : e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+    } else {
+      value += raw[i];
+    }
+  }
+  return value;
+}
+
+// The arguments of an Exec value: quoted arguments unquoted, %% a percent sign.
+std::vector<std::string> ExecArguments(const std::string& exec) {
+  std::vector<std::string> args;
+  std::string cur;
+  bool quoted = false, any = false;
+  for (std::size_t i = 0; i < exec.size(); ++i) {
+    const char c = exec[i];
+    if (c == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
+      cur += '%';
+      ++i;
+      any = true;
+    } else if (quoted && c == '\\' && i + 1 < exec.size() &&
+               std::string("\"`$\\").find(exec[i + 1]) != std::string::npos) {
+      cur += exec[++i];
+    } else if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) args.push_back(cur);
+      cur.clear();
+      any = false;
+    } else {
+      cur += c;
+      any = true;
+    }
+  }
+  if (any) args.push_back(cur);
+  return args;
+}
+
+std::vector<std::string> ReceiptEntries(const std::string& prefixOnDisk) {
+  std::string archive;
+  EXPECT_TRUE(ReadFile(prefixOnDisk + "/" + kReceipt + "/Contents/Archive.txt", &archive));
+  std::vector<std::string> entries;
+  for (std::size_t start = 0, end; start < archive.size(); start = end + 1) {
+    end = archive.find('\n', start);
+    if (end == std::string::npos) end = archive.size();
+    if (end > start) entries.push_back(archive.substr(start, end - start));
+  }
+  return entries;
+}
+
+RunResult Install(const std::string& prefix, const std::vector<std::string>& env) {
+  return RunProgram({CORVIMUS_CMAKE_COMMAND, "--install", CORVIMUS_BUILD_DIR, "--prefix", prefix},
+                    "", env, 300000);
+}
+
+const std::string kAutostartEntry = "corvimus-loginwindow.desktop";
+const std::string kPaneEntry = "share/applications/corvimus-settings.desktop";
+const std::string kPaneHost =
+    kHome + "/Applications/System Preferences.app/Contents/MacOS/System Preferences";
+
+// The pane's desktop entry starts the installed host on the installed pane.
+void ExpectPaneEntryNames(const std::string& prefixOnDisk, const std::string& prefix) {
+  const auto args = ExecArguments(DesktopValue(prefixOnDisk + "/" + kPaneEntry, "Exec"));
+  ASSERT_EQ(args.size(), 3u) << DesktopValue(prefixOnDisk + "/" + kPaneEntry, "Exec");
+  EXPECT_EQ(args[0], prefix + "/" + kPaneHost);
+  EXPECT_EQ(args[1], "--pane");
+  EXPECT_EQ(args[2], prefix + "/" + kPane);
+}
+
+}  // namespace
+
+TEST(InstallLocations, ForUsrAndUsrLocalTheAutostartEntryGoesToEtcXdg) {
+  for (const std::string prefix : {"/usr", "/usr/local"}) {
+    TempDir dir;
+    const std::string stage = dir / "stage";
+    RunResult install = Install(prefix, {"DESTDIR=" + stage});
+    ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+    const std::string entry = stage + "/etc/xdg/autostart/" + kAutostartEntry;
+    ASSERT_TRUE(Exists(entry)) << prefix;
+    EXPECT_FALSE(Exists(stage + prefix + "/etc")) << prefix;
+    EXPECT_EQ(ExecArguments(DesktopValue(entry, "Exec")),
+              std::vector<std::string>{prefix + "/bin/corvimus-loginwindow"});
+    EXPECT_TRUE(Exists(stage + prefix + "/bin/corvimus-loginwindow"));
+    ExpectPaneEntryNames(stage + prefix, prefix);
+    // The receipt lists the entry outside the prefix by where it lies on the installed system.
+    const auto entries = ReceiptEntries(stage + prefix);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "/etc/xdg/autostart/" + kAutostartEntry),
+              1)
+        << prefix;
+    for (const auto& e : entries)
+      EXPECT_TRUE(Exists(e[0] == '/' ? stage + e : stage + prefix + "/" + e)) << e;
+  }
+}
+
+TEST(InstallLocations, AUsersOwnPrefixPutsTheEntryInHisAutostartFolderAndTheReceiptRemovesIt) {
+  TempDir dir;
+  const std::string home = dir / "home of erin";
+  const std::string prefix = home + "/.local";
+  RunResult install = Install(prefix, {"DESTDIR=", "HOME=" + home, "XDG_CONFIG_HOME="});
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const std::string entry = home + "/.config/autostart/" + kAutostartEntry;
+  ASSERT_TRUE(Exists(entry));
+  EXPECT_FALSE(Exists(prefix + "/etc"));
+  EXPECT_EQ(ExecArguments(DesktopValue(entry, "Exec")),
+            std::vector<std::string>{prefix + "/bin/corvimus-loginwindow"});
+  ExpectPaneEntryNames(prefix, prefix);
+
+  // Every file the receipt lists is there, and removing them all (relative names from the prefix,
+  // absolute ones as they are) leaves no installed file behind, inside the prefix or outside.
+  const auto entries = ReceiptEntries(prefix);
+  ASSERT_GT(entries.size(), 10u);
+  for (const auto& e : entries) {
+    const std::string path = e[0] == '/' ? e : prefix + "/" + e;
+    EXPECT_EQ(unlink(path.c_str()), 0) << e;
+  }
+  EXPECT_FALSE(Exists(entry));
+  for (const auto& [rel, item] : ListTree(prefix)) {
+    if (item.kind == 'd' || Under(rel, kReceipt) || rel == kLog) continue;
+    ADD_FAILURE() << "installed but not in the receipt: " << rel;
+  }
+
+  // With a configuration folder of the user's choosing, the entry goes there.
+  const std::string config = dir / "config";
+  install = Install(prefix, {"DESTDIR=", "HOME=" + home, "XDG_CONFIG_HOME=" + config});
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  EXPECT_TRUE(Exists(config + "/autostart/" + kAutostartEntry));
+}
+
+TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThatPrefix) {
+  TempDir dir;
+  // Characters a desktop entry and a tmpfiles.d rule must escape.
+  const std::string prefix = dir / "opt corvimus $HOME `x` \"q\" 100%";
+  RunResult install = Install(prefix, {"DESTDIR="});
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const std::string entry = prefix + "/etc/xdg/autostart/" + kAutostartEntry;
+  ASSERT_TRUE(Exists(entry));
+  const auto launcher = ExecArguments(DesktopValue(entry, "Exec"));
+  ASSERT_EQ(launcher, std::vector<std::string>{prefix + "/bin/corvimus-loginwindow"});
+  EXPECT_TRUE(Exists(launcher[0]));
+  ExpectPaneEntryNames(prefix, prefix);
+  EXPECT_TRUE(Exists(prefix + "/" + kPaneHost));
+  const auto uninstaller = ExecArguments(
+      DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "Exec"));
+  ASSERT_EQ(uninstaller.size(), 1u);
+  EXPECT_EQ(uninstaller[0], prefix + "/" + kUninstaller + "/Contents/MacOS/Corvimus Uninstaller");
+  for (const auto& e : ReceiptEntries(prefix)) EXPECT_NE(e[0], '/') << e;
+
+  // The cleanup rule names the same folders, as systemd-tmpfiles reads it.
+  if (geteuid() != 0 || access("/usr/bin/systemd-tmpfiles", X_OK) != 0) return;
+  MakeFolder(prefix + "/" + kHome + "/Applications/.corvimus-cleanup/left");
+  RunResult boot = RunProgram({"/usr/bin/systemd-tmpfiles", "--create", "--remove",
+                               prefix + "/lib/tmpfiles.d/corvimus.conf"},
+                              "", {}, 60000);
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_TRUE(Exists(prefix + "/" + kCleanup));
+  EXPECT_FALSE(Exists(prefix + "/" + kHome + "/Applications/.corvimus-cleanup/left"));
+  EXPECT_TRUE(Exists(prefix + "/" + kHome + "/Applications/.corvimus-cleanup"));
+}
+
+TEST(StagedInstallation, TheCleanupRuleEmptiesOnlyTheFoldersTheSystemMakes) {
+  if (geteuid() != 0 || access("/usr/bin/systemd-tmpfiles", X_OK) != 0)
+    GTEST_SKIP() << "needs root and systemd-tmpfiles";
+  TempDir dir;
+  const std::string stage = dir / "stage";
+  RunResult install = Install("/usr/local", {"DESTDIR=" + stage});
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const std::string home = stage + "/usr/local/" + kHome;
+  // The tops of file systems mounted one and two levels inside the installation's folder...
+  for (const std::string& made : {home + "/Applications/.corvimus-cleanup/Corvimus Uninstaller.app",
+                                  home + "/Applications/Utilities/.corvimus-cleanup/old"})
+    MakeFolder(made + "/Contents");
+  // ...and folders of the same name anywhere else, which belong to someone else.
+  const std::vector<std::string> others = {
+      stage + "/.corvimus-cleanup/kept", stage + "/home/.corvimus-cleanup/kept",
+      stage + "/home/alice/.corvimus-cleanup/kept", stage + "/media/usb/.corvimus-cleanup/kept",
+      home + "/Applications/Utilities/Corvimus Uninstaller.app/.corvimus-cleanup/kept"};
+  for (const auto& other : others) {
+    MakeFolder(other.substr(0, other.rfind('/')));
+    WriteFile(other, "");
+  }
+
+  RunResult boot = RunProgram({"/usr/bin/systemd-tmpfiles", "--root=" + stage, "--create",
+                               "--remove", stage + "/usr/local/lib/tmpfiles.d/corvimus.conf"},
+                              "", {}, 60000);
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  EXPECT_FALSE(Exists(home + "/Applications/.corvimus-cleanup/Corvimus Uninstaller.app"));
+  EXPECT_FALSE(Exists(home + "/Applications/Utilities/.corvimus-cleanup/old"));
+  EXPECT_TRUE(Exists(home + "/Applications/Utilities/.corvimus-cleanup"));
+  for (const auto& other : others) EXPECT_TRUE(Exists(other)) << other;
 }

@@ -43,6 +43,10 @@ OSStatus AddLoginItemInFolderPath(const std::string& prefsFolder, const char* it
                                   SInt16* outAlreadyPresent);
 OSStatus RemoveLoginItemsInFolderPath(const std::string& prefsFolder, const char* suffix,
                                       SInt16* outCount);
+// The same removal in the Preferences folder open as prefsFolderFd, for a caller that walks another
+// user's folders by descriptor: the list is read and replaced inside that folder, a link standing
+// in its place is never followed (resNotFound), and a missing list is not created (fnfErr).
+OSStatus RemoveLoginItemsInFolderAt(int prefsFolderFd, const char* suffix, SInt16* outCount);
 
 // Compares two UTF-8 strings ignoring letter case (simple case folding of each character; bytes
 // that are not valid UTF-8 compare as they are).

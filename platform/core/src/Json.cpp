@@ -127,13 +127,13 @@ class Reader {
       std::string key;
       if (!String(&key)) return false;
       for (const auto& m : out->members)
-        if (m.first == key) return Fail("member \"" + key + "\" appears twice");
+        if (m.name == key) return Fail("member \"" + key + "\" appears twice");
       SkipSpace();
       if (i_ >= s_.size() || s_[i_] != ':') return Fail("expected ':' after a member name");
       ++i_;
       SkipSpace();
-      out->members.emplace_back(std::move(key), Json());
-      if (!Value(&out->members.back().second, depth + 1)) return false;
+      out->members.push_back(JsonMember{std::move(key), Json()});
+      if (!Value(&out->members.back().value, depth + 1)) return false;
       SkipSpace();
       if (i_ < s_.size() && s_[i_] == ',') {
         ++i_;
@@ -302,7 +302,7 @@ class Reader {
 const Json& Json::Member(std::string_view name) const {
   static const Json kNone;
   for (const auto& m : members)
-    if (m.first == name) return m.second;
+    if (m.name == name) return m.value;
   return kNone;
 }
 

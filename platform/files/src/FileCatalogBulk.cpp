@@ -38,10 +38,11 @@ OSErr RefOfPath(const std::string& path, FSRef* ref) {
 // How a given item keeps its lock.
 enum class LockKind { kNone, kAttribute, kWriteBits };
 
-OSErr LockKindOf(const std::string& path, LockKind* kind, bool* locked) {
+// The item `name` in dirFd, or dirFd itself when name is empty; a link is never followed.
+OSErr LockKindOf(int dirFd, const char* name, LockKind* kind, bool* locked) {
   struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE, &sx) != 0)
-    return MacErrorFromErrno(errno);
+  const int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+  if (statx(dirFd, name, flags, STATX_TYPE | STATX_MODE, &sx) != 0) return MacErrorFromErrno(errno);
   if (S_ISLNK(sx.stx_mode)) {
     *kind = LockKind::kNone;
     *locked = false;
@@ -58,10 +59,11 @@ OSErr LockKindOf(const std::string& path, LockKind* kind, bool* locked) {
   return noErr;
 }
 
-OSErr SetImmutable(const std::string& path, bool immutable) {
+OSErr SetImmutable(int dirFd, const char* name, bool immutable) {
   // Opened without following a link and without blocking: only regular files and folders get
   // here, but the item may have been swapped since it was looked at.
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  int fd = *name ? openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)
+                 : dirFd;
   if (fd < 0) return MacErrorFromErrno(errno);
   OSErr err = noErr;
   int flags = 0;
@@ -71,7 +73,7 @@ OSErr SetImmutable(const std::string& path, bool immutable) {
     int wanted = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
     if (wanted != flags && ioctl(fd, FS_IOC_SETFLAGS, &wanted) != 0) err = MacErrorFromErrno(errno);
   }
-  close(fd);
+  if (fd != dirFd) close(fd);
   return err;
 }
 
@@ -80,22 +82,36 @@ OSErr SetImmutable(const std::string& path, bool immutable) {
 namespace corvimus {
 
 OSErr GetItemLocked(const std::string& path, bool* locked) {
-  if (!locked) return paramErr;
-  LockKind kind;
-  return LockKindOf(path, &kind, locked);
+  if (path.empty()) return fnfErr;
+  return GetItemLockedAt(AT_FDCWD, path.c_str(), locked);
 }
 
 OSErr SetItemLocked(const std::string& path, bool locked) {
+  if (path.empty()) return fnfErr;
+  return SetItemLockedAt(AT_FDCWD, path.c_str(), locked);
+}
+
+OSErr GetItemLockedAt(int dirFd, const char* name, bool* locked) {
+  if (!locked || !name) return paramErr;
+  LockKind kind;
+  return LockKindOf(dirFd, name, &kind, locked);
+}
+
+OSErr SetItemLockedAt(int dirFd, const char* name, bool locked) {
+  if (!name) return paramErr;
   LockKind kind;
   bool now = false;
-  if (OSErr e = LockKindOf(path, &kind, &now); e != noErr) return e;
+  if (OSErr e = LockKindOf(dirFd, name, &kind, &now); e != noErr) return e;
   if (kind == LockKind::kNone || now == locked) return noErr;
-  if (kind == LockKind::kAttribute) return SetImmutable(path, locked);
+  if (kind == LockKind::kAttribute) return SetImmutable(dirFd, name, locked);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return MacErrorFromErrno(errno);
+  const int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+  if (fstatat(dirFd, name, &st, flags) != 0) return MacErrorFromErrno(errno);
   mode_t mode = st.st_mode & 07777;
   mode = locked ? (mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-  if (fchmodat(AT_FDCWD, path.c_str(), mode, 0) != 0) return MacErrorFromErrno(errno);
+  // The item was no link when it was looked at; one put in its place since is not followed.
+  int r = *name ? fchmodat(dirFd, name, mode, AT_SYMLINK_NOFOLLOW) : fchmod(dirFd, mode);
+  if (r != 0) return MacErrorFromErrno(errno);
   return noErr;
 }
 

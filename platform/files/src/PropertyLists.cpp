@@ -1,6 +1,7 @@
 #include "platform/PropertyLists.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,13 +265,11 @@ PropertyListContent ParsePropertyList(const char* bytes, std::size_t size, Prope
   return kPropertyListParsed;
 }
 
-OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outContent,
-                           PropertyList* outRoot) {
-  outRoot->reset();
-  *outContent = kPropertyListNotAList;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return MacErrorFromErrno(errno);
-  struct stat st;
+namespace {
+
+// Reads and parses the file open as fd, and closes it.
+OSErr ReadPropertyListDescriptor(int fd, PropertyListContent* outContent, PropertyList* outRoot) {
+  struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return S_ISDIR(st.st_mode) ? fnfErr : ioErr;
@@ -304,6 +303,26 @@ OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outCont
   return noErr;
 }
 
+}  // namespace
+
+OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outContent,
+                           PropertyList* outRoot) {
+  outRoot->reset();
+  *outContent = kPropertyListNotAList;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return MacErrorFromErrno(errno);
+  return ReadPropertyListDescriptor(fd, outContent, outRoot);
+}
+
+OSErr ReadPropertyListFileAt(int dirFd, const std::string& name, PropertyListContent* outContent,
+                             PropertyList* outRoot) {
+  outRoot->reset();
+  *outContent = kPropertyListNotAList;
+  int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP ? OSErr(permErr) : MacErrorFromErrno(errno);
+  return ReadPropertyListDescriptor(fd, outContent, outRoot);
+}
+
 std::string PropertyListString(plist_t node) {
   if (!node || plist_get_node_type(node) != PLIST_STRING) return {};
   char* text = nullptr;
@@ -325,29 +344,48 @@ OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
     path = real;
     free(real);
   }
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return MacErrorFromErrno(errno);
+  OSErr err = WritePropertyListFileXMLAt(dirFd, base, root);
+  close(dirFd);
+  return err;
+}
+
+OSErr WritePropertyListFileXMLAt(int dirFd, const std::string& name, plist_t root) {
+  if (!root) return paramErr;
   char* text = nullptr;
   uint32_t length = 0;
   plist_to_xml(root, &text, &length);
   if (!text) return memFullErr;
   std::string xml(text, length);
   plist_to_xml_free(text);
-  std::size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = dir + "." + base + ".XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return MacErrorFromErrno(errno);
-  OSErr err = noErr;
+
+  mode_t mode;
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    fchmod(fd, st.st_mode & 07777);
+  if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
   } else {
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0644 & ~mask);
+    mode = 0644 & ~mask;
   }
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return ioErr;
+    tmp = "." + name + ".";
+    for (unsigned char r : random)
+      tmp += "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"[r % 52];
+    fd = openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return MacErrorFromErrno(errno);
+  }
+  if (fd < 0) return dupFNErr;
+  OSErr err = noErr;
+  fchmod(fd, mode);
   std::size_t done = 0;
   while (done < xml.size()) {
     ssize_t n = write(fd, xml.data() + done, xml.size() - done);
@@ -360,7 +398,8 @@ OSErr WritePropertyListFileXML(const std::string& requested, plist_t root) {
   }
   if (err == noErr && fsync(fd) != 0) err = MacErrorFromErrno(errno);
   if (close(fd) != 0 && err == noErr) err = MacErrorFromErrno(errno);
-  if (err == noErr && rename(name.data(), path.c_str()) != 0) err = MacErrorFromErrno(errno);
-  if (err != noErr) unlink(name.data());
+  if (err == noErr && renameat(dirFd, tmp.c_str(), dirFd, name.c_str()) != 0)
+    err = MacErrorFromErrno(errno);
+  if (err != noErr) unlinkat(dirFd, tmp.c_str(), 0);
   return err;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -357,24 +358,99 @@ TEST(FileIdentity, FilesAreReachedWithTheOwnersRightsOnly) {
   ASSERT_EQ(mkdir((dir / "home").c_str(), 0755), 0);
   WriteFile(dir / "secret", "root only");
   ASSERT_EQ(chmod((dir / "secret").c_str(), 0600), 0);
+  const int home = open((dir / "home").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(home, 0);
+  corvimus::UserRights rights;
   if (geteuid() != 0) {
-    corvimus::FileIdentity identity;
-    EXPECT_EQ(identity.AssumeOwnerOf(dir / "home"), noErr);  // nothing to change
+    ASSERT_EQ(corvimus::RightsForHomeFolder(home, "home", &rights), noErr);
+    EXPECT_EQ(rights.uid, geteuid());  // its own rights: nothing to change
+    close(home);
     GTEST_SKIP() << "needs root to give files to another user";
   }
+  if (getpwuid(4242)) GTEST_SKIP() << "uid 4242 has a user database entry here";
   ASSERT_EQ(chown((dir / "home").c_str(), 4242, 4343), 0);
+  ASSERT_EQ(corvimus::RightsForHomeFolder(home, "home", &rights), noErr);
+  EXPECT_EQ(rights.uid, 4242u);
+  EXPECT_EQ(rights.gid, 4343u);  // a user the database does not know: the folder's group alone
+  EXPECT_TRUE(rights.groups.empty());
+
+  // The child can neither read root's file nor get root back, and what it makes is the owner's.
+  const std::string secret = dir / "secret";
+  const std::string made = dir / "home/new";
+  SInt32 value = 0;
+  OSErr err = corvimus::RunWithRights(
+      rights,
+      [&](SInt32* v) -> OSErr {
+        if (open(secret.c_str(), O_RDONLY | O_CLOEXEC) >= 0) return ioErr;
+        if (setuid(0) == 0 || seteuid(0) == 0 || getgroups(0, nullptr) != 0) return permErr;
+        int fd = open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return fnfErr;
+        close(fd);
+        *v = static_cast<SInt32>(getuid());
+        return dupFNErr;  // any status comes back as it is
+      },
+      &value);
+  EXPECT_EQ(err, dupFNErr);
+  EXPECT_EQ(value, 4242);
+  struct stat st;
+  ASSERT_EQ(lstat(made.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4242u);
+  EXPECT_EQ(st.st_gid, 4343u);
+  // The caller keeps root's rights.
   std::string bytes;
-  {
-    corvimus::FileIdentity identity;
-    ASSERT_EQ(identity.AssumeOwnerOf(dir / "home"), noErr);
-    EXPECT_FALSE(ReadFile(dir / "secret", &bytes));
-    WriteFile(dir / "home/new", "made by the owner");
-    struct stat st;
-    ASSERT_EQ(lstat((dir / "home/new").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 4242u);
-    EXPECT_EQ(st.st_gid, 4343u);
-    EXPECT_EQ(identity.AssumeOwnerOf(dir / "missing"), fnfErr);
-  }
-  EXPECT_TRUE(ReadFile(dir / "secret", &bytes));
+  EXPECT_TRUE(ReadFile(secret, &bytes));
   EXPECT_EQ(bytes, "root only");
+
+  // A child that ends without answering is a failure, never a success.
+  EXPECT_EQ(corvimus::RunWithRights(
+                rights, [](SInt32*) -> OSErr { _exit(0); }, &value),
+            ioErr);
+  EXPECT_EQ(value, 0);
+  close(home);
+}
+
+TEST(FileIdentity, AFolderOfRootsIsOnlyTheHomeOfTheUserTheDatabaseNames) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: folders of root's are judged only for root";
+  // A user of this machine whose home folder belongs to root (system users such as daemon have
+  // one, as a home made by root for a user does).
+  std::string user, home;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  setpwent();
+  while (passwd* pw = getpwent()) {
+    struct stat st;
+    if (pw->pw_uid != 0 && pw->pw_dir && stat(pw->pw_dir, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == 0) {
+      user = pw->pw_name;
+      home = pw->pw_dir;
+      uid = pw->pw_uid;
+      gid = pw->pw_gid;
+      break;
+    }
+  }
+  endpwent();
+  if (user.empty()) GTEST_SKIP() << "no user here has a home folder owned by root";
+
+  corvimus::UserRights rights;
+  int fd = open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(corvimus::RightsForHomeFolder(fd, user, &rights), noErr) << user << " " << home;
+  EXPECT_EQ(rights.uid, uid);
+  EXPECT_EQ(rights.gid, gid);
+  close(fd);
+
+  // The same name on another folder of root's, root's own name, and a name that is nobody's.
+  TempDir dir;
+  for (const std::string& name : {user, std::string("root"), std::string("nobody-here-at-all")}) {
+    ASSERT_EQ(mkdir((dir / name).c_str(), 0755), 0);
+    fd = open((dir / name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(corvimus::RightsForHomeFolder(fd, name, &rights), permErr) << name;
+    close(fd);
+  }
+  fd = open("/root", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    EXPECT_EQ(corvimus::RightsForHomeFolder(fd, "root", &rights), permErr) << "root's own home";
+    close(fd);
+  }
 }

@@ -1,3 +1,5 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,4 +207,45 @@ TEST(PropertyLists, WritingThroughASymbolicLinkKeepsTheLink) {
   ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling.plist").c_str()), 0);
   EXPECT_EQ(WritePropertyListFileXML(dir / "dangling.plist", d.get()), fnfErr);
   EXPECT_NE(access((dir / "nowhere").c_str(), F_OK), 0);
+}
+
+TEST(PropertyLists, TheDescriptorFormsNeverFollowALinkNorBlockOnAFifo) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir / "store").c_str(), 0755), 0);
+  WriteFile(dir / "store/other.plist", "<plist version=\"1.0\"><dict/></plist>");
+  ASSERT_EQ(symlink((dir / "store/other.plist").c_str(), (dir / "linked.plist").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo.plist").c_str(), 0644), 0);
+  const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  PropertyListContent content;
+  PropertyList root;
+  EXPECT_EQ(ReadPropertyListFileAt(folder, "linked.plist", &content, &root), permErr);
+  EXPECT_EQ(ReadPropertyListFileAt(folder, "fifo.plist", &content, &root), ioErr);
+  EXPECT_EQ(ReadPropertyListFileAt(folder, "missing.plist", &content, &root), fnfErr);
+  EXPECT_FALSE(root);
+
+  // Writing replaces the link itself; the file it led to is left as it was.
+  PropertyList d(plist_new_dict());
+  plist_dict_set_item(d.get(), "k", plist_new_string("v"));
+  ASSERT_EQ(WritePropertyListFileXMLAt(folder, "linked.plist", d.get()), noErr);
+  struct stat st;
+  ASSERT_EQ(lstat((dir / "linked.plist").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  std::string text;
+  ASSERT_TRUE(ReadFile(dir / "store/other.plist", &text));
+  EXPECT_EQ(text, "<plist version=\"1.0\"><dict/></plist>");
+  ASSERT_EQ(ReadPropertyListFileAt(folder, "linked.plist", &content, &root), noErr);
+  ASSERT_EQ(content, kPropertyListParsed);
+  EXPECT_EQ(XmlPropertyList(root.get()), XmlPropertyList(d.get()));
+  // A file's permissions are kept, and no temporary file is left beside it.
+  ASSERT_EQ(chmod((dir / "linked.plist").c_str(), 0600), 0);
+  ASSERT_EQ(WritePropertyListFileXMLAt(folder, "linked.plist", d.get()), noErr);
+  ASSERT_EQ(lstat((dir / "linked.plist").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::vector<std::string> names;
+  DIR* listing = opendir(dir.path().c_str());
+  while (dirent* e = readdir(listing)) names.push_back(e->d_name);
+  closedir(listing);
+  EXPECT_EQ(names.size(), 5u) << "., .., store, fifo.plist and linked.plist only";
+  close(folder);
 }

@@ -11,6 +11,22 @@
 //     0 2 transport (2 = Bluetooth, 1 = other)   2 1 numButtons   3 1 mouseReportID
 //     4 2 vendorID   6 2 productID   8 2 productVers   10 2 reserved2
 //    12 4 resolution (signed)   16 4 reserved3   20 80 vendorName   100 80 productName
+//
+// 'CVrr' report (32 bytes, little-endian whatever the machine): one for each button and wheel
+// event of a mouse in own-application mode, where nothing is remapped.
+//   off size  field
+//     0    1  version, 1
+//     1    1  kind: 1 button, 2 wheel rolled (REL_WHEEL), 3 wheel tilted (REL_HWHEEL)
+//     2    1  control: the action slot, 0-7 for C0-C7, 12-15 for RF RB PF PB
+//     3    1  flags: 0x01 a high-resolution wheel event (120 units to the notch)
+//     4    2  the Linux event type (EV_KEY, EV_REL)
+//     6    2  the Linux event code (BTN_LEFT.., REL_WHEEL, REL_WHEEL_HI_RES, ...)
+//     8    4  value, signed: 1 pressed, 0 released; the wheel's units, positive up and right
+//    12    2  the buttons C0-C7 down after the event, bit n for Cn
+//    14    2  reserved, 0
+//    16    8  the event's time in microseconds of the driver's monotonic clock
+//    24    4  sequence number: the mouse's reports counted from 0, so a reader sees what it missed
+//    28    4  reserved, 0
 #pragma once
 
 #include <cstddef>
@@ -39,6 +55,14 @@ enum : UInt32 {
   kCorvimusDeviceInfoSize = 180,
   kCorvimusDeviceInfoSelector = 11,
   kCorvimusReportSize = 32,
+};
+
+enum : UInt8 {
+  kCorvimusReportVersion = 1,
+  kCorvimusReportButton = 1,
+  kCorvimusReportWheel = 2,
+  kCorvimusReportTilt = 3,
+  kCorvimusReportHiRes = 0x01,
 };
 
 enum : UInt16 {

@@ -1,5 +1,6 @@
 // Settings records in words: the names of the action slots and of the commands, as the
-// corvimus-prefs tool and the simulated driver show them.
+// corvimus-prefs tool and the simulated driver show them. The names come from the one table of
+// commands, modifiers and controls (settings/CommandTable.h).
 #pragma once
 
 #include <string>
@@ -11,13 +12,15 @@
 const char* SlotControlName(int slot);
 // The control name, or "slot N" for slots 8-11.
 std::string SlotLabel(int slot);
-// A slot from its control name (any letter case) or its number 0-15; -1 when it is neither.
+// A slot from its control identifier or word ("PF", "tilt-left"; any letter case) or its number
+// 0-15; -1 when it is none of these.
 int SlotFromText(const std::string& text);
 
-// "command-shift" style names of the modifier bits, "" for none.
+// The modifier bits as Linux users name them, "Ctrl+Shift"; "" for none.
 std::string DescribeModifiers(UInt16 modifiers);
-// What an action does, in words: "back", "main click with option", "scroll down by 3",
-// "keystroke return with command", "open application 'ttxt'", "open item \"Mail\"".
+// What an action does, in words: "back", "main click with Alt", "scroll down by 3 lines",
+// "keystroke return with Super", "open application 'ttxt'", "open item \"Mail\"". A scroll entry
+// of the tilting wheel is named by the direction it scrolls.
 std::string DescribeAction(const CorvimusActionRec& action);
 // A short name for a virtual key code ("return", "F5", "key 0x2C").
 std::string DescribeKeyCode(UInt8 keyCode);

@@ -11,12 +11,13 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/MacTypes.h"
 
 namespace corvimus {
+
+struct JsonMember;
 
 struct Json {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
@@ -26,7 +27,9 @@ struct Json {
   UInt64 number = 0;  // magnitude, saturated at 2^53
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;
+  // Not std::pair<std::string, Json>: a pair of a type still being defined is ill-formed (libstdc++
+  // checks it, and clang instantiates the check), while a vector of a declared class is fine.
+  std::vector<JsonMember> members;
 
   // The member called `name`, or a null value when there is none (or this is not an object).
   const Json& Member(std::string_view name) const;
@@ -34,6 +37,11 @@ struct Json {
   std::string StringMember(std::string_view name) const;
   // A non-negative integral member; `fallback` when it is missing, negative or not an integer.
   UInt64 UnsignedMember(std::string_view name, UInt64 fallback = 0) const;
+};
+
+struct JsonMember {
+  std::string name;
+  Json value;
 };
 
 // Reads a whole document. False with the place and the problem in `error` when it is not JSON.

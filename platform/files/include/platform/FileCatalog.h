@@ -181,6 +181,10 @@ namespace corvimus {
 OSErr GetItemLocked(const std::string& path, bool* locked);
 // Locks or unlocks it; nothing is changed when it already is as asked.
 OSErr SetItemLocked(const std::string& path, bool locked);
+// The same for the item `name` inside the folder open as dirFd, or for the folder dirFd itself
+// when name is empty (dirFd then must be opened for reading, not O_PATH).
+OSErr GetItemLockedAt(int dirFd, const char* name, bool* locked);
+OSErr SetItemLockedAt(int dirFd, const char* name, bool locked);
 }  // namespace corvimus
 
 // ---- Iterating over a folder -------------------------------------------------------------------

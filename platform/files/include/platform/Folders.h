@@ -21,7 +21,9 @@
 // Cleanup folder ('flnt'): emptied at every start-up by the tmpfiles.d rule installed with the
 // system. It must lie on the same file system as the items moved into it, so it is
 // <prefix>/lib/corvimus/Cleanup on the volume that holds <prefix>/lib/corvimus (or the nearest
-// existing folder above it), and "<mount point>/.corvimus-cleanup" on any other volume.
+// existing folder above it), and "<mount point>/.corvimus-cleanup" on any other volume. The rule
+// looks only inside <prefix>/lib/corvimus (the installation's items are the only ones the system
+// moves), so it empties the latter for file systems mounted one or two levels below it.
 #pragma once
 
 #include <string>

@@ -44,11 +44,18 @@ PropertyListContent ParsePropertyList(const char* bytes, std::size_t size, Prope
 // kPropertyListMaxFileSize, which is reported as kPropertyListOverLimits with noErr).
 OSErr ReadPropertyListFile(const std::string& path, PropertyListContent* outContent,
                            PropertyList* outRoot);
+// The same for the file `name` in the folder open as dirFd. A symbolic link is never followed
+// (permErr), and a FIFO or device never blocks the read (ioErr: it is no regular file).
+OSErr ReadPropertyListFileAt(int dirFd, const std::string& name, PropertyListContent* outContent,
+                             PropertyList* outRoot);
 
 // Replaces the file at path with the XML form of root, atomically. An existing file keeps its
 // permission bits; a new one gets 0644 less the umask. A symbolic link is written through (its
 // target is replaced, the link stays). Returns noErr or the File Manager code.
 OSErr WritePropertyListFileXML(const std::string& path, plist_t root);
+// The same for the file `name` in the folder open as dirFd: the temporary file and the rename stay
+// inside that folder, and whatever stands at `name` (a link included) is replaced, never followed.
+OSErr WritePropertyListFileXMLAt(int dirFd, const std::string& name, plist_t root);
 
 // Maximum nesting of containers in a parsed list (a leaf is depth 0, an empty container 1).
 // Iterative, so it is safe on any tree libplist returns.
