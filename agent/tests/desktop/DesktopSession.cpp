@@ -204,6 +204,19 @@ void DesktopSession::Close(const std::string& app) {
   windows_.erase(it);
 }
 
+void DesktopSession::SwitchThroughTheApplications(const std::function<void()>& backToAlpha) {
+  ASSERT_NE(nullptr, Open("alpha"));
+  ExpectBothMice(kAlphaSpeed, "a script run by python3 in front");
+  ASSERT_NE(nullptr, Open("beta"));
+  ExpectBothMice(kBetaSpeed, "a wrapper's window in front");
+  ASSERT_NO_FATAL_FAILURE(backToAlpha());
+  ExpectBothMice(kAlphaSpeed, "back to alpha");
+  ASSERT_NE(nullptr, Open("delta"));
+  ExpectBothMice(kGlobalSpeed, "an application without a record");
+  ASSERT_NE(nullptr, Open("gamma"));
+  ExpectBothMice(kGammaSpeed, "a sandboxed application");
+}
+
 void DesktopSession::ExpectBothMice(UInt8 speed, const std::string& when) {
   EXPECT_TRUE(WaitForSpeed(int(kMice), speed))
       << when << ": the mice did not get the record of speed " << int(speed);

@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,6 +58,10 @@ class DesktopSession : public AgentWorld {
   corvimus::testing::ChildProcess* Open(const std::string& app);
   // Closes a window's application.
   void Close(const std::string& app);
+  // The switches every desktop goes through, up to the sandboxed application in front: alpha,
+  // beta, alpha again (brought back by `backToAlpha`, which may close beta), delta without a
+  // record, gamma.
+  void SwitchThroughTheApplications(const std::function<void()>& backToAlpha);
   // Waits until both mice hold the record with `speed`; fails the test otherwise.
   void ExpectBothMice(UInt8 speed, const std::string& when);
 

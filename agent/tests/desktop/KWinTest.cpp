@@ -66,16 +66,7 @@ class KWinSession : public DesktopSession {
 
 TEST_F(KWinSession, RecordsFollowTheActiveWindow) {
   ASSERT_NO_FATAL_FAILURE(StartAgentSession());
-  ASSERT_NE(nullptr, Open("alpha"));
-  ExpectBothMice(kAlphaSpeed, "a script run by python3 in front");
-  ASSERT_NE(nullptr, Open("beta"));
-  ExpectBothMice(kBetaSpeed, "a wrapper's window in front");
-  Focus("alpha");
-  ExpectBothMice(kAlphaSpeed, "back to alpha");
-  ASSERT_NE(nullptr, Open("delta"));
-  ExpectBothMice(kGlobalSpeed, "an application without a record");
-  ASSERT_NE(nullptr, Open("gamma"));
-  ExpectBothMice(kGammaSpeed, "a sandboxed application");
+  ASSERT_NO_FATAL_FAILURE(SwitchThroughTheApplications([this] { Focus("alpha"); }));
   Focus("beta");
   ExpectBothMice(kBetaSpeed, "back to the wrapper's window");
 }

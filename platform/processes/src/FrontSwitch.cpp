@@ -94,10 +94,6 @@ int GetFrontSwitchWatcherDescriptor(FrontSwitchWatcherRef watcher) {
   return xcb_get_file_descriptor(watcher->connection);
 }
 
-FrontSourceKind GetFrontSwitchWatcherKind(FrontSwitchWatcherRef watcher) {
-  return watcher ? watcher->kind : kFrontSourceNone;
-}
-
 Boolean DrainFrontSwitchWatcher(FrontSwitchWatcherRef watcher, Boolean* connectionLost) {
   if (connectionLost) *connectionLost = false;
   if (!watcher) return false;

@@ -60,9 +60,6 @@ void DisposeFrontSwitchWatcher(FrontSwitchWatcherRef watcher);
 // The descriptor to wait on for readability, or -1.
 int GetFrontSwitchWatcherDescriptor(FrontSwitchWatcherRef watcher);
 
-// Which source the watcher listens to.
-FrontSourceKind GetFrontSwitchWatcherKind(FrontSwitchWatcherRef watcher);
-
 // Reads everything pending without blocking. True when the front may have changed (X11: a change
 // or removal of _NET_ACTIVE_WINDOW). When the connection broke, *connectionLost (optional) is set
 // and the watcher stays quiet from then on; the caller should stop waiting on its descriptor.
