@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
+#include <map>
 #include <cstring>
 
 #include "ApplicationChooser.h"
@@ -210,6 +211,38 @@ TEST_F(PaneTest, AddingApplicationsSortsThemAndSelectsTheNewOne) {
     EXPECT_EQ(QBaseGetRecordFlags(pane_->fSettingsBase, r), 0) << "record " << r << " left flagged";
   // Nothing reached the file yet.
   EXPECT_FALSE(QFile::exists(QString::fromStdString(SettingsPath())));
+}
+
+TEST_F(PaneTest, SaysWhenGnomeShellCannotTellTheFrontApplication) {
+  // A GNOME Wayland session whose bus has no extension on it (here: no bus at all).
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"XDG_CURRENT_DESKTOP", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                           "SWAYSOCK", "I3SOCK", "DISPLAY"}) {
+    if (const char* v = std::getenv(name)) saved[name] = v;
+    unsetenv(name);
+  }
+  setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + *tmp_ / "no-bus").c_str(), 1);
+  OpenPane();
+  EXPECT_FALSE(pane_->outletFrontSourceNote->isHidden());
+  EXPECT_FALSE(pane_->outletFrontSourceEnable->isHidden());
+  EXPECT_TRUE(pane_->outletFrontSourceNote->text().contains("extension"));
+  EXPECT_EQ(pane_->outletInfoFrontSource->text(), pane_->outletFrontSourceNote->text());
+  // Enabling cannot reach the Shell: the note says what to do instead.
+  pane_->outletFrontSourceEnable->click();
+  EXPECT_TRUE(pane_->outletFrontSourceNote->text().contains("log out"));
+
+  // An X11 session needs nothing of the user.
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("DISPLAY", ":0", 1);
+  pane_->UpdateFrontSourceNote();
+  EXPECT_TRUE(pane_->outletFrontSourceNote->isHidden());
+  EXPECT_TRUE(pane_->outletFrontSourceEnable->isHidden());
+  EXPECT_EQ(pane_->outletInfoFrontSource->text(), "The front application comes from X11.");
+  for (const char* name : {"XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"})
+    unsetenv(name);
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
 }
 
 TEST_F(PaneTest, ChooserOffersDesktopEntriesRunningFirstAndSearchable) {
