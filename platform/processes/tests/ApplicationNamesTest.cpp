@@ -64,14 +64,17 @@ class ApplicationNames : public ::testing::Test {
                                                  signatureXml + "</dict></plist>");
     return path;
   }
-  // Waits until the child runs `program` (after its exec), then names it.
+  // Waits until the child runs `program` (after its exec, whose new arguments the kernel shows a
+  // moment after the new executable), then names it.
   std::string NameOf(const ChildProcess& child, const corvimus::WindowIdentity* window,
                      const std::string& program) {
     std::string exe = fs::canonical(program).string();
     for (int i = 0; i < 500; ++i) {
       std::error_code ec;
       auto target = fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe", ec);
-      if (!ec && target == exe) break;
+      std::string arguments;
+      corvimus::testing::ReadFile("/proc/" + std::to_string(child.pid()) + "/cmdline", &arguments);
+      if (!ec && target == exe && !arguments.empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return corvimus::ApplicationNameOfProcess(child.pid(), window);
