@@ -14,8 +14,11 @@ Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
 
-// The front window belongs to an application nobody can name; the global record is in force.
-bool sFrontUnknown = false;
+// Whether the last look named a front application, and whether the mice were given the record
+// for "no known application" (the global one) since: at start-up when the first look fails, and
+// whenever a window is in front whose application nobody can name.
+bool sFrontKnown = false;
+bool sUnknownFrontApplied = false;
 
 FrontSwitchWatcherRef sSwitchWatcher = nullptr;
 EventLoopSourceRef sSwitchSource = nullptr;
@@ -59,16 +62,21 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 void CheckFrontProcess() {
   ProcessSerialNumber front;
   OSErr err = GetFrontProcess(&front);
-  if (err == kFrontProcessUnknownErr) {
-    if (sFrontUnknown) return;
-    sFrontUnknown = true;
-    sLastProcess = {0, kNoProcess};
-    sLastSignature = 0;
-    sLastName[0] = 0;
-    if (sChangeProc) sChangeProc(0, nullptr, sChangeRefcon);
+  if (err != noErr) {
+    // A window of an application nobody can name: the global record is in force. Nothing to
+    // follow (no display, or one that cannot be read): the same, rather than the built-in
+    // defaults the mice were opened with. Once a front application has been known, a look that
+    // finds no window only skips the tick, so that a moment without an active window between two
+    // others does not flip the mice to the global record and back.
+    bool unknownWindow = err == kFrontProcessUnknownErr;
+    if ((unknownWindow || !sFrontKnown) && !sUnknownFrontApplied && sChangeProc) {
+      sUnknownFrontApplied = true;
+      sFrontKnown = false;
+      sLastProcess = {0, kNoProcess};
+      sChangeProc(0, nullptr, sChangeRefcon);
+    }
     return;
   }
-  if (err != noErr) return;
   Boolean same = false;
   if (SameProcess(&front, &sLastProcess, &same) == noErr && same) return;
 
@@ -83,7 +91,8 @@ void CheckFrontProcess() {
   if (GetProcessInformation(&front, &info) != noErr) return;
 
   sLastProcess = front;
-  sFrontUnknown = false;
+  sFrontKnown = true;
+  sUnknownFrontApplied = false;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
   if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
@@ -91,7 +100,7 @@ void CheckFrontProcess() {
 
 OSStatus ReapplyFrontProcess() {
   if (!sTimer || !sChangeProc) return ioErr;
-  sChangeProc(sLastSignature, sFrontUnknown ? nullptr : sLastName, sChangeRefcon);
+  sChangeProc(sLastSignature, sFrontKnown ? sLastName : nullptr, sChangeRefcon);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "EventLoopInternal.h"
 #include "FrontSourcesInternal.h"
 
 struct OpaqueFrontSwitchWatcher {
@@ -115,6 +116,7 @@ Boolean DrainFrontSwitchWatcher(FrontSwitchWatcherRef watcher, Boolean* connecti
     }
     if (xcb_connection_has_error(watcher->connection)) watcher->lost = true;
   }
+  if (changed) CorvimusForgetFrontProcess();
   if (connectionLost) *connectionLost = watcher->lost;
   return changed;
 }
