@@ -3,16 +3,15 @@
 #include <cstring>
 #include <string>
 
+#include "platform/TextUtils.h"
+
 namespace {
 
-// Stores `text` as a Pascal string of at most `limit` bytes, shortened at a character boundary.
+// Stores `text` as a Pascal string cut where a character ends, with nothing of the global
+// record's name left behind it.
 void StoreName(const std::string& text, unsigned char* field, size_t limit) {
-  size_t length = text.size() < limit ? text.size() : limit;
-  if (length < text.size())
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  field[0] = static_cast<unsigned char>(length);
-  std::memcpy(field + 1, text.data(), length);
-  std::memset(field + 1 + length, 0, limit - length);
+  std::memset(field, 0, limit + 1);
+  corvimus::StorePascalUtf8(text.data(), text.size(), field, limit);
 }
 
 }  // namespace
