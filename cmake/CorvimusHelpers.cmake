@@ -17,13 +17,15 @@ function(corvimus_module name)
   add_library(corvimus::${name} ALIAS corvimus_${name})
 endfunction()
 
-# add_corvimus_test(NAME SOURCES... [LIBS lib...] [ENV VAR=VALUE...] [TIMEOUT seconds])
-# One test program per module, registered with CTest as one test per GoogleTest case.
+# add_corvimus_test(NAME SOURCES... [LIBS lib...] [ENV VAR=VALUE...] [TIMEOUT seconds]
+#                   [LABELS label...])
+# One test program per module, registered with CTest as one test per GoogleTest case; LABELS lets
+# `ctest -L` pick or leave out a group (the desktop compositor tests).
 function(add_corvimus_test name)
   if(NOT CORVIMUS_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} corvimus::testing GTest::gtest GTest::gtest_main)
   if(NOT T_TIMEOUT)
@@ -35,7 +37,12 @@ function(add_corvimus_test name)
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR env ${T_ENV})
   endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
 endfunction()
 
 # corvimus_module_tests(NAME [LIBS ...]): the module's tests/*.cpp as one test program NAME_tests.

@@ -33,15 +33,17 @@
 #include <functional>
 #include <memory>
 
-#include "AppIdentity.h"
+#include "ApplicationChooser.h"
 #include "MouseButtonsView.h"
 #include "PaneTables.h"
 #include "loginitems/Aliases.h"
 #include "loginitems/LoginItems.h"
 #include "platform/FileRefs.h"
 #include "platform/Folders.h"
+#include "platform/FrontSwitch.h"
 #include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
+#include "settings/ApplicationRecord.h"
 #include "settings/CommandTable.h"
 #include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
@@ -204,6 +206,14 @@ QWidget* CorvimusPane::createMainView() {
   outletPrefsDisable = new QCheckBox(tr("Turn off for this application"));
   targetRow->addWidget(outletPrefsDisable);
   sv->addLayout(targetRow);
+  // Shown only where the desktop cannot tell the front application without our help.
+  auto* noteRow = new QHBoxLayout;
+  outletFrontSourceNote = new QLabel;
+  outletFrontSourceNote->setWordWrap(true);
+  outletFrontSourceEnable = new QPushButton(tr("Enable"));
+  noteRow->addWidget(outletFrontSourceNote, 1);
+  noteRow->addWidget(outletFrontSourceEnable);
+  sv->addLayout(noteRow);
 
   outletPrefsTabs = new QTabWidget;
   sv->addWidget(outletPrefsTabs);
@@ -358,6 +368,10 @@ QWidget* CorvimusPane::createMainView() {
   iv->addLayout(countRow);
   outletInfoUserGuide = new QPushButton(tr("Bluetooth mouse support"));
   outletInfoURL = new QPushButton(tr("Visit the web site"));
+  outletInfoFrontSource = new QLabel;
+  outletInfoFrontSource->setAlignment(Qt::AlignHCenter);
+  outletInfoFrontSource->setWordWrap(true);
+  iv->addWidget(outletInfoFrontSource);
   iv->addWidget(outletInfoUserGuide, 0, Qt::AlignHCenter);
   iv->addWidget(outletInfoURL, 0, Qt::AlignHCenter);
   iv->addStretch();
@@ -432,6 +446,8 @@ QWidget* CorvimusPane::createMainView() {
   connect(outletPrefsBrowse, &QPushButton::clicked, this, [this] { actionPrefsBrowse(); });
   connect(outletInfoUserGuide, &QPushButton::clicked, this, [this] { actionInfoSupport(); });
   connect(outletInfoURL, &QPushButton::clicked, this, [this] { actionInfoURL(); });
+  connect(outletFrontSourceEnable, &QPushButton::clicked, this,
+          [this] { actionFrontSourceEnable(); });
   const std::pair<QCheckBox*, UInt16> modifierBits[] = {
       {outletPrefsClkControl, controlKey}, {outletPrefsClkOption, optionKey},
       {outletPrefsClkShift, shiftKey},     {outletPrefsClkCommand, cmdKey},
@@ -475,6 +491,9 @@ QWidget* CorvimusPane::createMainView() {
       {outletInfoUserGuide, "outletInfoUserGuide"},
       {outletInfoURL, "outletInfoURL"},
       {outletDeleteName, "outletDeleteName"},
+      {outletFrontSourceNote, "outletFrontSourceNote"},
+      {outletFrontSourceEnable, "outletFrontSourceEnable"},
+      {outletInfoFrontSource, "outletInfoFrontSource"},
       {outletProblemText, "outletProblemText"}};
   for (auto [object, name] : names) object->setObjectName(name);
   return view;
@@ -508,6 +527,7 @@ void CorvimusPane::mainViewDidLoad() {
   connect(outletPrefsList->selectionModel(), &QItemSelectionModel::selectionChanged, fButtonsModel,
           &MouseButtonsView::outlineViewSelectionDidChange);
 
+  UpdateFrontSourceNote();
   MakeClickableLink(outletInfoUserGuide);
   MakeClickableLink(outletInfoURL);
 
@@ -798,12 +818,26 @@ void CorvimusPane::RebuildTargetAppMenu() {
 }
 
 void CorvimusPane::actionPrefsAdd() {
-  if (fAddPanel) return;
+  if (fAddPanel || fAddFilePanel) return;
+  auto* chooser = new ApplicationChooser(mainView()->window(), corvimus::InstalledApplications(),
+                                         RunningApplicationNames());
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  chooser->setWindowModality(Qt::WindowModal);
+  fAddPanel = chooser;
+  connect(chooser, &QDialog::finished, this, [this, chooser](int result) {
+    if (result == QDialog::Accepted) addPrefsDidEnd(chooser->ChosenId(), 1);
+  });
+  connect(chooser, &ApplicationChooser::otherRequested, this, [this] { ChooseApplicationFile(); });
+  chooser->open();
+}
+
+void CorvimusPane::ChooseApplicationFile() {
+  if (fAddFilePanel) return;
   // Of the folders only application bundles can be chosen here.
   auto* panel =
       new ChooserPanel(mainView()->window(), tr("Select an Application"), ChooserPanel::IsBundle);
   panel->setAttribute(Qt::WA_DeleteOnClose);
-  panel->setObjectName("addPanel");
+  panel->setObjectName("addFilePanel");
   panel->setOption(QFileDialog::DontUseNativeDialog);
   panel->setFileMode(QFileDialog::ExistingFile);
   panel->setNameFilters({tr("Applications (*.app *.desktop)"), tr("All files (*)")});
@@ -812,9 +846,9 @@ void CorvimusPane::actionPrefsAdd() {
   QString start = corvimus::FolderPath(kLocalDomain, kApplicationsFolderType, &apps) == noErr &&
                           QFileInfo(QString::fromStdString(apps)).isDir()
                       ? QString::fromStdString(apps)
-                      : QStringLiteral("/usr/share/applications");
+                      : QDir::homePath();
   panel->setDirectory(start);
-  fAddPanel = panel;
+  fAddFilePanel = panel;
   connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
     addPrefsDidEnd(panel->ChosenPath(), result == QDialog::Accepted ? 1 : 0);
   });
@@ -826,27 +860,16 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
   SaveUIToPrefs();
   SavePrefsToBase();
 
-  ApplicationIdentity app = DescribeApplication(path);
-  OSType signature = app.signature ? app.signature : OSType(kUnknownSignature);
-  QByteArray name = app.name.left(
-      qsizetype(corvimus::Utf8CutLength(app.name.constData(), size_t(app.name.size()), 254)));
-  if (name.size() > 4 && name.right(4).toLower() == ".app") name.chop(4);
-  if (name.isEmpty()) return;
+  corvimus::ApplicationChoice app;
+  if (!corvimus::DescribeApplication(path.toStdString(), &app, nullptr)) return;
 
   auto record = std::make_unique<CorvimusPrefsRec>();
-  std::memset(record.get(), 0, sizeof *record);
   SInt32 size = 0;
-  if (void* global = QBaseGetRecord(fSettingsBase, 0, &size);
-      global && size == kCorvimusPrefsRecSize) {
-    std::memcpy(record.get(), global, kCorvimusPrefsRecSize);
-  } else {
-    record->device[0].speed = 255;
-    record->device[0].acceleration = 255;
-  }
-  record->application = signature;
-  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appFileName, 63);
-  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appName, 31);
-  record->active = 1;
+  const void* global = QBaseGetRecord(fSettingsBase, 0, &size);
+  CorvimusPrefsRec globalCopy;
+  if (global && size == kCorvimusPrefsRecSize) std::memcpy(&globalCopy, global, sizeof globalCopy);
+  MakeApplicationRecord(app, global && size == kCorvimusPrefsRecSize ? &globalCopy : nullptr,
+                        record.get());
   SInt32 i = QBaseAddRecord(fSettingsBase, record.get(), kCorvimusPrefsRecSize);
   if (i < 0) return;
   fSettingsIndex = i;
@@ -1081,6 +1104,33 @@ void CorvimusPane::CountConnectedMice() {
   for (int i = 0; i < listed; ++i)
     if (fConnected.device[i].transport == kCorvimusTransportBluetooth) ++k;
   outletInfoCountBth->setText(QString::asprintf("%d", k));
+}
+
+void CorvimusPane::UpdateFrontSourceNote() {
+  FrontSourceKind kind = ChooseFrontSource();
+  bool missing = kind == kFrontSourceGnomeShell && !GnomeShellExtensionRunning();
+  QString note = tr("Settings do not follow the front application: the Corvimus extension of "
+                    "GNOME Shell is not enabled.");
+  outletFrontSourceNote->setText(note);
+  outletFrontSourceNote->setVisible(missing);
+  outletFrontSourceEnable->setVisible(missing);
+  if (missing)
+    outletInfoFrontSource->setText(note);
+  else if (kind == kFrontSourceNone)
+    outletInfoFrontSource->setText(tr("No desktop session: the settings for all applications "
+                                      "are in force."));
+  else
+    outletInfoFrontSource->setText(
+        tr("The front application comes from %1.").arg(FrontSourceName(kind)));
+}
+
+void CorvimusPane::actionFrontSourceEnable() {
+  if (EnableGnomeShellExtension() != noErr)
+    outletFrontSourceNote->setText(
+        tr("GNOME Shell could not enable the Corvimus extension; log out and back in, then try "
+           "again."));
+  else
+    QTimer::singleShot(1000, this, [this] { UpdateFrontSourceNote(); });
 }
 
 QString CorvimusPane::SupportURL() {

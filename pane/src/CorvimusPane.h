@@ -60,7 +60,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   // Target applications.
   void RebuildTargetAppMenu();
   void actionPrefsAdd();
+  // `path` is a desktop entry id or a file (an application bundle, a program, a .desktop file).
   void addPrefsDidEnd(const QString& path, int returnCode);
+  // The file panel for applications without a desktop entry.
+  void ChooseApplicationFile();
   void actionPrefsRemove();
   void actionAlertOK();
   void actionAlertCancel();
@@ -91,6 +94,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   void CountConnectedMice();
   void actionInfoSupport();
   void actionInfoURL();
+
+  // Whether the desktop's front-application source needs the user (GNOME Shell's extension).
+  void UpdateFrontSourceNote();
+  void actionFrontSourceEnable();
 
   // The web pages of the Info tab.
   static QString SupportURL();
@@ -138,6 +145,9 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   QDialog* outletMainClickAlert = nullptr;
   QDialog* outletDeleteAlert = nullptr;
   QLabel* outletDeleteName = nullptr;
+  QLabel* outletFrontSourceNote = nullptr;
+  QPushButton* outletFrontSourceEnable = nullptr;
+  QLabel* outletInfoFrontSource = nullptr;
   QDialog* outletProblemAlert = nullptr;  // a settings file that cannot be read or written
   QLabel* outletProblemText = nullptr;
 
@@ -158,7 +168,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   CorvimusDeviceList fConnected{};
 
   // The open panels while they are shown (sheets on the pane's window).
-  QPointer<QFileDialog> fAddPanel;
+  QPointer<QDialog> fAddPanel;      // the application chooser
+  QPointer<QFileDialog> fAddFilePanel;  // its "Other…" file panel
   QPointer<QFileDialog> fBrowsePanel;
 
  protected:

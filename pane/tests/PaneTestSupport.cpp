@@ -15,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ApplicationChooser.h"
 #include "platform/AppleEvents.h"
 #include "platform/Keyboards.h"
 #include "platform/Processes.h"
@@ -182,8 +183,14 @@ void PaneTest::AnswerNextSheet(bool ok, QString* shown) {
 }
 
 void PaneTest::AddApplicationThroughPanel(const QString& path) {
+  // A file is chosen in the file panel that the chooser's "Other…" opens.
   pane_->outletPrefsAdd->click();
-  QFileDialog* panel = pane_->fAddPanel;
+  auto* chooser = qobject_cast<ApplicationChooser*>(pane_->fAddPanel.data());
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(chooser->isVisible());
+  chooser->reject();
+  pane_->ChooseApplicationFile();
+  QFileDialog* panel = pane_->fAddFilePanel;
   ASSERT_NE(panel, nullptr);
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->windowTitle(), "Select an Application");
