@@ -6,6 +6,10 @@
 
 void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
   gFrontSignature = signature;
+  if (name)
+    std::memcpy(gFrontName, name, size_t(name[0]) + 1);
+  else
+    gFrontName[0] = 0;
   CorvimusPrefsRec chosen;
   if (signature == kCorvimusAppSignature) {
     if (gOwnAppMode == 0) SendOwnAppModeToDrivers(true);
@@ -16,12 +20,15 @@ void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
     const void* global = gSettingsBase ? QBaseGetRecord(gSettingsBase, 0, &size) : nullptr;
     if (!global || size != kCorvimusPrefsRecSize) return;
     std::memcpy(gCurrentPrefs, global, sizeof *gCurrentPrefs);
+    gRecordKind = kRecordKindOwnApplication;
     PushSettingsToDrivers();
     return;
   }
   if (gOwnAppMode == 1) SendOwnAppModeToDrivers(false);
   gOwnAppMode = 0;
-  if (ChooseSettingsRecord(gSettingsBase, signature, name, &chosen) == kNoSettingsRecord) return;
+  SettingsChoice choice = ChooseSettingsRecord(gSettingsBase, signature, name, &chosen);
+  if (choice == kNoSettingsRecord) return;
   std::memcpy(gCurrentPrefs, &chosen, sizeof *gCurrentPrefs);
+  gRecordKind = choice == kApplicationRecord ? kRecordKindApplication : kRecordKindGlobal;
   PushSettingsToDrivers();
 }
