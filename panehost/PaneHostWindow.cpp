@@ -94,7 +94,8 @@ bool PaneHostWindow::ShowPane(const QString& bundlePath) {
     if (!view) return false;
     if (fStack->indexOf(view) < 0) fStack->addWidget(view);
     fStack->setCurrentWidget(view);
-    setWindowTitle(pane->bundle().name);
+    // A pane may name its window in the user's language; else the bundle's name does.
+    setWindowTitle(view->windowTitle().isEmpty() ? pane->bundle().name : view->windowTitle());
     fCurrent = pane.get();
     fCurrent->didSelect();
     return true;

@@ -10,6 +10,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <memory>
 
 #include "prefpane/PreferencePane.h"
 #include "recordbase/QBase.h"
@@ -27,6 +28,7 @@ class QSlider;
 class QStackedWidget;
 class QTabWidget;
 class QTimer;
+class QTranslator;
 class QTreeView;
 class MouseButtonsView;
 
@@ -89,6 +91,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
 
   // Info tab.
   void CountConnectedMice();
+  // Asks the agent what runs and what is in force and shows it; the timer calls it every second.
+  void RefreshInfo();
   void actionInfoSupport();
   void actionInfoURL();
 
@@ -133,6 +137,12 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   QLineEdit* outletPrefsItemToOpen = nullptr;
   QPushButton* outletPrefsBrowse = nullptr;
   QLabel* outletInfoCountBth = nullptr;
+  QLabel* outletInfoVersion = nullptr;
+  QLabel* outletInfoAgent = nullptr;
+  QLabel* outletInfoDriver = nullptr;
+  QLabel* outletInfoMice = nullptr;
+  QLabel* outletInfoFront = nullptr;
+  QLabel* outletInfoRecord = nullptr;
   QPushButton* outletInfoUserGuide = nullptr;
   QPushButton* outletInfoURL = nullptr;
   QDialog* outletMainClickAlert = nullptr;
@@ -166,6 +176,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
 
   MouseButtonsView* fButtonsModel = nullptr;
   QDialog* fRunningSheet = nullptr;
+  QLabel* fDeleteMessage = nullptr;
+  std::unique_ptr<QTranslator> fTranslator;
 };
 
 // The one pane instance, through which the outline and the keystroke capture reach the pane.
