@@ -22,10 +22,10 @@ using corvimus::prefpane::LoadPreferencePane;
 using corvimus::prefpane::PreferencePane;
 
 PaneHostWindow::PaneHostWindow() {
-  setWindowTitle("System Preferences");
-  QToolBar* bar = addToolBar("Navigation");
+  setWindowTitle(tr("System Preferences"));
+  QToolBar* bar = addToolBar(tr("Navigation"));
   bar->setMovable(false);
-  bar->addAction("Show All", this, [this] { ShowAll(); });
+  bar->addAction(tr("Show All"), this, [this] { ShowAll(); });
 
   fStack = new QStackedWidget(this);
   fList = new QListWidget(fStack);
@@ -106,7 +106,7 @@ bool PaneHostWindow::ShowPane(const QString& bundlePath) {
 void PaneHostWindow::ShowAll() {
   LeaveCurrentPane();
   fStack->setCurrentWidget(fList);
-  setWindowTitle("System Preferences");
+  setWindowTitle(tr("System Preferences"));
 }
 
 void PaneHostWindow::LeaveCurrentPane() {

@@ -13,11 +13,14 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 
 #include "PaneHostWindow.h"
 #include "platform/AppleEvents.h"
+#include "platform/Resources.h"
 
 namespace {
 
@@ -32,6 +35,18 @@ OSErr HandleQuitEvent(const AppleEvent*, AppleEvent*, SRefCon refcon) {
   return noErr;
 }
 
+// The host's words and Qt's own (its file dialogs, its standard buttons) in the user's language;
+// each pane brings its own.
+void InstallTranslations(QTranslator* host, QTranslator* qt) {
+  std::string bundle = corvimus::BundleForCode(reinterpret_cast<const void*>(&InstallTranslations));
+  if (bundle.empty()) return;
+  std::string path = corvimus::FindLocalizedResource(bundle + "/Contents/Resources", "PaneHost.qm");
+  if (path.empty() || !host->load(QString::fromStdString(path))) return;
+  QApplication::installTranslator(host);
+  if (qt->load("qtbase_" + host->language(), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(qt);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +54,8 @@ int main(int argc, char** argv) {
   sinceStart.start();
   QApplication app(argc, argv);
   QApplication::setApplicationName("System Preferences");
+  QTranslator hostWords, qtWords;
+  InstallTranslations(&hostWords, &qtWords);
 
   QCommandLineParser parser;
   parser.addHelpOption();
