@@ -14,13 +14,14 @@ void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
   if (signature == kCorvimusAppSignature) {
     if (gOwnAppMode == 0) SendOwnAppModeToDrivers(true);
     gOwnAppMode = 1;
+    // Reports, not remapping, whatever record the mice keep meanwhile.
+    gRecordKind = kRecordKindOwnApplication;
     // The product's own application always works with the global record, never with a record
     // of its own.
     SInt32 size = 0;
     const void* global = gSettingsBase ? QBaseGetRecord(gSettingsBase, 0, &size) : nullptr;
     if (!global || size != kCorvimusPrefsRecSize) return;
     std::memcpy(gCurrentPrefs, global, sizeof *gCurrentPrefs);
-    gRecordKind = kRecordKindOwnApplication;
     PushSettingsToDrivers();
     return;
   }
