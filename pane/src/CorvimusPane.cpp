@@ -165,15 +165,14 @@ CorvimusPane::~CorvimusPane() {
 }
 
 QWidget* CorvimusPane::createMainView() {
-  // The pane's words in the user's language, before the first of them is used.
-  if (!fTranslator) {
+  // The pane's words and the table's names in the user's language, before the first is used.
+  for (const char* catalogue : {"Corvimus.qm", "CommandTable.qm"}) {
     std::string qm =
-        corvimus::FindLocalizedResource(bundle().resourcePath().toStdString(), "Corvimus.qm");
+        corvimus::FindLocalizedResource(bundle().resourcePath().toStdString(), catalogue);
     auto translator = std::make_unique<QTranslator>();
-    if (!qm.empty() && translator->load(QString::fromStdString(qm))) {
-      QCoreApplication::installTranslator(translator.get());
-      fTranslator = std::move(translator);
-    }
+    if (qm.empty() || !translator->load(QString::fromStdString(qm))) continue;
+    QCoreApplication::installTranslator(translator.get());
+    fTranslators.push_back(std::move(translator));
   }
   auto* view = new QWidget;
   view->setObjectName("CorvimusPane");

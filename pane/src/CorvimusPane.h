@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "prefpane/PreferencePane.h"
 #include "recordbase/QBase.h"
@@ -177,7 +178,7 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   MouseButtonsView* fButtonsModel = nullptr;
   QDialog* fRunningSheet = nullptr;
   QLabel* fDeleteMessage = nullptr;
-  std::unique_ptr<QTranslator> fTranslator;
+  std::vector<std::unique_ptr<QTranslator>> fTranslators;
 };
 
 // The one pane instance, through which the outline and the keystroke capture reach the pane.
