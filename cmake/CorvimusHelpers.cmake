@@ -81,20 +81,25 @@ function(corvimus_translations target name)
 endfunction()
 
 # corvimus_bundle_translations(TARGET RESOURCES INSTALL_RESOURCES NAME...)
-# Each named catalogue as <lang>.lproj/NAME.qm: in the bundle's Resources folder of the build tree
-# once TARGET is built, and, unless INSTALL_RESOURCES is empty, in the installed bundle's.
+# Each named catalogue as <lang>.lproj/NAME.qm: in the bundle's Resources folder of the build tree,
+# brought up to date whenever TARGET is built, and, unless INSTALL_RESOURCES is empty, in the
+# installed bundle's.
 function(corvimus_bundle_translations target resources install_resources)
+  set(copies "")
   foreach(name IN LISTS ARGN)
-    add_dependencies(${target} ${CORVIMUS_QM_TARGET_${name}})
     foreach(qm IN LISTS CORVIMUS_QM_${name})
       get_filename_component(base ${qm} NAME_WE)
       string(REGEX REPLACE "^.*_([^_]+)$" "\\1" lang "${base}")
-      add_custom_command(TARGET ${target} POST_BUILD
+      set(copy "${resources}/${lang}.lproj/${name}.qm")
+      add_custom_command(OUTPUT "${copy}" DEPENDS "${qm}" ${CORVIMUS_QM_TARGET_${name}}
         COMMAND ${CMAKE_COMMAND} -E make_directory "${resources}/${lang}.lproj"
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different "${qm}" "${resources}/${lang}.lproj/${name}.qm")
+        COMMAND ${CMAKE_COMMAND} -E copy "${qm}" "${copy}" VERBATIM)
+      list(APPEND copies "${copy}")
       if(install_resources)
         install(FILES "${qm}" DESTINATION "${install_resources}/${lang}.lproj" RENAME "${name}.qm")
       endif()
     endforeach()
   endforeach()
+  add_custom_target(${target}_translations DEPENDS ${copies})
+  add_dependencies(${target} ${target}_translations)
 endfunction()
