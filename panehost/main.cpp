@@ -11,9 +11,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
-#include <QLibraryInfo>
 #include <QTimer>
 #include <QTranslator>
 #include <memory>

@@ -23,8 +23,8 @@ OSErr HandleReportEvent(const AppleEvent* event, AppleEvent*, SRefCon refcon) {
   UInt8 bytes[kCorvimusReportSize] = {};
   DescType type;
   Size size = 0;
-  OSErr err = AEGetParamPtr(event, keyDirectObject, typeCorvimusReport, &type, bytes, sizeof bytes,
-                            &size);
+  OSErr err =
+      AEGetParamPtr(event, keyDirectObject, typeCorvimusReport, &type, bytes, sizeof bytes, &size);
   if (err != noErr) return err;
   ButtonReport report;
   if (size != Size(sizeof bytes) || !DecodeButtonReport(bytes, sizeof bytes, &report))
@@ -45,8 +45,9 @@ std::vector<std::unique_ptr<QTranslator>> InstallTranslations() {
   std::string bundle = corvimus::BundleForCode(reinterpret_cast<const void*>(&InstallTranslations));
   QString language;
   for (const char* name : {"ButtonTester.qm", "CommandTable.qm"}) {
-    std::string path =
-        bundle.empty() ? std::string() : corvimus::FindLocalizedResource(bundle + "/Contents/Resources", name);
+    std::string path = bundle.empty()
+                           ? std::string()
+                           : corvimus::FindLocalizedResource(bundle + "/Contents/Resources", name);
     auto translator = std::make_unique<QTranslator>();
     if (path.empty() || !translator->load(QString::fromStdString(path))) continue;
     language = translator->language();

@@ -39,7 +39,7 @@ void ReadServiceFacts(io_service_t service, DriverConnection* node) {
   if (const char* place = CFDictionaryGetCString(properties, kIODriverPlaceKey))
     node->driverPlace = std::strcmp(place, kIODriverPlaceSystem) == 0 ? kDriverPlaceSystem
                         : std::strcmp(place, kIODriverPlaceUser) == 0 ? kDriverPlaceUser
-                                                                       : kDriverPlaceUnknown;
+                                                                      : kDriverPlaceUnknown;
   if (const char* link = CFDictionaryGetCString(properties, "Transport"))
     std::snprintf(node->link, sizeof node->link, "%s", link);
   CFRelease(properties);

@@ -283,8 +283,7 @@ QWidget* CorvimusPane::createMainView() {
     auto* f = new QFormLayout(page);
     outletPrefsScrollDir = new QComboBox;
     QStringList directions;
-    for (int d = 0; d < 4; ++d)
-      directions << CommandTableText(ScrollDirectionName(d));
+    for (int d = 0; d < 4; ++d) directions << CommandTableText(ScrollDirectionName(d));
     FillCombo(outletPrefsScrollDir, directions);
     outletPrefsScrollCount = new QComboBox;
     QStringList counts = {tr("1 line"), tr("1 page"), tr("To the end")};
@@ -1097,7 +1096,8 @@ void CorvimusPane::RefreshInfo() {
   QString agent = tr("Running");
   if (std::strcmp(FieldText(status.agentVersion, sizeof status.agentVersion).toUtf8().constData(),
                   CorvimusVersionString()) != 0)
-    agent = tr("Running, version %1").arg(FieldText(status.agentVersion, sizeof status.agentVersion));
+    agent =
+        tr("Running, version %1").arg(FieldText(status.agentVersion, sizeof status.agentVersion));
   outletInfoAgent->setText(agent);
 
   bool system = status.driversLinked & kDriverLinkedSystem;
@@ -1118,8 +1118,8 @@ void CorvimusPane::RefreshInfo() {
     QString name = FieldText(d.productName, sizeof d.productName);
     if (name.isEmpty()) name = FieldText(d.vendorName, sizeof d.vendorName);
     if (name.isEmpty()) name = tr("Mouse %1").arg(i + 1);
-    QString link = linksMatch ? FieldText(status.mouse[i].link, sizeof status.mouse[i].link)
-                              : QString();
+    QString link =
+        linksMatch ? FieldText(status.mouse[i].link, sizeof status.mouse[i].link) : QString();
     if (link.isEmpty())
       link = d.transport == kCorvimusTransportBluetooth ? QStringLiteral("Bluetooth")
                                                         : tr("another link");
@@ -1127,17 +1127,17 @@ void CorvimusPane::RefreshInfo() {
       link = tr("another link");
     QString line = tr("%1, %2").arg(name, link);
     if (linksMatch && system && user)
-      line += status.mouse[i].driverPlace == kDriverPlaceUser ? tr(" (simulated)")
-                                                              : tr(" (corvimusd)");
+      line +=
+          status.mouse[i].driverPlace == kDriverPlaceUser ? tr(" (simulated)") : tr(" (corvimusd)");
     mice << line;
   }
   outletInfoMice->setText(mice.isEmpty() ? tr("None connected") : mice.join(QLatin1Char('\n')));
 
-  QString front = QString::fromUtf8(reinterpret_cast<const char*>(status.frontName + 1),
-                                    status.frontName[0]);
+  QString front =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.frontName + 1), status.frontName[0]);
   outletInfoFront->setText(front.isEmpty() ? tr("None known yet") : front);
-  QString record = QString::fromUtf8(reinterpret_cast<const char*>(status.recordName + 1),
-                                     status.recordName[0]);
+  QString record =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.recordName + 1), status.recordName[0]);
   switch (status.recordKind) {
     case kRecordKindApplication:
       outletInfoRecord->setText(tr("Its own settings (%1)").arg(record));

@@ -87,7 +87,8 @@ std::string Text(QLabel* label) {
 
 TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
   OpenPane();
-  EXPECT_EQ(Text(pane_->outletInfoVersion), std::string("Mouse Buttons ") + CorvimusVersionString());
+  EXPECT_EQ(Text(pane_->outletInfoVersion),
+            std::string("Mouse Buttons ") + CorvimusVersionString());
   pane_->RefreshInfo();
   EXPECT_EQ(Text(pane_->outletInfoAgent), "Not running: the settings reach no mouse");
   EXPECT_EQ(Text(pane_->outletInfoDriver), "Unknown while the agent does not answer");
@@ -112,15 +113,15 @@ TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
 
   // Applying writes the file: the global record is in force for an application without its own.
   pane_->actionPrefsApply();
-  EXPECT_TRUE(WaitForInfo(
-      [&] { return Text(pane_->outletInfoRecord) == "The settings for all applications"; }))
-      << Text(pane_->outletInfoRecord);
+  EXPECT_TRUE(WaitForInfo([&] {
+    return Text(pane_->outletInfoRecord) == "The settings for all applications";
+  })) << Text(pane_->outletInfoRecord);
   // This very program gets a record of its own, found by its file name.
   pane_->addPrefsDidEnd(MakeAppBundle("pane_tests", ""), 1);
   pane_->actionPrefsApply();
-  EXPECT_TRUE(WaitForInfo(
-      [&] { return Text(pane_->outletInfoRecord) == "Its own settings (pane_tests)"; }))
-      << Text(pane_->outletInfoRecord);
+  EXPECT_TRUE(WaitForInfo([&] {
+    return Text(pane_->outletInfoRecord) == "Its own settings (pane_tests)";
+  })) << Text(pane_->outletInfoRecord);
 
   // A mouse arrives, then the agent ends.
   ASSERT_EQ(sim_.Command("add bluetooth").rfind("ok", 0), 0u);
@@ -128,8 +129,7 @@ TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
   EXPECT_EQ(pane_->outletInfoMice->text().count(QChar('\n')), 2) << Text(pane_->outletInfoMice);
   realAgent_.Signal(SIGKILL);
   realAgent_.Wait(5000);
-  EXPECT_TRUE(WaitForInfo([&] {
-    return Text(pane_->outletInfoAgent) == "Not running: the settings reach no mouse";
-  }));
+  EXPECT_TRUE(WaitForInfo(
+      [&] { return Text(pane_->outletInfoAgent) == "Not running: the settings reach no mouse"; }));
   EXPECT_EQ(Text(pane_->outletInfoMice), "Unknown while the agent does not answer");
 }

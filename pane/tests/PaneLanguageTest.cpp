@@ -46,8 +46,8 @@ QStringList VisibleWords(QWidget* view) {
 }
 
 // Words that German writes as English does.
-const QSet<QString> kSameInGerman = {"OK",     "Info",     "Alt",  "Super", "Esc",
-                                     "Tab",    "Version:", "Agent (CorvimusHelper):"};
+const QSet<QString> kSameInGerman = {"OK",  "Info", "Alt",      "Super",
+                                     "Esc", "Tab",  "Version:", "Agent (CorvimusHelper):"};
 
 bool IsFunctionKey(const QString& word) {
   return word.size() >= 2 && word[0] == 'F' && word.mid(1).toInt() > 0;
@@ -59,13 +59,14 @@ TEST_F(PaneTest, KeysAreNamedAsLinuxKeyboardsLabelThem) {
   KLSetCurrentKeyboardLayoutForTesting("us");
   GetKeyboardInformation();
   const std::map<UInt8, std::string> labels = {
-      {0x35, "Esc"},        {0x30, "Tab"},    {0x24, "Return"},    {0x33, "Backspace"},
-      {0x75, "Delete"},     {0x72, "Insert"}, {0x73, "Home"},      {0x77, "End"},
-      {0x74, "Page Up"},    {0x79, "Page Down"}, {0x7B, "Left"},   {0x7E, "Up"},
-      {0x31, "Space"},      {0x4C, "Keypad Enter"}, {0x47, "Num Lock"}, {0x7A, "F1"},
-      {0x60, "F5"},         {0x71, "F15"},    {0x08, "C"},         {0x53, "Keypad 1"},
+      {0x35, "Esc"},     {0x30, "Tab"},          {0x24, "Return"},   {0x33, "Backspace"},
+      {0x75, "Delete"},  {0x72, "Insert"},       {0x73, "Home"},     {0x77, "End"},
+      {0x74, "Page Up"}, {0x79, "Page Down"},    {0x7B, "Left"},     {0x7E, "Up"},
+      {0x31, "Space"},   {0x4C, "Keypad Enter"}, {0x47, "Num Lock"}, {0x7A, "F1"},
+      {0x60, "F5"},      {0x71, "F15"},          {0x08, "C"},        {0x53, "Keypad 1"},
       {0x2B, ","}};
-  for (const auto& [code, label] : labels) EXPECT_EQ(KeyLabel(code).toStdString(), label) << int(code);
+  for (const auto& [code, label] : labels)
+    EXPECT_EQ(KeyLabel(code).toStdString(), label) << int(code);
   // The key at the position of the US Z types Y on a German layout, and is called so.
   KLSetCurrentKeyboardLayoutForTesting("de");
   GetKeyboardInformation();
@@ -75,8 +76,7 @@ TEST_F(PaneTest, KeysAreNamedAsLinuxKeyboardsLabelThem) {
 
   EXPECT_EQ(KeystrokeLabel(0x7A, cmdKey | shiftKey).toStdString(), "Shift+Super+F1");
   EXPECT_EQ(KeystrokeLabel(0x75, controlKey | optionKey).toStdString(), "Ctrl+Alt+Delete");
-  EXPECT_EQ(KeystrokeLabel(0x08, alphaLock | kCorvimusSpaceKey).toStdString(),
-            "Caps Lock+Space+C");
+  EXPECT_EQ(KeystrokeLabel(0x08, alphaLock | kCorvimusSpaceKey).toStdString(), "Caps Lock+Space+C");
   EXPECT_EQ(KeystrokeLabel(255, controlKey).toStdString(), "Ctrl");
   EXPECT_EQ(KeystrokeLabel(255, 0).toStdString(), "(none)");
 
@@ -86,8 +86,8 @@ TEST_F(PaneTest, KeysAreNamedAsLinuxKeyboardsLabelThem) {
     EXPECT_EQ(pane_->outletPrefsMoreKeys->itemText(row), KeyLabel(gMoreKeysCodes[row])) << row;
   EXPECT_EQ(pane_->outletPrefsMoreKeys->itemText(5), "Backspace");
   const std::pair<QCheckBox*, const char*> boxes[] = {
-      {pane_->outletPrefsKeyControl, "Ctrl"}, {pane_->outletPrefsKeyOption, "Alt"},
-      {pane_->outletPrefsKeyShift, "Shift"},  {pane_->outletPrefsKeyCommand, "Super"},
+      {pane_->outletPrefsKeyControl, "Ctrl"},   {pane_->outletPrefsKeyOption, "Alt"},
+      {pane_->outletPrefsKeyShift, "Shift"},    {pane_->outletPrefsKeyCommand, "Super"},
       {pane_->outletPrefsKeyCaps, "Caps Lock"}, {pane_->outletPrefsKeySpace, "Space"}};
   for (auto [box, name] : boxes) EXPECT_EQ(box->text().toStdString(), name);
 }

@@ -8,12 +8,12 @@
 #include "platform/MacTypes.h"
 
 struct ButtonReport {
-  UInt8 kind = 0;      // kCorvimusReportButton, kCorvimusReportWheel, kCorvimusReportTilt
-  int slot = -1;       // the control's action slot: 0-7 buttons, 12-15 the wheel's controls
+  UInt8 kind = 0;  // kCorvimusReportButton, kCorvimusReportWheel, kCorvimusReportTilt
+  int slot = -1;   // the control's action slot: 0-7 buttons, 12-15 the wheel's controls
   bool highResolution = false;
   UInt16 eventType = 0;
   UInt16 eventCode = 0;
-  SInt32 value = 0;    // buttons: 1 pressed, 0 released; wheels: units, positive up and right
+  SInt32 value = 0;        // buttons: 1 pressed, 0 released; wheels: units, positive up and right
   UInt16 buttonsDown = 0;  // bit n: button Cn is down after the event
   UInt64 timeUs = 0;
   UInt32 sequence = 0;

@@ -32,9 +32,10 @@ ButtonTesterWindow::ButtonTesterWindow(QWidget* parent) : QWidget(parent) {
   setObjectName("ButtonTester");
   setWindowTitle(tr("Mouse Button Tester"));
   auto* v = new QVBoxLayout(this);
-  auto* hint = new QLabel(tr("Press the buttons of your mouse, roll and tilt its wheel: each lights "
-                             "up here with the name the settings give it. Nothing is remapped "
-                             "while this window is in front."));
+  auto* hint =
+      new QLabel(tr("Press the buttons of your mouse, roll and tilt its wheel: each lights "
+                    "up here with the name the settings give it. Nothing is remapped "
+                    "while this window is in front."));
   hint->setWordWrap(true);
   v->addWidget(hint);
 
@@ -112,8 +113,7 @@ QString ButtonTesterWindow::ShowReport(const ButtonReport& report) {
       connect(timer, &QTimer::timeout, this, [this, slot] { Light(slot, false); });
     }
     timer->start(kFlashMs);
-    line = report.highResolution ? tr("%1, %2 fine units").arg(name).arg(report.value)
-                                 : name;
+    line = report.highResolution ? tr("%1, %2 fine units").arg(name).arg(report.value) : name;
   }
   fLast->setText(name);
   fEvents->insertItem(0, line);

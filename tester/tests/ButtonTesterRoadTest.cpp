@@ -29,8 +29,8 @@ class ButtonTesterRoad : public corvimus::testing::EwmhDisplayTest {
     for (const char* dir : {"run", "config", "home"})
       std::filesystem::create_directories(root_ / dir);
     chmod((root_ / "run").c_str(), 0700);
-    for (auto [name, dir] : {std::pair{"XDG_RUNTIME_DIR", "run"}, std::pair{"XDG_CONFIG_HOME", "config"},
-                             std::pair{"HOME", "home"}})
+    for (auto [name, dir] : {std::pair{"XDG_RUNTIME_DIR", "run"},
+                             std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"HOME", "home"}})
       setenv(name, (root_ / dir).c_str(), 1);
     SetProcessScopeForTesting(getpid());
   }
@@ -47,8 +47,8 @@ class ButtonTesterRoad : public corvimus::testing::EwmhDisplayTest {
 
   // The top-level window of a process, found by the _NET_WM_PID that Qt sets; 0 when none.
   xcb_window_t WindowOf(pid_t pid) {
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
-        conn_, xcb_query_tree(conn_, ewmh_.screens[screen_]->root), nullptr);
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(conn_, xcb_query_tree(conn_, ewmh_.screens[screen_]->root), nullptr);
     if (!tree) return 0;
     xcb_window_t found = 0;
     xcb_window_t* children = xcb_query_tree_children(tree);

@@ -56,8 +56,8 @@ ButtonReport Decoded(const ReportBytes& bytes) {
 }  // namespace
 
 TEST(ButtonReportDecoding, ReadsEveryFieldLittleEndian) {
-  ButtonReport r = Decoded(Report(kCorvimusReportWheel, kSlotRB, 2, 0x0B, -240, 0x01020304,
-                                  kCorvimusReportHiRes));
+  ButtonReport r = Decoded(
+      Report(kCorvimusReportWheel, kSlotRB, 2, 0x0B, -240, 0x01020304, kCorvimusReportHiRes));
   EXPECT_EQ(r.kind, kCorvimusReportWheel);
   EXPECT_EQ(r.slot, kSlotRB);
   EXPECT_TRUE(r.highResolution);
@@ -84,10 +84,14 @@ TEST(ButtonReportDecoding, RefusesWhatNoDriverSends) {
   const struct {
     UInt8 kind, slot;
     bool ok;
-  } cases[] = {{kCorvimusReportButton, 8, false},  {kCorvimusReportButton, kSlotRF, false},
-               {kCorvimusReportWheel, kSlotRF, true}, {kCorvimusReportWheel, kSlotPF, false},
-               {kCorvimusReportTilt, kSlotPB, true},  {kCorvimusReportTilt, kSlotRB, false},
-               {0, 0, false},                         {4, 0, false}};
+  } cases[] = {{kCorvimusReportButton, 8, false},
+               {kCorvimusReportButton, kSlotRF, false},
+               {kCorvimusReportWheel, kSlotRF, true},
+               {kCorvimusReportWheel, kSlotPF, false},
+               {kCorvimusReportTilt, kSlotPB, true},
+               {kCorvimusReportTilt, kSlotRB, false},
+               {0, 0, false},
+               {4, 0, false}};
   for (const auto& c : cases) {
     ReportBytes b = Report(c.kind, c.slot, 1, 0, 1, 0);
     EXPECT_EQ(DecodeButtonReport(b.b, sizeof b.b, &r), c.ok) << int(c.kind) << " " << int(c.slot);

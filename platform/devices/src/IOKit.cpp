@@ -820,7 +820,8 @@ kern_return_t IORegistryEntryCreateCFProperties(io_service_t service,
   if (!s) return kIOReturnBadArgument;
   CFMutableDictionaryRef dict = CFDictionaryCreateMutable();
   if (!dict) return kIOReturnNoMemory;
-  for (const auto& [key, value] : s->properties) CFDictionarySetCString(dict, key.c_str(), value.c_str());
+  for (const auto& [key, value] : s->properties)
+    CFDictionarySetCString(dict, key.c_str(), value.c_str());
   CFDictionarySetCString(dict, kIODriverPlaceKey,
                          s->place == 0 ? kIODriverPlaceSystem : kIODriverPlaceUser);
   *properties = dict;

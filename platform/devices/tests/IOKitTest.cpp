@@ -659,3 +659,43 @@ TEST_F(IOKitClient, TheRunLoopSourceServesThePort) {
   IONotificationPortDestroy(port_);
   port_ = nullptr;
 }
+
+TEST_F(IOKitClient, AServicesPropertiesSayWhereItsDriverRunsAndWhichDriversAnswer) {
+  StartClient();
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), 0u) << "no driver yet";
+  ScriptedDriver sys(system_), user(user_);
+  sys.Publish(1, {{"Transport", "USB"}, {"Product", "Wired"}});
+  user.Publish(5, {{"Transport", "Bluetooth"}});
+  sys.Start();
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.matched.size() == 1; }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedSystem));
+  user.Start();
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.matched.size() == 2; }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedSystem | kIODriverLinkedUser));
+
+  CFMutableDictionaryRef first = nullptr, second = nullptr;
+  ASSERT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[0], &first, nullptr, 0),
+            kIOReturnSuccess);
+  ASSERT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[1], &second, nullptr, 0),
+            kIOReturnSuccess);
+  EXPECT_STREQ(CFDictionaryGetCString(first, "Transport"), "USB");
+  EXPECT_STREQ(CFDictionaryGetCString(first, "Product"), "Wired");
+  EXPECT_STREQ(CFDictionaryGetCString(first, kIODriverPlaceKey), kIODriverPlaceSystem);
+  EXPECT_STREQ(CFDictionaryGetCString(second, "Transport"), "Bluetooth");
+  EXPECT_STREQ(CFDictionaryGetCString(second, kIODriverPlaceKey), kIODriverPlaceUser);
+  EXPECT_EQ(CFGetRetainCount(first), 1);
+  CFRelease(first);
+  CFRelease(second);
+
+  // Only services have properties.
+  CFMutableDictionaryRef none = reinterpret_cast<CFMutableDictionaryRef>(1);
+  EXPECT_EQ(IORegistryEntryCreateCFProperties(added_, &none, nullptr, 0), kIOReturnBadArgument);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[0], nullptr, nullptr, 0),
+            kIOReturnBadArgument);
+
+  // A driver that leaves no longer answers; the other still does.
+  sys.Stop();
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.terminated.size() == 1; }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedUser));
+}

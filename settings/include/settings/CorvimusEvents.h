@@ -62,7 +62,8 @@ enum CorvimusRecordKind : SInt16 {
   kRecordKindDefaults = 0,     // no settings file was read: the built-in defaults
   kRecordKindApplication = 1,  // the front application's own record
   kRecordKindGlobal = 2,       // the record of all applications
-  kRecordKindOwnApplication = 3,  // the product's own application is in front: reports, no remapping
+  kRecordKindOwnApplication =
+      3,  // the product's own application is in front: reports, no remapping
 };
 
 enum CorvimusDriverPlace : UInt8 {

@@ -172,8 +172,8 @@ void InstallBundleTranslations() {
   if (own) return;
   QString bundle = MainBundlePath();
   if (bundle.isEmpty()) return;
-  std::string path = FindLocalizedResource((bundle + QStringLiteral("/Contents/Resources")).toStdString(),
-                                           "Uninstaller.qm");
+  std::string path = FindLocalizedResource(
+      (bundle + QStringLiteral("/Contents/Resources")).toStdString(), "Uninstaller.qm");
   own = new QTranslator(qApp);
   if (path.empty() || !own->load(QString::fromStdString(path))) return;
   QApplication::installTranslator(own);

@@ -460,8 +460,8 @@ TEST_F(UninstallerApp, WindowsAndMenusSpeakGermanWhenTheUserDoes) {
   Start("grant", "de");
   ASSERT_EQ(Ask("windows"), "windows NotNeeded");
   std::string texts = Ask("texts NotNeeded");
-  for (const char* german : {"Corvimus entfernen", "Corvimus ist nicht installiert", "Beenden",
-                             "Ablage", "Schließen"})
+  for (const char* german :
+       {"Corvimus entfernen", "Corvimus ist nicht installiert", "Beenden", "Ablage", "Schließen"})
     EXPECT_NE(texts.find(german), std::string::npos) << german << " in " << texts;
   for (const char* english : {"Uninstaller", "is not installed", "Quit", "File", "Close"})
     EXPECT_EQ(texts.find(english), std::string::npos) << english << " in " << texts;

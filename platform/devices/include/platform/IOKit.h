@@ -3,11 +3,11 @@
 //
 // The driver is a daemon speaking the frames of DriverProtocol.h on a Unix stream socket. Two
 // places are watched: /run/corvimus/driver.sock (a system driver) and <runtime folder>/driver.sock
-// (a per-user one, RuntimeFolder.h). A place without a driver simply contributes no services; when a
-// driver appears there later (inotify on the folders, with a slow retry timer where a folder cannot
-// be watched) its services arrive as first matches, and when it goes away each of its services is
-// terminated: terminate notifications fire and every interest registration on them receives
-// kIOMessageServiceIsTerminated.
+// (a per-user one, RuntimeFolder.h). A place without a driver simply contributes no services; when
+// a driver appears there later (inotify on the folders, with a slow retry timer where a folder
+// cannot be watched) its services arrive as first matches, and when it goes away each of its
+// services is terminated: terminate notifications fire and every interest registration on them
+// receives kIOMessageServiceIsTerminated.
 //
 // Everything is single-threaded. Notifications are delivered only from IONotificationPortDispatch,
 // never from inside another call, so a callback may make any of these calls. The event loop watches
@@ -133,8 +133,8 @@ inline constexpr char kIODriverPlaceKey[] = "IODriverPlace";
 inline constexpr char kIODriverPlaceSystem[] = "system";  // /run/corvimus/driver.sock
 inline constexpr char kIODriverPlaceUser[] = "user";      // the per-user runtime folder
 kern_return_t IORegistryEntryCreateCFProperties(io_service_t service,
-                                                CFMutableDictionaryRef* properties,
-                                                void* allocator, UInt32 options);
+                                                CFMutableDictionaryRef* properties, void* allocator,
+                                                UInt32 options);
 
 // Which places a driver answers at now, as bits: 1 the system place, 2 the per-user place. A
 // driver counts from its greeting on, with or without mice; the answer is as fresh as the last

@@ -69,7 +69,8 @@ QString Command(const QString& line) {
     for (QLabel* l : window->findChildren<QLabel*>()) texts << l->text();
     for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) texts << b->text();
     for (QAction* a : window->findChildren<QAction*>()) texts << a->text();
-    return QStringLiteral("texts ") + texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return QStringLiteral("texts ") +
+           texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1Char(' '));
   }
   if (words[0] == QStringLiteral("close")) {
     window->close();
