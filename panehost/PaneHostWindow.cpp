@@ -187,11 +187,18 @@ int PaneHostWindow::SaveScreenshots(const QString& folder) {
   };
   walk(view, QString());
   if (saved == 0) save(this, "pane");
+  // The states the pane names itself, then its sheets, which the last state may have filled in.
+  QStringList states = fCurrent ? fCurrent->screenshotStates() : QStringList();
+  for (int i = 0; i < states.size(); ++i) {
+    fCurrent->showScreenshotState(i);
+    save(this, FileSafe(states[i]));
+  }
   // The pane's sheets, shown without running their modal loops.
   for (QDialog* sheet : view->findChildren<QDialog*>()) {
     sheet->show();
     save(sheet, "sheet-" + FileSafe(sheet->objectName()));
     sheet->hide();
   }
+  if (!states.isEmpty()) fCurrent->showScreenshotState(-1);
   return saved;
 }

@@ -2,10 +2,12 @@
 // drives its life cycle. Its bundle is named "System Preferences", which is the process name the
 // rest of the system (and the uninstaller's quit event) knows it by.
 //
-//   System Preferences [--pane BUNDLE]... [--screenshots DIR] [--exit-when-shown]
+//   System Preferences [--pane BUNDLE]... [--screenshots DIR [--screenshot-delay MS]]
+//                      [--exit-when-shown]
 //
 // --pane loads the given bundle in addition to those found in the PreferencePanes folders and shows
-// it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits;
+// it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits,
+// MS milliseconds after the start (0 by default: a pane that asks other programs needs a moment);
 // --exit-when-shown quits as soon as the first pane has been painted, printing how long that took.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
   QCommandLineOption shotsOption("screenshots", "Save PNGs of the shown pane into a folder.",
                                  "dir");
   QCommandLineOption exitOption("exit-when-shown", "Quit once the first pane is shown.");
-  parser.addOptions({paneOption, shotsOption, exitOption});
+  QCommandLineOption delayOption("screenshot-delay", "Wait before the screenshots.", "ms", "0");
+  parser.addOptions({paneOption, shotsOption, delayOption, exitOption});
   parser.process(app);
 
   PaneHostWindow window;
@@ -87,7 +90,7 @@ int main(int argc, char** argv) {
 
   if (parser.isSet(shotsOption)) {
     QString dir = parser.value(shotsOption);
-    QTimer::singleShot(0, &window, [&window, dir] {
+    QTimer::singleShot(parser.value(delayOption).toInt(), &window, [&window, dir] {
       int saved = window.SaveScreenshots(dir);
       QTextStream(stdout) << "saved " << saved << " screenshots in " << dir << "\n";
       window.close();

@@ -3,7 +3,13 @@
 // forwards every report here ('CvMP'/'CVer'); the window lights up the control and names it, so a
 // user finds which physical button is "Button 6". Each report is also written to standard output
 // as a line, for a terminal.
+//
+//   Mouse Button Tester [--screenshot FILE [--after MS]]
+//
+// --screenshot saves a picture of the window into FILE MS milliseconds (default 2000) after the
+// start, then quits: the documentation's picture is taken so.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -70,8 +76,23 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Mouse Button Tester");
   auto translations = InstallTranslations();
 
+  QCommandLineParser parser;
+  parser.addHelpOption();
+  QCommandLineOption shotOption("screenshot", "Save a picture of the window and quit.", "file");
+  QCommandLineOption afterOption("after", "Milliseconds before the picture.", "ms", "2000");
+  parser.addOptions({shotOption, afterOption});
+  parser.process(app);
+
   ButtonTesterWindow window;
   window.show();
+  if (parser.isSet(shotOption)) {
+    QString file = parser.value(shotOption);
+    QTimer::singleShot(parser.value(afterOption).toInt(), &window, [&window, file] {
+      bool saved = window.grab().save(file);
+      QTextStream(stdout) << (saved ? "saved " : "not saved ") << file << Qt::endl;
+      QApplication::exit(saved ? 0 : 1);
+    });
+  }
 
   AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventReport,
                         NewAEEventHandlerUPP(HandleReportEvent), &window, false);

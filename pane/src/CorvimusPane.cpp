@@ -398,9 +398,8 @@ QWidget* CorvimusPane::createMainView() {
   };
   auto [clickSheet, clickOK, clickCancel] = makeSheet(
       "outletMainClickAlert",
-      tr("The left button clicks again. One of the left, right and middle buttons has to click, "
-         "or nothing could be clicked any more; so when none of them did, the left button got "
-         "its click back."),
+      tr("The left button clicks again. One of the left, right and middle buttons must always "
+         "click, or nothing could be clicked any more."),
       tr("OK"), nullptr, false);
   auto [deleteSheet, deleteOK, deleteCancel] =
       makeSheet("outletDeleteAlert", QString(), tr("Remove"), &outletDeleteName, true);
@@ -845,12 +844,7 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
 void CorvimusPane::actionPrefsRemove() {
   if (fSettingsIndex <= 0) return;
-  QString name = FromPString(fSettings.appName, 31);
-  outletDeleteName->setText(name);
-  fDeleteMessage->setText(
-      tr("Remove the settings for %1? %1 then follows the settings for all applications.")
-          .arg(name));
-  outletDeleteAlert->setWindowTitle(tr("Remove the settings for %1").arg(name));
+  PrepareDeleteSheet();
   if (RunSheet(outletDeleteAlert) != 1) return;
   QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
   QBaseRemoveMarkedRecords(fSettingsBase);
@@ -859,6 +853,15 @@ void CorvimusPane::actionPrefsRemove() {
   SelectComboRow(outletPrefsTarget, fSettingsIndex == 0 ? 0 : fSettingsIndex + 1);
   GetPrefsFromBase();
   GetUIFromPrefs();
+}
+
+void CorvimusPane::PrepareDeleteSheet() {
+  QString name = FromPString(fSettings.appName, 31);
+  outletDeleteName->setText(name);
+  fDeleteMessage->setText(
+      tr("Remove the settings for %1? %1 then follows the settings for all applications.")
+          .arg(name));
+  outletDeleteAlert->setWindowTitle(tr("Remove the settings for %1").arg(name));
 }
 
 int CorvimusPane::RunSheet(QDialog* sheet) {
@@ -1177,3 +1180,95 @@ void CorvimusPane::MakeClickableLink(QPushButton* button) {
       "QPushButton { border: none; text-decoration: underline; color: rgb(26, 26, 255); }"
       "QPushButton:pressed { color: rgb(255, 26, 26); }");
 }
+
+// ---- Pictures for the documentation -------------------------------------------------------------
+
+namespace {
+
+struct ScreenshotAction {
+  const char* name;
+  int slot;
+  UInt16 command;
+  UInt16 modifiers;
+  UInt8 keyCode;
+  UInt8 repeat;
+  const char* item;
+};
+
+// One example for each page of the action editor.
+const ScreenshotAction kScreenshotActions[] = {
+    {"action-unchanged", 5, kCmdNone, 0, 255, 0, nullptr},
+    {"action-click", 3, 43, controlKey, 255, 0, nullptr},
+    {"action-keystroke", 4, kCmdKeystroke, controlKey | shiftKey, 0x11, 0, nullptr},
+    {"action-special-key", 3, kCmdBack, 0, 255, 0, nullptr},
+    {"action-scroll", kSlotRF, 8, 0, 1, 3, nullptr},
+    {"action-open-item", 5, kCmdOpenItem, 0, 255, 0, "Notes.txt"},
+};
+
+}  // namespace
+
+QStringList CorvimusPane::screenshotStates() {
+  QStringList names;
+  for (const ScreenshotAction& a : kScreenshotActions) names << a.name;
+  if (QBaseCountRecords(fSettingsBase) > 1) names << "application";
+  return names;
+}
+
+void CorvimusPane::SelectControlSlot(int slot) {
+  for (int row = 0; row < fButtonsModel->rowCount(); ++row) {
+    QModelIndex index = fButtonsModel->index(row, 0);
+    MouseButtonsViewItem* item = fButtonsModel->itemForIndex(index);
+    if (item && GetActionFromControlID(item->getControlID()) == slot) {
+      outletPrefsList->setCurrentIndex(index);
+      return;
+    }
+  }
+}
+
+void CorvimusPane::showScreenshotState(int index) {
+  if (!fInScreenshotStates && index >= 0) {
+    fInScreenshotStates = true;
+    fScreenshotTargetRow = outletPrefsTarget->currentIndex();
+    fScreenshotActionIndex = fActionIndex;
+    std::memcpy(&fScreenshotSettings, &fSettings, sizeof fSettings);
+  }
+  if (!fInScreenshotStates) return;
+  outletWindowTabs->setCurrentIndex(0);
+  outletPrefsTabs->setCurrentIndex(0);
+  // Each state starts from the record as the base holds it: the examples are made in the working
+  // copy only, and the base is never written here.
+  auto showTarget = [this](int row) {
+    SelectComboRow(outletPrefsTarget, row);
+    GetPrefsFromBase();
+  };
+  if (index < 0) {
+    showTarget(fScreenshotTargetRow);
+    std::memcpy(&fSettings, &fScreenshotSettings, sizeof fSettings);
+    if (fScreenshotActionIndex >= 0)
+      SelectControlSlot(fScreenshotActionIndex);
+    else
+      outletPrefsList->selectionModel()->clearSelection();
+    fInScreenshotStates = false;
+    GetUIFromPrefs();
+    return;
+  }
+  showTarget(0);
+  if (index < int(std::size(kScreenshotActions))) {
+    const ScreenshotAction& a = kScreenshotActions[index];
+    SelectControlSlot(a.slot);
+    CorvimusActionRec* slot = SelectedAction();
+    if (!slot) return;
+    slot->command = a.command;
+    slot->modifiers = a.modifiers;
+    slot->keyCode = a.keyCode;
+    slot->repeat = a.repeat;
+    slot->data[0] = 0;
+    if (a.item) CStringPCopy(a.item, slot->data, 31);
+  } else {
+    showTarget(2);  // the first application's record
+    SelectControlSlot(3);
+    PrepareDeleteSheet();
+  }
+  GetUIFromPrefs();
+}
+

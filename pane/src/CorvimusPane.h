@@ -42,6 +42,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   void mainViewDidLoad() override;
   void didSelect() override;
   void willUnselect() override;
+  // Every page of the action editor with an example action, and an application's record with the
+  // remove sheet naming it; nothing of them reaches the base or the file.
+  QStringList screenshotStates() override;
+  void showScreenshotState(int index) override;
 
   // Load, edit, apply, revert.
   SInt16 GetBaseFromFile();
@@ -174,11 +178,19 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   CorvimusActionRec* SelectedAction();
   void ShowActionEditor();
   void MakeClickableLink(QPushButton* button);
+  // Names the current application in the remove sheet.
+  void PrepareDeleteSheet();
+  void SelectControlSlot(int slot);
 
   MouseButtonsView* fButtonsModel = nullptr;
   QDialog* fRunningSheet = nullptr;
   QLabel* fDeleteMessage = nullptr;
   std::vector<std::unique_ptr<QTranslator>> fTranslators;
+  // What the user had before the first screenshot state: target row and control.
+  bool fInScreenshotStates = false;
+  int fScreenshotTargetRow = 0;
+  SInt16 fScreenshotActionIndex = -1;
+  CorvimusPrefsRec fScreenshotSettings{};  // with the user's unapplied edits
 };
 
 // The one pane instance, through which the outline and the keystroke capture reach the pane.

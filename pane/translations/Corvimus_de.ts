@@ -184,8 +184,8 @@
         <translation>Abbrechen</translation>
     </message>
     <message>
-        <source>The left button clicks again. One of the left, right and middle buttons has to click, or nothing could be clicked any more; so when none of them did, the left button got its click back.</source>
-        <translation>Die linke Taste klickt wieder. Eine der linken, rechten und mittleren Tasten muss klicken, sonst ließe sich nichts mehr anklicken; da keine von ihnen klickte, hat die linke Taste ihren Klick zurückbekommen.</translation>
+        <source>The left button clicks again. One of the left, right and middle buttons must always click, or nothing could be clicked any more.</source>
+        <translation>Die linke Taste klickt wieder. Eine der linken, rechten und mittleren Tasten muss immer klicken, sonst ließe sich nichts mehr anklicken.</translation>
     </message>
     <message>
         <source>OK</source>

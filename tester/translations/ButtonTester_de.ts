@@ -17,7 +17,10 @@
     </message>
     <message numerus="yes">
         <source>%n report(s) did not arrive</source>
-        <translation><numerusform>%n Meldung kam nicht an</numerusform><numerusform>%n Meldungen kamen nicht an</numerusform></translation>
+        <translation>
+            <numerusform>%n Meldung kam nicht an</numerusform>
+            <numerusform>%n Meldungen kamen nicht an</numerusform>
+        </translation>
     </message>
     <message>
         <source>%1 pressed</source>
