@@ -8,7 +8,8 @@
 // --pane loads the given bundle in addition to those found in the PreferencePanes folders and shows
 // it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits,
 // MS milliseconds after the start (0 by default: a pane that asks other programs needs a moment);
-// --exit-when-shown quits as soon as the first pane has been painted, printing how long that took.
+// --exit-when-shown quits as soon as the first pane has been painted, printing the window's title
+// and how long that took.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
     });
   } else if (parser.isSet(exitOption)) {
     window.CallWhenPainted([&window, &sinceStart] {
-      QTextStream(stdout) << "shown after " << sinceStart.nsecsElapsed() / 1000 << " us\n";
+      QTextStream(stdout) << "title " << window.windowTitle() << "\n"
+                          << "shown after " << sinceStart.nsecsElapsed() / 1000 << " us\n";
       window.close();
     });
   }

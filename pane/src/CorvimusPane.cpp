@@ -1271,4 +1271,3 @@ void CorvimusPane::showScreenshotState(int index) {
   }
   GetUIFromPrefs();
 }
-

@@ -14,8 +14,8 @@
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
-#include <set>
 #include <cstring>
+#include <set>
 
 #include "PaneTables.h"
 #include "PaneTestSupport.h"

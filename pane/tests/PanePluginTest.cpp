@@ -20,11 +20,16 @@ namespace {
 std::string CopyBundle(const TempDir& dir) {
   std::string to = dir / "Corvimus.prefPane";
   QString from = PANE_BUNDLE;
-  for (const char* sub : {"/Contents/MacOS", "/Contents/Resources/en.lproj"})
+  for (const char* sub :
+       {"/Contents/MacOS", "/Contents/Resources/en.lproj", "/Contents/Resources/de.lproj"})
     QDir().mkpath(QString::fromStdString(to) + sub);
-  for (const char* file : {"/Contents/Info.plist", "/Contents/MacOS/Corvimus",
-                           "/Contents/Resources/en.lproj/MouseButtonsView.strings",
-                           "/Contents/Resources/en.lproj/StringLists.strings"})
+  for (const char* file :
+       {"/Contents/Info.plist", "/Contents/MacOS/Corvimus",
+        "/Contents/Resources/en.lproj/MouseButtonsView.strings",
+        "/Contents/Resources/en.lproj/StringLists.strings",
+        "/Contents/Resources/de.lproj/MouseButtonsView.strings",
+        "/Contents/Resources/de.lproj/StringLists.strings",
+        "/Contents/Resources/de.lproj/Corvimus.qm", "/Contents/Resources/de.lproj/CommandTable.qm"})
     EXPECT_TRUE(QFile::copy(from + file, QString::fromStdString(to) + file)) << file;
   return to;
 }
@@ -44,6 +49,7 @@ TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
                        "XDG_RUNTIME_DIR=" + run, "HOME=" + dir.path(), "LANGUAGE=en"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("shown after "), std::string::npos);
+  EXPECT_NE(r.out.find("title Mouse Buttons\n"), std::string::npos) << r.out;
 
   // Leaving the pane (the host closing) wrote the settings file with the named global record.
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
@@ -65,4 +71,35 @@ TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
   std::string loginItems;
   ASSERT_TRUE(corvimus::testing::ReadFile(config + "/loginwindow.plist", &loginItems));
   EXPECT_NE(loginItems.find(bundle + "/Contents/Resources/CorvimusHelper.app"), std::string::npos);
+}
+
+// A user whose desktop speaks German: the window is titled in German and a new settings file names
+// the global record from the German string list.
+TEST(PanePlugin, InGermanTheWindowAndTheGlobalRecordAreNamedInGerman) {
+  TempDir dir;
+  std::string bundle = CopyBundle(dir);
+  std::string config = dir / "config", run = dir / "run";
+  QDir().mkpath(QString::fromStdString(config));
+  QDir().mkpath(QString::fromStdString(run));
+  QFile::setPermissions(QString::fromStdString(run),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  auto r = RunProgram(
+      {PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {},
+      {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config, "XDG_RUNTIME_DIR=" + run,
+       "HOME=" + dir.path(), "LANGUAGE=", "LC_ALL=de_DE.UTF-8"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("title Maustasten\n"), std::string::npos) << r.out;
+
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  QBaseHandle base = NewMouseSettingsBase(4);
+  Str255 name;
+  CStringPCopy(kCorvimusPrefsFileName, name, 255);
+  FSSpec spec;
+  ASSERT_EQ(FindMouseSettingsFile(name, 0, &spec), noErr);
+  ASSERT_EQ(ReadMouseSettingsFile(base, &spec), noErr);
+  CorvimusPrefsRec global;
+  std::memcpy(&global, QBaseGetRecord(base, 0, nullptr), sizeof global);
+  QBaseDispose(base);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(global.appName + 1), global.appName[0]),
+            "Alle Programme");
 }
