@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QLabel>
+#include <QTranslator>
 #include <cstring>
 
 #include "ButtonReport.h"
@@ -137,4 +139,24 @@ TEST(ButtonTesterWindow, AWheelNotchFlashesAndGapsInTheSequenceAreCounted) {
   EXPECT_TRUE(window.findChild<QLabel*>("missed")->isVisibleTo(&window));
   window.ShowReport(Decoded(Report(kCorvimusReportWheel, kSlotRF, 2, 8, 1, 14)));
   EXPECT_EQ(window.MissedReports(), 2u);
+}
+
+TEST(ButtonTesterWindow, InGermanTheControlsHaveTheirGermanNames) {
+  App();
+  QTranslator own, names;
+  const QString german = QString(TESTER_BUNDLE) + "/Contents/Resources/de.lproj/";
+  ASSERT_TRUE(own.load(german + "ButtonTester.qm"));
+  ASSERT_TRUE(names.load(german + "CommandTable.qm"));
+  QApplication::installTranslator(&own);
+  QApplication::installTranslator(&names);
+  {
+    ButtonTesterWindow window;
+    EXPECT_EQ(window.windowTitle(), "Maustasten-Test");
+    EXPECT_EQ(window.TileForSlot(5)->findChild<QLabel*>()->text(), "Taste 6");
+    EXPECT_EQ(window.TileForSlot(kSlotPB)->findChild<QLabel*>()->text(), "Rad nach rechts geneigt");
+    EXPECT_EQ(window.ShowReport(Decoded(Report(kCorvimusReportButton, 5, 1, 0x115, 1, 0))),
+              "Taste 6 gedrückt");
+  }
+  QApplication::removeTranslator(&names);
+  QApplication::removeTranslator(&own);
 }
