@@ -1096,12 +1096,11 @@ void CorvimusPane::RefreshInfo() {
     outletInfoRecord->setText(tr("None"));
     return;
   }
-  QString agent = tr("Running");
-  if (std::strcmp(FieldText(status.agentVersion, sizeof status.agentVersion).toUtf8().constData(),
-                  CorvimusVersionString()) != 0)
-    agent =
-        tr("Running, version %1").arg(FieldText(status.agentVersion, sizeof status.agentVersion));
-  outletInfoAgent->setText(agent);
+  // An agent of another version is one an earlier installation left running: worth saying.
+  QString agentVersion = FieldText(status.agentVersion, sizeof status.agentVersion);
+  outletInfoAgent->setText(agentVersion == QLatin1String(CorvimusVersionString())
+                               ? tr("Running")
+                               : tr("Running, version %1").arg(agentVersion));
 
   bool system = status.driversLinked & kDriverLinkedSystem;
   bool user = status.driversLinked & kDriverLinkedUser;
