@@ -1152,7 +1152,7 @@ void CorvimusPane::RefreshInfo() {
           tr("None: the button tester is in front, so the buttons are reported, not remapped"));
       break;
     default:
-      outletInfoRecord->setText(tr("The built-in defaults: no settings are saved yet"));
+      outletInfoRecord->setText(tr("The built-in defaults: every button does what it always did"));
       break;
   }
 }

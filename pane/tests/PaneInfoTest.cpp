@@ -108,8 +108,8 @@ TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
                                              ", Bluetooth\n" + devices.device[1].productName +
                                              ", USB");
   EXPECT_EQ(Text(pane_->outletInfoCountBth), "1");
-  // No settings file yet: the agent holds the built-in defaults.
-  EXPECT_EQ(Text(pane_->outletInfoRecord), "The built-in defaults: no settings are saved yet");
+  // No settings file yet: the agent holds the built-in defaults, which change nothing.
+  EXPECT_EQ(Text(pane_->outletInfoRecord), "The built-in defaults: every button does what it always did");
 
   // Applying writes the file: the global record is in force for an application without its own.
   pane_->actionPrefsApply();

@@ -300,8 +300,8 @@
         <translation>Keine: der Maustasten-Test ist im Vordergrund, daher werden die Tasten gemeldet, nicht umbelegt</translation>
     </message>
     <message>
-        <source>The built-in defaults: no settings are saved yet</source>
-        <translation>Die eingebauten Vorgaben: noch sind keine Einstellungen gesichert</translation>
+        <source>The built-in defaults: every button does what it always did</source>
+        <translation>Die eingebauten Vorgaben: jede Taste tut, was sie immer tat</translation>
     </message>
 </context>
 <context>
