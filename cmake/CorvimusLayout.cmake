@@ -17,6 +17,7 @@ set(CORVIMUS_INSTALL_FRAMEWORKS ${CORVIMUS_INSTALL_HOME}/Frameworks)
 set(CORVIMUS_INSTALL_CLEANUP ${CORVIMUS_INSTALL_HOME}/Cleanup)
 # Searched by systemd for the prefixes /usr and /usr/local.
 set(CORVIMUS_INSTALL_SYSTEMD_USER lib/systemd/user)
+set(CORVIMUS_INSTALL_SYSTEMD_SYSTEM lib/systemd/system)
 set(CORVIMUS_INSTALL_TMPFILES lib/tmpfiles.d)
 
 # corvimus_install_template(TEMPLATE DESTINATION [NAME name])

@@ -896,11 +896,25 @@ int RemoveApp(const Options& o) {
 // What the pane does after every save: the agent re-reads the user's settings file and hands the
 // record for the front application to the mice. The agent reads only that file, so --file has no
 // meaning here.
+// Only this session's agent is asked: one of another session (another display or runtime folder)
+// serves mice for someone else's desktop, and its event socket may not even be reachable from here.
 int Apply(const Options& o) {
   if (o.file) return Fail(kExitUsage, "apply works on the user's own settings file; no --file");
   OSErr e = RequestDriverPrefsUpdate();
-  if (e == procNotFound) return Fail(kExitBad, "the agent CorvimusHelper is not running");
-  if (e != noErr) return Fail(kExitUsage, "cannot reach the agent: error " + std::to_string(e));
+  if (e == procNotFound) {
+    if (FindNamedProcessInAnySession(kCorvimusHelperName, nullptr) == noErr)
+      return Fail(kExitBad,
+                  "CorvimusHelper is not running in this session; the one that runs belongs to "
+                  "another session (another display or runtime folder) and was left alone. Run "
+                  "apply in that session, or with DISPLAY set to its display.");
+    return Fail(kExitBad,
+                "CorvimusHelper is not running in this session; it starts at login or when the "
+                "Corvimus settings pane is opened, and reads the settings file as it starts.");
+  }
+  if (e != noErr)
+    return Fail(kExitUsage, "CorvimusHelper runs in this session but did not take the request "
+                            "(error " + std::to_string(e) + "); it may still be starting: try "
+                            "again in a moment");
   return 0;
 }
 

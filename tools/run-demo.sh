@@ -23,8 +23,8 @@ simdriver="$stage/lib/corvimus/Extensions/Corvimus.kext/Contents/MacOS/corvimus-
 prefs="$stage/bin/corvimus-prefs"
 
 if pgrep -u "$(id -u)" -x CorvimusHelper >/dev/null 2>&1; then
-  echo "corvimus: note: another CorvimusHelper of yours is running; the pane and corvimus-prefs"
-  echo "          talk to the first one they find."
+  echo "corvimus: note: another CorvimusHelper of yours is running; when it runs on this display,"
+  echo "          the pane and corvimus-prefs may talk to it rather than to the demo's."
 fi
 
 sim_pid=""
@@ -98,6 +98,13 @@ The agent runs on your own settings file (corvimus-prefs show prints it). Try, i
 or switch applications when there is a display. Lines typed here go to the simulated driver:
   press 1 C3 | report 1 0102 | add bluetooth | remove 2 | show
 Ctrl-C stops the driver and the agent.
+
+These mice are simulated. For your real mice the driver is corvimusd, which needs root: either
+  sudo ./corvimus install            (a system service, started at boot: systemctl status corvimusd)
+or, for this session only, in another terminal and with this demo stopped:
+  sudo ${stage}/lib/corvimus/Extensions/Corvimus.kext/Contents/MacOS/corvimusd
+and then start the agent: ${agent}
+Only the agent of the user whose session is active on the seat steers the mice.
 
 EOF
 

@@ -111,6 +111,10 @@ void DriverServer::Accept() {
     auto peer = std::make_unique<Peer>();
     peer->id = nextPeer_++;
     peer->fd = fd;
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0 && length == sizeof cred)
+      peer->uid = cred.uid;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = peer->id;
@@ -172,6 +176,7 @@ bool DriverServer::HandleFrame(Peer& peer, DriverFrame& frame) {
         if (nextConnection_ == 0) nextConnection_ = 1;
         connections_[id] = Connection{peer.id, frame.serviceId};
         reply.connectionId = id;
+        delegate_->DriverOpened(frame.serviceId, id, peer.uid);
       }
       break;
     }
@@ -203,6 +208,7 @@ bool DriverServer::HandleFrame(Peer& peer, DriverFrame& frame) {
       call.structIn = &frame.data;
       call.scalarOutWanted = frame.scalarOutWanted;
       call.structOutSize = frame.structOutSize;
+      call.clientUid = peer.uid;
       DriverCallResult result;
       delegate_->DriverCall(call, &result);
       // The caller's buffers are the limit: more than they hold is an error, never cut to fit.
@@ -315,6 +321,25 @@ void DriverServer::Terminate(UInt32 serviceId) {
 
 void DriverServer::SendInterest(UInt32 serviceId, UInt32 messageType, const void* argument,
                                 size_t size) {
+  SendInterestWhere(serviceId, messageType, argument, size, true, 0);
+}
+
+void DriverServer::SendInterestToUser(UInt32 serviceId, UInt32 uid, UInt32 messageType,
+                                      const void* argument, size_t size) {
+  SendInterestWhere(serviceId, messageType, argument, size, false, uid);
+}
+
+bool DriverServer::HasConnectionFrom(UInt32 serviceId, UInt32 uid) const {
+  for (const auto& [id, c] : connections_) {
+    if (c.serviceId != serviceId) continue;
+    auto peer = peers_.find(c.peer);
+    if (peer != peers_.end() && peer->second->uid == uid) return true;
+  }
+  return false;
+}
+
+void DriverServer::SendInterestWhere(UInt32 serviceId, UInt32 messageType, const void* argument,
+                                     size_t size, bool anyUser, UInt32 uid) {
   if (!services_.count(serviceId) || size > kDriverMaxStructSize) return;
   DriverFrame frame;
   frame.type = kDriverFrameInterest;
@@ -323,7 +348,7 @@ void DriverServer::SendInterest(UInt32 serviceId, UInt32 messageType, const void
   const auto* bytes = static_cast<const UInt8*>(argument);
   if (size) frame.data.assign(bytes, bytes + size);
   for (auto& [id, peer] : peers_)
-    if (peer->greeted) Send(*peer, frame);
+    if (peer->greeted && (anyUser || peer->uid == uid)) Send(*peer, frame);
 }
 
 bool DriverServer::CloseConnection(UInt32 connectionId) {

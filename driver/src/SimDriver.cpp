@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "driver/DriverCalls.h"
 #include "driver/SimText.h"
 #include "platform/IOKit.h"
 #include "settings/CommandTable.h"
@@ -197,57 +198,34 @@ void SimDriver::DriverCall(const DriverCallRequest& call, DriverCallResult* resu
 }
 
 SInt32 SimDriver::Call(SimMouse& mouse, const DriverCallRequest& call, DriverCallResult* result) {
-  if (call.scalarCount < 2) return kIOReturnBadArgument;
-  OSType code = static_cast<OSType>(call.scalars[1]);
-  const std::vector<UInt8>& in = *call.structIn;
-  switch (call.selector) {
-    case kCorvimusSelectorSetPrefs:
-      if (code != kCorvimusSetPrefsCode) return kIOReturnUnsupported;
-      if (call.scalarCount < 3 || call.scalars[2] != kCorvimusSetPrefsVersion)
-        return kIOReturnBadArgument;
-      // A record of any other size is refused whole: a short one would leave stale actions
-      // behind, a long one would be cut without anyone knowing.
-      if (in.size() != sizeof(CorvimusPrefsRec)) return kIOReturnBadArgument;
+  CorvimusCall parsed;
+  SInt32 err = ParseCorvimusCall(call, &parsed);
+  if (err != kIOReturnSuccess) return err;
+  switch (parsed.kind) {
+    case CorvimusCallKind::SetPrefs:
       if (mouse.refusePrefs) return kIOReturnNotPermitted;
-      std::memcpy(&mouse.record, in.data(), sizeof mouse.record);
+      mouse.record = parsed.record;
       mouse.hasRecord = true;
       ++mouse.pushes;
       mouse.engine->SetRecord(&mouse.record);
       Settle(mouse);
-      return kIOReturnSuccess;
-    case kCorvimusSelectorScalar:
-      if (call.scalarCount < 3 || !in.empty()) return kIOReturnBadArgument;
-      if (code == kCorvimusOwnAppModeCode) {
-        mouse.ownAppMode = call.scalars[2] != 0;
-        mouse.engine->SetOwnAppMode(mouse.ownAppMode);
-        Settle(mouse);
-      } else if (code == kCorvimusKeystrokeCode) {
-        UInt32 packed = static_cast<UInt32>(call.scalars[2]);
-        mouse.keystrokes.push_back(packed);
-        mouse.output->written.clear();
-        mouse.engine->PostKeystroke(packed);
-        mouse.lastTyped = Settle(mouse);
-      } else {
-        return kIOReturnUnsupported;
-      }
-      if (call.scalarOutWanted >= 1) {
-        result->scalarCount = 1;
-        result->scalars[0] = 0;
-      }
-      return kIOReturnSuccess;
-    case kCorvimusSelectorDeviceInfo: {
-      if (code != kCorvimusDeviceInfoCode) return kIOReturnUnsupported;
-      if (call.scalarCount < 3 || call.scalars[2] != kCorvimusDeviceInfoSelector)
-        return kIOReturnBadArgument;
-      if (call.structOutSize != sizeof(CorvimusDeviceInfo) || !in.empty())
-        return kIOReturnBadArgument;
-      const auto* bytes = reinterpret_cast<const UInt8*>(&mouse.info);
-      result->structOut.assign(bytes, bytes + sizeof mouse.info);
-      return kIOReturnSuccess;
-    }
-    default:
-      return kIOReturnUnsupported;
+      break;
+    case CorvimusCallKind::OwnAppMode:
+      mouse.ownAppMode = parsed.value != 0;
+      mouse.engine->SetOwnAppMode(mouse.ownAppMode);
+      Settle(mouse);
+      break;
+    case CorvimusCallKind::Keystroke:
+      mouse.keystrokes.push_back(parsed.value);
+      mouse.output->written.clear();
+      mouse.engine->PostKeystroke(parsed.value);
+      mouse.lastTyped = Settle(mouse);
+      break;
+    case CorvimusCallKind::DeviceInfo:
+      break;
   }
+  ReplyToCorvimusCall(call, parsed, mouse.info, result);
+  return kIOReturnSuccess;
 }
 
 void SimDriver::Record(const SimMouse& mouse, const DriverCallRequest& call, SInt32 result) {

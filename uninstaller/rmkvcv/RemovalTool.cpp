@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "DriverService.h"
 #include "loginitems/LoginItems.h"
 #include "platform/FileIdentity.h"
 #include "platform/Folders.h"
@@ -506,8 +507,25 @@ OSErr MoveToCleanupFolder(SInt16 domain, OSType folderType, ConstStr255Param par
   return FSMoveObject(&ref, &cleanup, nullptr);
 }
 
+// The driver's system unit inside the bundle, or "" when the Extensions folder is not there.
+std::string DriverUnitPath() {
+  SInt16 vRefNum;
+  SInt32 dirID;
+  FSRef folder;
+  UInt8 path[1024];
+  if (FindFolder(kSystemDomain, kKernelExtensionsFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
+          noErr ||
+      MakeRefFromDirID(vRefNum, dirID, kNoPath.bytes, &folder) != noErr ||
+      FSRefMakePath(&folder, path, sizeof path) != noErr)
+    return "";
+  return std::string(reinterpret_cast<const char*>(path)) +
+         "/Corvimus.kext/Contents/Resources/" + kDriverServiceName;
+}
+
 OSErr RemoveInstallation() {
+  bool serviceStopped = StopDriverService(DriverUnitPath()) == noErr;
   OSErr result = DeleteTreeInDomain(kSystemDomain, kKernelExtensionsFolderType, kKextPath.bytes);
+  if (serviceStopped) ReloadServiceManager();
   (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kPanePath.bytes);
   (void)DeleteTreeInDomain(kSystemDomain, kDomainLibraryFolderType, kPanePath.bytes);
   (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kReceiptPath.bytes);

@@ -3,6 +3,8 @@
 //
 // What goes, in this order (folders by the Folder Manager's mapping, see README):
 //
+//   0  the driver's system service, when it is this installation's: stopped and disabled
+//      (DriverService.h); systemd reloads once the bundle is gone
 //   1  system 'kext'  Corvimus.kext                                   delete tree (decides result)
 //   2  local  'dlib'  PreferencePanes/Corvimus.prefPane               delete tree
 //   3  system 'dlib'  PreferencePanes/Corvimus.prefPane               delete tree

@@ -150,7 +150,9 @@ TEST_F(InstalledRemoval, TheInstallationHasItsLayout) {
         kReceipt + "/Contents/Archive.txt", kLog, kUninstaller + kTool,
         kUninstaller + "/Contents/Info.plist", std::string("lib/tmpfiles.d/corvimus.conf"),
         std::string("lib/systemd/user/corvimus-driver.service"),
-        std::string("lib/systemd/user/default.target.wants/corvimus-driver.service")})
+        kKext + "/Contents/MacOS/corvimusd", kKext + "/Contents/Resources/corvimusd.service",
+        std::string("lib/systemd/system/corvimusd.service"),
+        std::string("lib/systemd/system/multi-user.target.wants/corvimusd.service")})
     EXPECT_TRUE(Exists(P(rel))) << rel;
 #if CORVIMUS_HAVE_PANE
   EXPECT_TRUE(Exists(P(kPane + "/Contents/MacOS/Corvimus")));
@@ -171,9 +173,23 @@ TEST_F(InstalledRemoval, TheInstallationHasItsLayout) {
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(target, static_cast<std::size_t>(n)),
             "../../corvimus/Extensions/Corvimus.kext/Contents/Resources/corvimus-driver.service");
+  // The simulator is there to be started by hand: a session that started it by itself would have
+  // virtual mice beside the real ones.
   struct stat st;
-  EXPECT_EQ(stat(P("lib/systemd/user/default.target.wants/corvimus-driver.service").c_str(), &st),
+  EXPECT_NE(lstat(P("lib/systemd/user/default.target.wants/corvimus-driver.service").c_str(), &st),
             0);
+  // The real driver is a system service, started at boot, also reached inside the bundle.
+  n = readlink(P("lib/systemd/system/corvimusd.service").c_str(), target, sizeof target);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(target, static_cast<std::size_t>(n)),
+            "../../corvimus/Extensions/Corvimus.kext/Contents/Resources/corvimusd.service");
+  EXPECT_EQ(stat(P("lib/systemd/system/multi-user.target.wants/corvimusd.service").c_str(), &st),
+            0);
+  std::string systemUnit;
+  ASSERT_TRUE(ReadFile(P("lib/systemd/system/corvimusd.service"), &systemUnit));
+  EXPECT_NE(systemUnit.find("ExecStart=\"" + P(kKext) + "/Contents/MacOS/corvimusd\""),
+            std::string::npos)
+      << systemUnit;
   std::string unit, rule, log;
   ASSERT_TRUE(ReadFile(P("lib/systemd/user/corvimus-driver.service"), &unit));
   EXPECT_NE(unit.find("ExecStart=\"" + P(kKext) + "/Contents/MacOS/corvimus-simdriver\""),

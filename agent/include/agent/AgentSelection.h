@@ -39,5 +39,6 @@ SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStr
 
 // The front-process change procedure: records the signature, switches the drivers' own-application
 // mode on or off, chooses the record, puts it in gCurrentPrefs and pushes it to every connection.
-// Nothing is pushed when the base has neither the application's record nor a global record.
+// Nothing is pushed when the base has neither the application's record nor a global record. A null
+// `name` (no front application known) chooses the global record.
 void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32 refcon);

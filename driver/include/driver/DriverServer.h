@@ -2,7 +2,8 @@
 // connections, hands their method calls to the driver proper and sends interest messages.
 //
 // Single-threaded and non-blocking: the owner watches Descriptor() and calls Pump() when it is
-// readable. A client that breaks the protocol (platform/DriverProtocol.h), or stops reading while
+// readable. Each client is known by the user id the kernel gives for its end of the socket
+// (SO_PEERCRED), so a driver serving several users can tell whose agent is asking. A client that breaks the protocol (platform/DriverProtocol.h), or stops reading while
 // its unsent output grows past a bound, is dropped; every other client carries on.
 #pragma once
 
@@ -16,6 +17,9 @@
 
 namespace corvimus {
 
+// A client whose credentials could not be read; matches no real user.
+inline constexpr UInt32 kDriverUnknownUid = 0xFFFFFFFF;
+
 struct DriverCallRequest {
   UInt32 serviceId = 0;
   UInt32 connectionId = 0;
@@ -25,6 +29,7 @@ struct DriverCallRequest {
   const std::vector<UInt8>* structIn = nullptr;
   UInt32 scalarOutWanted = 0;
   UInt32 structOutSize = 0;  // the caller's buffer: a structure out must not be longer
+  UInt32 clientUid = kDriverUnknownUid;
 };
 
 struct DriverCallResult {
@@ -40,6 +45,12 @@ class DriverServerDelegate {
   virtual ~DriverServerDelegate() = default;
   // IOReturn: 0 lets the connection open.
   virtual SInt32 DriverOpen(UInt32 serviceId, UInt32 type) = 0;
+  // After a successful open, once the connection has its id.
+  virtual void DriverOpened(UInt32 serviceId, UInt32 connectionId, UInt32 clientUid) {
+    (void)serviceId;
+    (void)connectionId;
+    (void)clientUid;
+  }
   virtual void DriverClosed(UInt32 serviceId, UInt32 connectionId) {
     (void)serviceId;
     (void)connectionId;
@@ -67,6 +78,11 @@ class DriverServer {
   void Terminate(UInt32 serviceId);
   // An interest message for every client (each client's registrations on the service receive it).
   void SendInterest(UInt32 serviceId, UInt32 messageType, const void* argument, size_t size);
+  // The same, only for the clients of one user.
+  void SendInterestToUser(UInt32 serviceId, UInt32 uid, UInt32 messageType, const void* argument,
+                          size_t size);
+  // True when a client of that user holds a connection to the service.
+  bool HasConnectionFrom(UInt32 serviceId, UInt32 uid) const;
   // Drops one connection from the driver's side; its client gets kIOMessageServiceWasClosed.
   bool CloseConnection(UInt32 connectionId);
   std::vector<UInt32> ConnectionsOf(UInt32 serviceId) const;
@@ -84,6 +100,7 @@ class DriverServer {
     size_t outStart = 0;
     bool greeted = false;
     bool watchingOutput = false;
+    UInt32 uid = kDriverUnknownUid;
   };
   struct Service {
     std::string className;
@@ -101,6 +118,8 @@ class DriverServer {
   bool FlushPeer(Peer& peer);
   void DropPeer(UInt64 id);
   DriverFrame PublishFrame(UInt32 serviceId, const Service& service) const;
+  void SendInterestWhere(UInt32 serviceId, UInt32 messageType, const void* argument, size_t size,
+                         bool anyUser, UInt32 uid);
 
   DriverServerDelegate* delegate_;
   int epfd_ = -1;
