@@ -22,6 +22,7 @@ void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
     const void* global = gSettingsBase ? QBaseGetRecord(gSettingsBase, 0, &size) : nullptr;
     if (!global || size != kCorvimusPrefsRecSize) return;
     std::memcpy(gCurrentPrefs, global, sizeof *gCurrentPrefs);
+    PrepareRecordForDrivers(gSettingsBase, kGlobalRecord, gCurrentPrefs);
     PushSettingsToDrivers();
     return;
   }
@@ -29,6 +30,7 @@ void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
   gOwnAppMode = 0;
   SettingsChoice choice = ChooseSettingsRecord(gSettingsBase, signature, name, &chosen);
   if (choice == kNoSettingsRecord) return;
+  PrepareRecordForDrivers(gSettingsBase, choice, &chosen);
   std::memcpy(gCurrentPrefs, &chosen, sizeof *gCurrentPrefs);
   gRecordKind = choice == kApplicationRecord ? kRecordKindApplication : kRecordKindGlobal;
   PushSettingsToDrivers();

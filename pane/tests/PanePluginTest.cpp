@@ -1,14 +1,19 @@
 // The built Corvimus.prefPane loaded by the real host process: the bundle's own resources are what
 // the pane reads (string list 132 for the global record's name, the outline's strings table).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/MouseSettings.h"
+#include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::RunProgram;
@@ -34,21 +39,32 @@ std::string CopyBundle(const TempDir& dir) {
   return to;
 }
 
-// The built pane shown by the real host in a world of its own, in the language its environment
-// names.
-struct HostRun {
-  TempDir dir;
-  std::string bundle = CopyBundle(dir);
-  std::string config = dir / "config", run = dir / "run";
-  corvimus::testing::RunResult result;
-
-  explicit HostRun(const std::vector<std::string>& language) {
+// A home of the test's own for the host: its Preferences and runtime folders, and the environment
+// that names them.
+struct HostHome {
+  explicit HostHome(const TempDir& dir) : config(dir / "config"), run(dir / "run") {
     QDir().mkpath(QString::fromStdString(config));
     QDir().mkpath(QString::fromStdString(run));
     QFile::setPermissions(QString::fromStdString(run),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config,
-                                    "XDG_RUNTIME_DIR=" + run, "HOME=" + dir.path()};
+    env = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config, "XDG_RUNTIME_DIR=" + run,
+           "HOME=" + dir.path(), "LANGUAGE=en"};
+  }
+  std::string config, run;
+  std::vector<std::string> env;
+};
+
+// The built pane shown by the real host in a home of its own, in the language `language` names
+// (it overrides the home's English).
+struct HostRun {
+  TempDir dir;
+  std::string bundle = CopyBundle(dir);
+  HostHome home{dir};
+  const std::string& config = home.config;
+  corvimus::testing::RunResult result;
+
+  explicit HostRun(const std::vector<std::string>& language) {
+    std::vector<std::string> env = home.env;
     env.insert(env.end(), language.begin(), language.end());
     result = RunProgram({PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {}, env);
   }
@@ -108,4 +124,26 @@ TEST(PanePlugin, InGermanTheWindowAndTheGlobalRecordAreNamedInGerman) {
   auto records = host.Records();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(Name(records[0]), "Alle Programme");
+}
+
+// A logout ends the host with SIGTERM; the pane is left as on quitting, so its edits are saved.
+TEST(PanePlugin, TerminationAtLogoutSavesLikeLeaving) {
+  TempDir dir;
+  std::string bundle = CopyBundle(dir);
+  HostHome home(dir);
+  const std::string& config = home.config;
+  corvimus::testing::ChildProcess host;
+  ASSERT_TRUE(host.Start({PANEHOST_EXECUTABLE, "--pane", bundle}, home.env));
+  // The pane registers the agent as a login item while it loads: by then the host is set up.
+  for (int i = 0; i < 1000 && !QFile::exists(QString::fromStdString(config + "/loginwindow.plist"));
+       ++i)
+    QThread::msleep(10);
+  ASSERT_TRUE(QFile::exists(QString::fromStdString(config + "/loginwindow.plist")));
+  host.Signal(SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(host.Wait(&status));
+  EXPECT_EQ(status, 0);
+  std::string settings;
+  ASSERT_TRUE(corvimus::testing::ReadFile(config + "/com.kelvane.mouse.prefs", &settings));
+  EXPECT_EQ(settings.size(), 64u + 4 + 1022) << "the global record";
 }

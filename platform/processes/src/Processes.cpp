@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "EventLoopInternal.h"
+#include "platform/TextUtils.h"
 
 namespace {
 
@@ -242,11 +243,7 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
 
 // Copies a UTF-8 name as a Pascal string of at most 255 bytes, not cutting a character in two.
 void StoreName(const std::string& name, StringPtr out) {
-  size_t len = std::min<size_t>(name.size(), 255);
-  if (len < name.size())
-    while (len > 0 && (UInt8(name[len]) & 0xC0) == 0x80) --len;
-  out[0] = UInt8(len);
-  std::memcpy(out + 1, name.data(), len);
+  corvimus::StorePascalUtf8(name.data(), name.size(), out, 255);
 }
 
 const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
