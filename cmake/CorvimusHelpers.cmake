@@ -68,3 +68,45 @@ function(corvimus_fuzz_target name)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   add_test(NAME ${name}_corpus COMMAND ${name} -runs=0 ${F_CORPUS})
 endfunction()
+
+# corvimus_translations(TARGET NAME LANGUAGES lang... SOURCES file...)
+# The catalogue NAME through Qt Linguist: translations/NAME_<lang>.ts in the calling folder, kept
+# up to date from SOURCES by the target update_translations (lupdate), built to NAME_<lang>.qm
+# (lrelease) before TARGET. corvimus_bundle_translations puts the built files into bundles.
+function(corvimus_translations target name)
+  cmake_parse_arguments(T "" "" "LANGUAGES;SOURCES" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
+  set(ts_files "")
+  foreach(lang IN LISTS T_LANGUAGES)
+    list(APPEND ts_files ${CMAKE_CURRENT_SOURCE_DIR}/translations/${name}_${lang}.ts)
+  endforeach()
+  # The catalogues are kept without source line numbers, so that moving code changes no .ts file.
+  qt6_add_lupdate(${target} TS_FILES ${ts_files} SOURCES ${T_SOURCES} OPTIONS -locations none)
+  qt6_add_lrelease(${target} TS_FILES ${ts_files} QM_FILES_OUTPUT_VARIABLE qm_files)
+  set(CORVIMUS_QM_${name} "${qm_files}" CACHE INTERNAL "")
+  set(CORVIMUS_QM_TARGET_${name} "${target}_lrelease" CACHE INTERNAL "")
+endfunction()
+
+# corvimus_bundle_translations(TARGET RESOURCES INSTALL_RESOURCES NAME...)
+# Each named catalogue as <lang>.lproj/NAME.qm: in the bundle's Resources folder of the build tree,
+# brought up to date whenever TARGET is built, and, unless INSTALL_RESOURCES is empty, in the
+# installed bundle's.
+function(corvimus_bundle_translations target resources install_resources)
+  set(copies "")
+  foreach(name IN LISTS ARGN)
+    foreach(qm IN LISTS CORVIMUS_QM_${name})
+      get_filename_component(base ${qm} NAME_WE)
+      string(REGEX REPLACE "^.*_([^_]+)$" "\\1" lang "${base}")
+      set(copy "${resources}/${lang}.lproj/${name}.qm")
+      add_custom_command(OUTPUT "${copy}" DEPENDS "${qm}" ${CORVIMUS_QM_TARGET_${name}}
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${resources}/${lang}.lproj"
+        COMMAND ${CMAKE_COMMAND} -E copy "${qm}" "${copy}" VERBATIM)
+      list(APPEND copies "${copy}")
+      if(install_resources)
+        install(FILES "${qm}" DESTINATION "${install_resources}/${lang}.lproj" RENAME "${name}.qm")
+      endif()
+    endforeach()
+  endforeach()
+  add_custom_target(${target}_translations DEPENDS ${copies})
+  add_dependencies(${target} ${target}_translations)
+endfunction()

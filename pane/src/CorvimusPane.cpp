@@ -26,6 +26,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -34,6 +35,7 @@
 #include <memory>
 
 #include "ApplicationChooser.h"
+#include "KeyLabels.h"
 #include "MouseButtonsView.h"
 #include "PaneTables.h"
 #include "loginitems/Aliases.h"
@@ -41,6 +43,7 @@
 #include "platform/FileRefs.h"
 #include "platform/Folders.h"
 #include "platform/FrontSwitch.h"
+#include "platform/Resources.h"
 #include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "settings/ApplicationRecord.h"
@@ -48,6 +51,7 @@
 #include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
+#include "settings/Version.h"
 
 CorvimusPane* gCorvimus = nullptr;
 
@@ -107,32 +111,27 @@ void FillCombo(QComboBox* combo, const QStringList& titles) {
 QStringList MenuTitles(const SInt16* table) {
   QStringList titles;
   for (int i = 0; table[i] != kMenuEnd; ++i) {
-    const char* title = nullptr;
+    QString title;
     switch (table[i]) {
       case kMenuSeparator:
         break;
       case kMenuClickGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Click");
+        title = CorvimusPane::tr("Click");
         break;
       case kMenuSpecialKeyGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Special key");
+        title = CorvimusPane::tr("Special key");
         break;
       case kMenuScrollGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Scroll");
+        title = CorvimusPane::tr("Scroll");
         break;
       default:
-        if (const CommandInfo* info = FindCommand(UInt16(table[i]))) title = info->name;
+        if (const CommandInfo* info = FindCommand(UInt16(table[i])))
+          title = CommandTableText(info->name);
         break;
     }
-    titles << (title ? QCoreApplication::translate("CorvimusPane", title) : QString());
+    titles << title;
   }
   return titles;
-}
-
-QString ModifierTitle(UInt16 bit) {
-  for (const ModifierInfo& m : kModifierTable)
-    if (m.bit == bit) return QCoreApplication::translate("CorvimusPane", m.name);
-  return QString();
 }
 
 // The choosers of the pane. A file panel opens a folder rather than choosing it; here a folder that
@@ -182,6 +181,15 @@ CorvimusPane::~CorvimusPane() {
 }
 
 QWidget* CorvimusPane::createMainView() {
+  // The pane's words and the table's names in the user's language, before the first is used.
+  for (const char* catalogue : {"Corvimus.qm", "CommandTable.qm"}) {
+    std::string qm =
+        corvimus::FindLocalizedResource(bundle().resourcePath().toStdString(), catalogue);
+    auto translator = std::make_unique<QTranslator>();
+    if (qm.empty() || !translator->load(QString::fromStdString(qm))) continue;
+    QCoreApplication::installTranslator(translator.get());
+    fTranslators.push_back(std::move(translator));
+  }
   auto* view = new QWidget;
   view->setObjectName("CorvimusPane");
   auto* top = new QVBoxLayout(view);
@@ -242,12 +250,12 @@ QWidget* CorvimusPane::createMainView() {
   auto modifierBoxes = [](QGridLayout* grid, int row, QCheckBox** control, QCheckBox** option,
                           QCheckBox** shift, QCheckBox** command, QCheckBox** caps,
                           QCheckBox** space) {
-    *control = new QCheckBox(ModifierTitle(controlKey));
-    *option = new QCheckBox(ModifierTitle(optionKey));
-    *shift = new QCheckBox(ModifierTitle(shiftKey));
-    *command = new QCheckBox(ModifierTitle(cmdKey));
-    *caps = new QCheckBox(ModifierTitle(alphaLock));
-    *space = new QCheckBox(ModifierTitle(kCorvimusSpaceKey));
+    *control = new QCheckBox(ModifierLabel(controlKey));
+    *option = new QCheckBox(ModifierLabel(optionKey));
+    *shift = new QCheckBox(ModifierLabel(shiftKey));
+    *command = new QCheckBox(ModifierLabel(cmdKey));
+    *caps = new QCheckBox(ModifierLabel(alphaLock));
+    *space = new QCheckBox(ModifierLabel(kCorvimusSpaceKey));
     grid->addWidget(*control, row, 0);
     grid->addWidget(*option, row, 1);
     grid->addWidget(*shift, row, 2);
@@ -279,9 +287,8 @@ QWidget* CorvimusPane::createMainView() {
     modifierBoxes(g, 1, &outletPrefsKeyControl, &outletPrefsKeyOption, &outletPrefsKeyShift,
                   &outletPrefsKeyCommand, &outletPrefsKeyCaps, &outletPrefsKeySpace);
     outletPrefsMoreKeys = new QComboBox;
-    QStringList more = {tr("More keys"), QString(), "esc",    "tab",  "return", "delete", "clear",
-                        "enter",         "help",    "fw del", "home", "end",    "pg up",  "pg dwn"};
-    for (int f = 1; f <= 15; ++f) more << QString("F%1").arg(f);
+    QStringList more = {tr("More keys"), QString()};
+    for (int row = 2; row < gMoreKeysCount; ++row) more << KeyLabel(gMoreKeysCodes[row]);
     FillCombo(outletPrefsMoreKeys, more);
     g->addWidget(outletPrefsMoreKeys, 3, 0, 1, 3);
     outletPrefsActionTabs->addWidget(page);
@@ -300,8 +307,7 @@ QWidget* CorvimusPane::createMainView() {
     auto* f = new QFormLayout(page);
     outletPrefsScrollDir = new QComboBox;
     QStringList directions;
-    for (int d = 0; d < 4; ++d)
-      directions << QCoreApplication::translate("CorvimusPane", ScrollDirectionName(d));
+    for (int d = 0; d < 4; ++d) directions << CommandTableText(ScrollDirectionName(d));
     FillCombo(outletPrefsScrollDir, directions);
     outletPrefsScrollCount = new QComboBox;
     QStringList counts = {tr("1 line"), tr("1 page"), tr("To the end")};
@@ -355,18 +361,30 @@ QWidget* CorvimusPane::createMainView() {
   sv->addLayout(applyRow);
   outletWindowTabs->addTab(settings, tr("Settings"));
 
-  // Info tab.
+  // Info tab: what runs and what is in force now, refreshed while the pane is shown.
   auto* info = new QWidget;
   auto* iv = new QVBoxLayout(info);
+  auto* facts = new QFormLayout;
+  facts->setLabelAlignment(Qt::AlignRight);
+  auto fact = [facts](const QString& title) {
+    auto* value = new QLabel(tr("Asking the agent…"));
+    value->setWordWrap(true);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    facts->addRow(title, value);
+    return value;
+  };
+  outletInfoVersion = fact(tr("Version:"));
+  outletInfoVersion->setText(tr("Mouse Buttons %1").arg(CorvimusVersionString()));
+  outletInfoAgent = fact(tr("Agent (CorvimusHelper):"));
+  outletInfoDriver = fact(tr("Driver:"));
+  outletInfoMice = fact(tr("Mice:"));
+  outletInfoCountBth = fact(tr("Bluetooth mice:"));
+  outletInfoCountBth->setText(tr("unknown"));
+  outletInfoFront = fact(tr("Application in front:"));
+  outletInfoRecord = fact(tr("Settings in force:"));
+  iv->addLayout(facts);
   iv->addStretch();
-  auto* countRow = new QHBoxLayout;
-  countRow->addStretch();
-  countRow->addWidget(new QLabel(tr("Bluetooth mice connected:")));
-  outletInfoCountBth = new QLabel(tr("unknown"));
-  countRow->addWidget(outletInfoCountBth);
-  countRow->addStretch();
-  iv->addLayout(countRow);
-  outletInfoUserGuide = new QPushButton(tr("Bluetooth mouse support"));
+  outletInfoUserGuide = new QPushButton(tr("Help with Bluetooth mice"));
   outletInfoURL = new QPushButton(tr("Visit the web site"));
   outletInfoFrontSource = new QLabel;
   outletInfoFrontSource->setAlignment(Qt::AlignHCenter);
@@ -374,19 +392,15 @@ QWidget* CorvimusPane::createMainView() {
   iv->addWidget(outletInfoFrontSource);
   iv->addWidget(outletInfoUserGuide, 0, Qt::AlignHCenter);
   iv->addWidget(outletInfoURL, 0, Qt::AlignHCenter);
-  iv->addStretch();
   outletWindowTabs->addTab(info, tr("Info"));
 
-  // The sheets.
+  // The sheets. One that only tells something has nothing to cancel.
   auto makeSheet = [view](const QString& name, const QString& text, const QString& ok,
-                          QLabel** extra) {
+                          QLabel** extra, bool cancellable) {
     auto* sheet = new QDialog(view);
     sheet->setObjectName(name);
     sheet->setWindowModality(Qt::WindowModal);
     auto* v = new QVBoxLayout(sheet);
-    auto* label = new QLabel(text);
-    label->setWordWrap(true);
-    v->addWidget(label);
     if (extra) {
       *extra = new QLabel;
       QFont bold = (*extra)->font();
@@ -394,34 +408,41 @@ QWidget* CorvimusPane::createMainView() {
       (*extra)->setFont(bold);
       v->addWidget(*extra);
     }
+    auto* label = new QLabel(text);
+    label->setObjectName("message");
+    label->setWordWrap(true);
+    v->addWidget(label);
     auto* buttons = new QDialogButtonBox;
     auto* okButton = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    auto* cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
     okButton->setObjectName("ok");
-    cancelButton->setObjectName("cancel");
     okButton->setDefault(true);
+    QPushButton* cancelButton = nullptr;
+    if (cancellable) {
+      cancelButton = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+      cancelButton->setObjectName("cancel");
+    }
     v->addWidget(buttons);
     return std::make_tuple(sheet, okButton, cancelButton);
   };
-  auto [clickSheet, clickOK, clickCancel] =
-      makeSheet("outletMainClickAlert",
-                tr("A mouse button must keep the main click. It has been given back to the first "
-                   "button."),
-                tr("OK"), nullptr);
+  auto [clickSheet, clickOK, clickCancel] = makeSheet(
+      "outletMainClickAlert",
+      tr("The left button clicks again. One of the left, right and middle buttons must always "
+         "click, or nothing could be clicked any more."),
+      tr("OK"), nullptr, false);
   auto [deleteSheet, deleteOK, deleteCancel] =
-      makeSheet("outletDeleteAlert", tr("Remove the settings of this application?"), tr("Remove"),
-                &outletDeleteName);
+      makeSheet("outletDeleteAlert", QString(), tr("Remove"), &outletDeleteName, true);
   auto [problemSheet, problemOK, problemCancel] = makeSheet(
-      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText);
+      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText,
+      false);  // there is nothing to choose, only something to know
   outletProblemText->setWordWrap(true);
-  problemCancel->hide();  // there is nothing to choose, only something to know
   outletMainClickAlert = clickSheet;
+  outletMainClickAlert->setWindowTitle(tr("The left button clicks again"));
   outletDeleteAlert = deleteSheet;
+  fDeleteMessage = outletDeleteAlert->findChild<QLabel*>("message");
   outletProblemAlert = problemSheet;
   for (QPushButton* b : {clickOK, deleteOK, problemOK})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
-  for (QPushButton* b : {clickCancel, deleteCancel})
-    connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
+  connect(deleteCancel, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
 
   // Control actions. Only what the user does triggers them: activated and clicked are not sent
   // when GetUIFromPrefs sets a control, and the sliders are blocked while it does.
@@ -488,6 +509,12 @@ QWidget* CorvimusPane::createMainView() {
       {outletPrefsItemToOpen, "outletPrefsItemToOpen"},
       {outletPrefsBrowse, "outletPrefsBrowse"},
       {outletInfoCountBth, "outletInfoCountBth"},
+      {outletInfoVersion, "outletInfoVersion"},
+      {outletInfoAgent, "outletInfoAgent"},
+      {outletInfoDriver, "outletInfoDriver"},
+      {outletInfoMice, "outletInfoMice"},
+      {outletInfoFront, "outletInfoFront"},
+      {outletInfoRecord, "outletInfoRecord"},
       {outletInfoUserGuide, "outletInfoUserGuide"},
       {outletInfoURL, "outletInfoURL"},
       {outletDeleteName, "outletDeleteName"},
@@ -496,6 +523,8 @@ QWidget* CorvimusPane::createMainView() {
       {outletInfoFrontSource, "outletInfoFrontSource"},
       {outletProblemText, "outletProblemText"}};
   for (auto [object, name] : names) object->setObjectName(name);
+  // What the host shows as the window's title while this pane is shown.
+  view->setWindowTitle(tr("Mouse Buttons"));
   return view;
 }
 
@@ -550,9 +579,14 @@ void CorvimusPane::didSelect() {
   if (!fCountConnectedTimer) {
     fCountConnectedTimer = new QTimer(this);
     fCountConnectedTimer->setInterval(1000);
-    connect(fCountConnectedTimer, &QTimer::timeout, this, [this] { CountConnectedMice(); });
+    connect(fCountConnectedTimer, &QTimer::timeout, this, [this] {
+      CountConnectedMice();
+      RefreshInfo();
+    });
   }
   fCountConnectedTimer->start();
+  // The facts are shown at once rather than a second late; the Bluetooth count keeps its own pace.
+  RefreshInfo();
 }
 
 void CorvimusPane::willUnselect() {
@@ -667,13 +701,7 @@ void CorvimusPane::ShowActionEditor() {
                 {outletPrefsClkSpace, kCorvimusSpaceKey}});
       break;
     case kActionTabKeystroke: {
-      if (slot->keyCode == 255) {
-        outletPrefsKeystroke->setText("(none)");
-      } else {
-        Str255 name = {0};
-        GetKeyCombinationName(UInt16(slot->keyCode << 8), slot->modifiers, name, 255, 0);
-        outletPrefsKeystroke->setText(FromPString(name, 255));
-      }
+      outletPrefsKeystroke->setText(KeystrokeLabel(slot->keyCode, slot->modifiers));
       showBits({{outletPrefsKeyCommand, cmdKey},
                 {outletPrefsKeyShift, shiftKey},
                 {outletPrefsKeyCaps, alphaLock},
@@ -883,7 +911,7 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
 void CorvimusPane::actionPrefsRemove() {
   if (fSettingsIndex <= 0) return;
-  outletDeleteName->setText(AppNameText(fSettings.appName));
+  PrepareDeleteSheet();
   if (RunSheet(outletDeleteAlert) != 1) return;
   QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
   QBaseRemoveMarkedRecords(fSettingsBase);
@@ -892,6 +920,15 @@ void CorvimusPane::actionPrefsRemove() {
   SelectComboRow(outletPrefsTarget, fSettingsIndex == 0 ? 0 : fSettingsIndex + 1);
   GetPrefsFromBase();
   GetUIFromPrefs();
+}
+
+void CorvimusPane::PrepareDeleteSheet() {
+  QString name = AppNameText(fSettings.appName);
+  outletDeleteName->setText(name);
+  fDeleteMessage->setText(
+      tr("Remove the settings for %1? %1 then follows the settings for all applications.")
+          .arg(name));
+  outletDeleteAlert->setWindowTitle(tr("Remove the settings for %1").arg(name));
 }
 
 int CorvimusPane::RunSheet(QDialog* sheet) {
@@ -1133,6 +1170,90 @@ void CorvimusPane::actionFrontSourceEnable() {
     QTimer::singleShot(1000, this, [this] { UpdateFrontSourceNote(); });
 }
 
+namespace {
+
+// A C string of a fixed field, which need not end inside it.
+QString FieldText(const char* field, size_t size) {
+  return QString::fromUtf8(field, qsizetype(strnlen(field, size))).trimmed();
+}
+
+}  // namespace
+
+void CorvimusPane::RefreshInfo() {
+  CorvimusAgentStatus status;
+  CorvimusDeviceList devices;
+  bool answered = GetAgentStatus(&status) == noErr && GetConnectedDevices(&devices) == noErr;
+  if (!answered) {
+    bool running = FindNamedProcess(kCorvimusHelperName, nullptr) == noErr;
+    outletInfoAgent->setText(running ? tr("Running, but it does not answer")
+                                     : tr("Not running: the settings reach no mouse"));
+    outletInfoDriver->setText(tr("Unknown while the agent does not answer"));
+    outletInfoMice->setText(tr("Unknown while the agent does not answer"));
+    outletInfoFront->setText(tr("Unknown while the agent does not answer"));
+    outletInfoRecord->setText(tr("None"));
+    return;
+  }
+  // An agent of another version is one an earlier installation left running: worth saying.
+  QString agentVersion = FieldText(status.agentVersion, sizeof status.agentVersion);
+  outletInfoAgent->setText(agentVersion == QLatin1String(CorvimusVersionString())
+                               ? tr("Running")
+                               : tr("Running, version %1").arg(agentVersion));
+
+  bool system = status.driversLinked & kDriverLinkedSystem;
+  bool user = status.driversLinked & kDriverLinkedUser;
+  outletInfoDriver->setText(system && user ? tr("corvimusd (the system service) and the simulated "
+                                                "driver both run")
+                            : system       ? tr("corvimusd, the system service, runs")
+                            : user ? tr("The simulated driver runs: its mice are not real ones")
+                                   : tr("Not running: no mouse is remapped"));
+
+  QStringList mice;
+  int listed = devices.count < 0 ? 0 : std::min<int>(devices.count, kCorvimusMaxListedDevices);
+  // The two answers come one after the other; the links belong to the mice only when both lists
+  // are as long.
+  bool linksMatch = status.count == devices.count;
+  for (int i = 0; i < listed; ++i) {
+    const CorvimusDeviceInfo& d = devices.device[i];
+    QString name = FieldText(d.productName, sizeof d.productName);
+    if (name.isEmpty()) name = FieldText(d.vendorName, sizeof d.vendorName);
+    if (name.isEmpty()) name = tr("Mouse %1").arg(i + 1);
+    QString link =
+        linksMatch ? FieldText(status.mouse[i].link, sizeof status.mouse[i].link) : QString();
+    if (link.isEmpty())
+      link = d.transport == kCorvimusTransportBluetooth ? QStringLiteral("Bluetooth")
+                                                        : tr("another link");
+    else if (link == QLatin1String("Other"))
+      link = tr("another link");
+    QString line = tr("%1, %2").arg(name, link);
+    if (linksMatch && system && user)
+      line +=
+          status.mouse[i].driverPlace == kDriverPlaceUser ? tr(" (simulated)") : tr(" (corvimusd)");
+    mice << line;
+  }
+  outletInfoMice->setText(mice.isEmpty() ? tr("None connected") : mice.join(QLatin1Char('\n')));
+
+  QString front =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.frontName + 1), status.frontName[0]);
+  outletInfoFront->setText(front.isEmpty() ? tr("None known yet") : front);
+  QString record =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.recordName + 1), status.recordName[0]);
+  switch (status.recordKind) {
+    case kRecordKindApplication:
+      outletInfoRecord->setText(tr("Its own settings (%1)").arg(record));
+      break;
+    case kRecordKindGlobal:
+      outletInfoRecord->setText(tr("The settings for all applications"));
+      break;
+    case kRecordKindOwnApplication:
+      outletInfoRecord->setText(
+          tr("None: the button tester is in front, so the buttons are reported, not remapped"));
+      break;
+    default:
+      outletInfoRecord->setText(tr("The built-in defaults: every button does what it always did"));
+      break;
+  }
+}
+
 QString CorvimusPane::SupportURL() {
   return QString(kVendorHost) + "/Support/BT.aspx";
 }
@@ -1154,4 +1275,95 @@ void CorvimusPane::MakeClickableLink(QPushButton* button) {
   button->setStyleSheet(
       "QPushButton { border: none; text-decoration: underline; color: rgb(26, 26, 255); }"
       "QPushButton:pressed { color: rgb(255, 26, 26); }");
+}
+
+// ---- Pictures for the documentation -------------------------------------------------------------
+
+namespace {
+
+struct ScreenshotAction {
+  const char* name;
+  int slot;
+  UInt16 command;
+  UInt16 modifiers;
+  UInt8 keyCode;
+  UInt8 repeat;
+  const char* item;
+};
+
+// One example for each page of the action editor.
+const ScreenshotAction kScreenshotActions[] = {
+    {"action-unchanged", 5, kCmdNone, 0, 255, 0, nullptr},
+    {"action-click", 3, 43, controlKey, 255, 0, nullptr},
+    {"action-keystroke", 4, kCmdKeystroke, controlKey | shiftKey, 0x11, 0, nullptr},
+    {"action-special-key", 3, kCmdBack, 0, 255, 0, nullptr},
+    {"action-scroll", kSlotRF, 8, 0, 1, 3, nullptr},
+    {"action-open-item", 5, kCmdOpenItem, 0, 255, 0, "Notes.txt"},
+};
+
+}  // namespace
+
+QStringList CorvimusPane::screenshotStates() {
+  QStringList names;
+  for (const ScreenshotAction& a : kScreenshotActions) names << a.name;
+  if (QBaseCountRecords(fSettingsBase) > 1) names << "application";
+  return names;
+}
+
+void CorvimusPane::SelectControlSlot(int slot) {
+  for (int row = 0; row < fButtonsModel->rowCount(); ++row) {
+    QModelIndex index = fButtonsModel->index(row, 0);
+    MouseButtonsViewItem* item = fButtonsModel->itemForIndex(index);
+    if (item && GetActionFromControlID(item->getControlID()) == slot) {
+      outletPrefsList->setCurrentIndex(index);
+      return;
+    }
+  }
+}
+
+void CorvimusPane::showScreenshotState(int index) {
+  if (!fInScreenshotStates && index >= 0) {
+    fInScreenshotStates = true;
+    fScreenshotTargetRow = outletPrefsTarget->currentIndex();
+    fScreenshotActionIndex = fActionIndex;
+    std::memcpy(&fScreenshotSettings, &fSettings, sizeof fSettings);
+  }
+  if (!fInScreenshotStates) return;
+  outletWindowTabs->setCurrentIndex(0);
+  outletPrefsTabs->setCurrentIndex(0);
+  // Each state starts from the record as the base holds it: the examples are made in the working
+  // copy only, and the base is never written here.
+  auto showTarget = [this](int row) {
+    SelectComboRow(outletPrefsTarget, row);
+    GetPrefsFromBase();
+  };
+  if (index < 0) {
+    showTarget(fScreenshotTargetRow);
+    std::memcpy(&fSettings, &fScreenshotSettings, sizeof fSettings);
+    if (fScreenshotActionIndex >= 0)
+      SelectControlSlot(fScreenshotActionIndex);
+    else
+      outletPrefsList->selectionModel()->clearSelection();
+    fInScreenshotStates = false;
+    GetUIFromPrefs();
+    return;
+  }
+  showTarget(0);
+  if (index < int(std::size(kScreenshotActions))) {
+    const ScreenshotAction& a = kScreenshotActions[index];
+    SelectControlSlot(a.slot);
+    CorvimusActionRec* slot = SelectedAction();
+    if (!slot) return;
+    slot->command = a.command;
+    slot->modifiers = a.modifiers;
+    slot->keyCode = a.keyCode;
+    slot->repeat = a.repeat;
+    slot->data[0] = 0;
+    if (a.item) CStringPCopy(a.item, slot->data, 31);
+  } else {
+    showTarget(2);  // the first application's record
+    SelectControlSlot(3);
+    PrepareDeleteSheet();
+  }
+  GetUIFromPrefs();
 }

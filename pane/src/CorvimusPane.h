@@ -10,6 +10,8 @@
 
 #include <QPointer>
 #include <QString>
+#include <memory>
+#include <vector>
 
 #include "prefpane/PreferencePane.h"
 #include "recordbase/QBase.h"
@@ -27,6 +29,7 @@ class QSlider;
 class QStackedWidget;
 class QTabWidget;
 class QTimer;
+class QTranslator;
 class QTreeView;
 class MouseButtonsView;
 
@@ -39,6 +42,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   void mainViewDidLoad() override;
   void didSelect() override;
   void willUnselect() override;
+  // Every page of the action editor with an example action, and an application's record with the
+  // remove sheet naming it; nothing of them reaches the base or the file.
+  QStringList screenshotStates() override;
+  void showScreenshotState(int index) override;
 
   // Load, edit, apply, revert.
   SInt16 GetBaseFromFile();
@@ -92,6 +99,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
 
   // Info tab.
   void CountConnectedMice();
+  // Asks the agent what runs and what is in force and shows it; the timer calls it every second.
+  void RefreshInfo();
   void actionInfoSupport();
   void actionInfoURL();
 
@@ -140,6 +149,12 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   QLineEdit* outletPrefsItemToOpen = nullptr;
   QPushButton* outletPrefsBrowse = nullptr;
   QLabel* outletInfoCountBth = nullptr;
+  QLabel* outletInfoVersion = nullptr;
+  QLabel* outletInfoAgent = nullptr;
+  QLabel* outletInfoDriver = nullptr;
+  QLabel* outletInfoMice = nullptr;
+  QLabel* outletInfoFront = nullptr;
+  QLabel* outletInfoRecord = nullptr;
   QPushButton* outletInfoUserGuide = nullptr;
   QPushButton* outletInfoURL = nullptr;
   QDialog* outletMainClickAlert = nullptr;
@@ -183,9 +198,19 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   CorvimusActionRec* SelectedAction();
   void ShowActionEditor();
   void MakeClickableLink(QPushButton* button);
+  // Names the current application in the remove sheet.
+  void PrepareDeleteSheet();
+  void SelectControlSlot(int slot);
 
   MouseButtonsView* fButtonsModel = nullptr;
   QDialog* fRunningSheet = nullptr;
+  QLabel* fDeleteMessage = nullptr;
+  std::vector<std::unique_ptr<QTranslator>> fTranslators;
+  // What the user had before the first screenshot state: target row and control.
+  bool fInScreenshotStates = false;
+  int fScreenshotTargetRow = 0;
+  SInt16 fScreenshotActionIndex = -1;
+  CorvimusPrefsRec fScreenshotSettings{};  // with the user's unapplied edits
 };
 
 // The one pane instance, through which the outline and the keystroke capture reach the pane.

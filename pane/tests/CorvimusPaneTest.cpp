@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <map>
 #include <cstring>
+#include <set>
 
 #include "ApplicationChooser.h"
 #include "PaneTables.h"
@@ -478,10 +479,11 @@ TEST_F(PaneTest, ActionEditorKeystrokeAndResets) {
   EXPECT_EQ(slot.keyCode, 0x7A);
   pane_->outletPrefsKeyCommand->click();
   pane_->outletPrefsKeyShift->click();
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "cmd+shift+F1");
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Shift+Super+F1");
   Choose(pane_->outletPrefsMoreKeys, 0);
   EXPECT_EQ(slot.keyCode, 255);
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "(none)");
+  // No key: the keystroke holds the modifiers alone, and says so.
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Shift+Super");
 
   // Special keys and a code the editor does not offer.
   Choose(pane_->outletPrefsAction, 5);
@@ -525,8 +527,10 @@ TEST_F(PaneTest, MainClickRuleInGlobalRecordShowsSheet) {
   OpenPane();
   SelectControlRow(RowForSlot(0));
   Choose(pane_->outletPrefsAction, 4);  // keystroke on the main button; slots 1, 2 hold 34, 32
+  // The sheet only tells what happened: there is nothing to cancel.
+  EXPECT_EQ(pane_->outletMainClickAlert->findChild<QPushButton*>("cancel"), nullptr);
   QString shown;
-  AnswerNextSheet(false, &shown);  // either button: the repair stands
+  AnswerNextSheet(true, &shown);
   pane_->outletPrefsApply->click();
   EXPECT_EQ(shown, "outletMainClickAlert");
   auto records = FileRecords();
@@ -699,6 +703,44 @@ TEST_F(PaneTest, BrowsingCanChooseAFolder) {
   QApplication::processEvents();
   EXPECT_EQ(Name(Slot(pane_, 3).data), "Projects");
   EXPECT_TRUE(QFile::exists(QString::fromStdString(config_ + "/com.kelvane.mouse.files/Projects")));
+}
+
+// The pictures of the documentation show every page of the action editor, and the pane is left as
+// the user had it: nothing shown for them reaches the base or the file.
+TEST_F(PaneTest, ScreenshotStatesShowEveryEditorPageAndLeaveNothingBehind) {
+  OpenPane();
+  pane_->addPrefsDidEnd(MakeAppBundle("Text Editor", "TeXt"), 1);
+  pane_->actionPrefsApply();
+  Choose(pane_->outletPrefsTarget, 0);
+  SelectControlRow(RowForSlot(1));
+  pane_->outletPrefsCustomSpeed->click();  // an edit not applied yet
+  const CorvimusPrefsRec edited = pane_->fSettings;
+  const CorvimusPrefsRec global = BaseRecord(0);
+  const CorvimusPrefsRec application = BaseRecord(1);
+
+  QStringList states = pane_->screenshotStates();
+  ASSERT_EQ(states.size(), 7);
+  std::set<int> pages;
+  for (int i = 0; i + 1 < states.size(); ++i) {
+    pane_->showScreenshotState(i);
+    pages.insert(pane_->outletPrefsActionTabs->currentIndex());
+    EXPECT_TRUE(pane_->outletPrefsAction->isEnabled()) << states[i].toStdString();
+  }
+  EXPECT_EQ(pages, (std::set<int>{kActionTabNone, kActionTabClick, kActionTabKeystroke,
+                                  kActionTabSpecialKey, kActionTabScroll, kActionTabOpenItem}));
+  pane_->showScreenshotState(states.size() - 1);
+  EXPECT_EQ(states.last(), "application");
+  EXPECT_EQ(pane_->fSettingsIndex, 1);
+  EXPECT_EQ(pane_->outletDeleteName->text(), "Text Editor");
+
+  pane_->showScreenshotState(-1);
+  EXPECT_EQ(pane_->fSettingsIndex, 0);
+  EXPECT_EQ(pane_->fActionIndex, 1);
+  EXPECT_EQ(std::memcmp(&pane_->fSettings, &edited, sizeof edited), 0);
+  const CorvimusPrefsRec globalAfter = BaseRecord(0), applicationAfter = BaseRecord(1);
+  EXPECT_EQ(std::memcmp(&globalAfter, &global, sizeof global), 0);
+  EXPECT_EQ(std::memcmp(&applicationAfter, &application, sizeof application), 0);
+  EXPECT_TRUE(pane_->outletPrefsApply->isEnabled()) << "the user's edit is still there to apply";
 }
 
 // Items whose names the File Manager would misread (a colon is a folder separator to it, a leading

@@ -76,6 +76,15 @@ void PaneTest::SetUp() {
   QFile::copy(QString(PANE_BUNDLE) + "/Contents/Info.plist",
               QString::fromStdString(bundle_ + "/Contents/Info.plist"));
   CopyTree(PANE_RESOURCES, QString::fromStdString(bundle_ + "/Contents/Resources"));
+  // The built translations; the agent the built bundle carries stays out, so that only a test
+  // starts one.
+  for (const QFileInfo& lang :
+       QDir(QString(PANE_BUNDLE) + "/Contents/Resources").entryInfoList({"*.lproj"}, QDir::Dirs))
+    for (const QFileInfo& qm : QDir(lang.absoluteFilePath()).entryInfoList({"*.qm"}, QDir::Files))
+      QFile::copy(qm.absoluteFilePath(), QString::fromStdString(bundle_) + "/Contents/Resources/" +
+                                             lang.fileName() + "/" + qm.fileName());
+  // The words the tests expect are English ones, whatever the machine's language.
+  setenv("LANGUAGE", "en", 1);
 }
 
 void PaneTest::TearDown() {
