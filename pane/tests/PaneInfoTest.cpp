@@ -22,8 +22,16 @@ class PaneInfoTest : public PaneTest {
     PaneTest::SetUp();
     std::string why;
     ASSERT_TRUE(x_.Start(&why)) << why;
+    // The pane runs on the desktop whose front it shows: it asks the agent of its own session,
+    // which the display tells.
+    if (const char* display = getenv("DISPLAY")) savedDisplay_ = display;
+    setenv("DISPLAY", x_.display().c_str(), 1);
   }
   void TearDown() override {
+    if (savedDisplay_.empty())
+      unsetenv("DISPLAY");
+    else
+      setenv("DISPLAY", savedDisplay_.c_str(), 1);
     realAgent_.Signal(SIGKILL);
     realAgent_.Wait(5000);
     if (sim_.running()) sim_.Command("quit");
@@ -77,6 +85,7 @@ class PaneInfoTest : public PaneTest {
   xcb_connection_t* conn_ = nullptr;
   xcb_ewmh_connection_t ewmh_{};
   int screen_ = 0;
+  std::string savedDisplay_;
 };
 
 std::string Text(QLabel* label) {

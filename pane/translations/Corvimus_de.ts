@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>ApplicationChooser</name>
+    <message>
+        <source>Select an Application</source>
+        <translation>Programm auswählen</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>%1 (running)</source>
+        <translation>%1 (läuft)</translation>
+    </message>
+    <message>
+        <source>Other…</source>
+        <translation>Anderes …</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+</context>
+<context>
     <name>CorvimusPane</name>
     <message>
         <source>Click</source>
@@ -302,6 +325,46 @@
     <message>
         <source>The built-in defaults: every button does what it always did</source>
         <translation>Die eingebauten Vorgaben: jede Taste tut, was sie immer tat</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>Einschalten</translation>
+    </message>
+    <message>
+        <source>The settings were not saved.</source>
+        <translation>Die Einstellungen wurden nicht gesichert.</translation>
+    </message>
+    <message>
+        <source>The settings file could not be read (%1), so nothing is saved: saving would replace the settings it holds. Make it readable again, then press Revert to read it.</source>
+        <translation>Die Einstellungsdatei konnte nicht gelesen werden (%1), deshalb wird nichts gesichert: Sichern würde die Einstellungen darin ersetzen. Machen Sie sie wieder lesbar und klicken Sie dann auf „Zurücksetzen“, um sie zu lesen.</translation>
+    </message>
+    <message>
+        <source>The settings file is read-only. Make it writable to save changes.</source>
+        <translation>Die Einstellungsdatei ist schreibgeschützt. Heben Sie den Schreibschutz auf, um Änderungen zu sichern.</translation>
+    </message>
+    <message>
+        <source>The settings file could not be written (%1).</source>
+        <translation>Die Einstellungsdatei konnte nicht geschrieben werden (%1).</translation>
+    </message>
+    <message>
+        <source>Damaged settings (%1)</source>
+        <translation>Beschädigte Einstellungen (%1)</translation>
+    </message>
+    <message>
+        <source>Settings do not follow the front application: the Corvimus extension of GNOME Shell is not enabled.</source>
+        <translation>Die Einstellungen folgen nicht dem Programm im Vordergrund: Die Corvimus-Erweiterung der GNOME Shell ist nicht eingeschaltet.</translation>
+    </message>
+    <message>
+        <source>No desktop session: the settings for all applications are in force.</source>
+        <translation>Keine Desktop-Sitzung: Es gelten die Einstellungen für alle Programme.</translation>
+    </message>
+    <message>
+        <source>The front application comes from %1.</source>
+        <translation>Das Programm im Vordergrund wird über %1 ermittelt.</translation>
+    </message>
+    <message>
+        <source>GNOME Shell could not enable the Corvimus extension; log out and back in, then try again.</source>
+        <translation>Die GNOME Shell konnte die Corvimus-Erweiterung nicht einschalten. Melden Sie sich ab und wieder an und versuchen Sie es dann erneut.</translation>
     </message>
 </context>
 <context>
