@@ -3,7 +3,6 @@
 // It reads and writes the file only through the settings routines and the record base, so what it
 // writes is what the pane would write. Exit status: 0 success; 1 the file or the input is not
 // acceptable (nothing was written); 2 wrong usage, or the file cannot be opened or written.
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
+#include "settings/ApplicationRecord.h"
 #include "settings/CommandTable.h"
 #include "settings/CorvimusPrefs.h"
 #include "settings/KeyNames.h"
@@ -36,6 +36,7 @@
 #include "settings/PrefsJson.h"
 #include "settings/PrefsRules.h"
 #include "settings/PrefsText.h"
+#include "settings/Version.h"
 
 namespace {
 
@@ -111,7 +112,9 @@ std::string Usage() {
          "  set [--app NAME] speed|acceleration VALUE|default\n"
          "  set [--app NAME] active 0|1\n"
          "  apply                         make the running agent use the changed settings now\n"
-         "  add-app PATH                  add an application, starting from the global settings\n"
+         "  add-app APP                   add an application, starting from the global settings;\n"
+         "      APP: a desktop entry id (org.gnome.Calculator), a .desktop file, an application\n"
+         "      bundle or a program\n"
          "  remove-app NAME               remove an application's settings\n"
          "  export OUT.json               the settings as JSON (- for standard output)\n"
          "  import IN.json                replace the settings by those of a JSON file (-: standard "
@@ -920,91 +923,23 @@ int Set(const Options& o) {
   return WriteRecords(f.target, records);
 }
 
-// The application's signature: its bundle's CFBundleSignature, else the file's creator; '????'
-// when neither gives one.
-OSType SignatureOf(const std::string& path) {
-  std::string plistPath = path + "/Contents/Info.plist";
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    OSType sig = 0;
-    std::ifstream f(plistPath, std::ios::binary);
-    std::string bytes;
-    if (f) {
-      std::vector<char> buf(1 << 16);
-      while (f && bytes.size() <= (8u << 20)) {
-        f.read(buf.data(), std::streamsize(buf.size()));
-        bytes.append(buf.data(), size_t(f.gcount()));
-      }
-    }
-    if (!bytes.empty() && bytes.size() <= (8u << 20)) {
-      plist_t root = nullptr;
-      if (plist_is_binary(bytes.data(), uint32_t(bytes.size())))
-        plist_from_bin(bytes.data(), uint32_t(bytes.size()), &root);
-      else
-        plist_from_xml(bytes.data(), uint32_t(bytes.size()), &root);
-      if (root && plist_get_node_type(root) == PLIST_DICT) {
-        plist_t item = plist_dict_get_item(root, "CFBundleSignature");
-        if (item && plist_get_node_type(item) == PLIST_STRING) {
-          char* s = nullptr;
-          plist_get_string_val(item, &s);
-          if (s) {
-            // The first four bytes of the text, high byte first; a shorter text ends in zeros.
-            unsigned char code[4] = {};
-            for (int k = 0; k < 4 && s[k]; ++k) code[k] = static_cast<unsigned char>(s[k]);
-            sig = corvimus::LoadU32BE(code);
-            free(s);
-          }
-        }
-      }
-      if (root) plist_free(root);
-    }
-    return sig ? sig : kUnknownSignature;
-  }
-  FSRef ref;
-  FSSpec spec;
-  FInfo info;
-  if (FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr) == noErr &&
-      FSGetFSSpecFromRef(&ref, &spec) == noErr && FSpGetFInfo(&spec, &info) == noErr &&
-      info.fdCreator != 0)
-    return info.fdCreator;
-  return kUnknownSignature;
-}
-
 int AddApp(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "add-app needs the application's path",
-                "for example: corvimus-prefs add-app /usr/bin/gimp (or an application bundle)");
-  std::string path = o.args[0];
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0)
-    return Fail(kExitBad, path + ": no such application",
-                "give the program's path, as command -v NAME prints it");
-  std::string name = path.substr(path.find_last_of('/') + 1);
-  name.resize(corvimus::Utf8CutLength(name.data(), name.size(), 254));
-  if (name.size() > 4) {
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ".app") name.resize(name.size() - 4);
-  }
-  if (name.empty())
-    return Fail(kExitBad, path + ": the application has no name",
-                "give the path of the program itself, not of a folder above it");
+    return Fail(kExitUsage, "add-app needs a desktop entry id, a .desktop file or the application's path",
+                "for example: corvimus-prefs add-app org.gnome.Calculator, or add-app /usr/bin/gimp");
+  corvimus::ApplicationChoice app;
+  std::string error;
+  if (!corvimus::DescribeApplication(o.args[0], &app, &error))
+    return Fail(kExitBad, error,
+                "give a desktop entry id as in ls /usr/share/applications (without .desktop), a "
+                ".desktop file, or the program's path as command -v NAME prints it");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
   std::vector<CorvimusPrefsRec>& records = f.records;
-  CorvimusPrefsRec r{};
-  if (!records.empty() && records[0].application == 0) {
-    r = records[0];
-  } else {
-    r.device[0].speed = 255;
-    r.device[0].acceleration = 255;
-  }
-  r.application = SignatureOf(path);
-  corvimus::StorePascalUtf8(name.data(), name.size(), r.appFileName, 63);
-  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
-  r.active = 1;
+  CorvimusPrefsRec r;
+  bool haveGlobal = !records.empty() && records[0].application == 0;
+  MakeApplicationRecord(app, haveGlobal ? &records[0] : nullptr, &r);
   records.push_back(r);
   std::stable_sort(
       records.begin(), records.end(),
@@ -1015,7 +950,8 @@ int AddApp(const Options& o) {
     if (r.application == kUnknownSignature)
       std::cout << ", recognised by its file name \"" << FieldText(r.appFileName, 64) << "\"";
     else
-      std::cout << " (signature " << FourCCText(r.application) << ")";
+      std::cout << " as " << FieldText(r.appFileName, 64) << " (signature "
+                << FourCCText(r.application) << ")";
     std::cout << "; it starts with the settings for all applications\n";
   }
   return rc;
@@ -1073,7 +1009,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "--version" || command == "version") {
-    std::cout << "corvimus-prefs " << CORVIMUS_PREFS_VERSION << "\n";
+    std::cout << "corvimus-prefs " << CorvimusVersionString() << "\n";
     return 0;
   }
   // For the shell's completion: the words of one kind, one a line, from the same tables the

@@ -521,6 +521,24 @@ TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThat
       DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "Exec"));
   ASSERT_EQ(uninstaller.size(), 1u);
   EXPECT_EQ(uninstaller[0], prefix + "/" + kUninstaller + "/Contents/MacOS/Corvimus Uninstaller");
+  // The button tester lies in the Applications folder, where its entry finds it.
+  const auto tester = ExecArguments(
+      DesktopValue(prefix + "/share/applications/corvimus-button-tester.desktop", "Exec"));
+  ASSERT_EQ(tester.size(), 1u);
+  EXPECT_EQ(tester[0],
+            prefix + "/" + kHome +
+                "/Applications/Mouse Button Tester.app/Contents/MacOS/Mouse Button Tester");
+  EXPECT_TRUE(Exists(tester[0]));
+  // Every program's words in German go with it.
+  for (const std::string& catalogue :
+       {kPane + "/Contents/Resources/de.lproj/Corvimus.qm",
+        kPane + "/Contents/Resources/de.lproj/CommandTable.qm",
+        kPane + "/Contents/Resources/de.lproj/MouseButtonsView.strings",
+        kPane + "/Contents/Resources/de.lproj/StringLists.strings",
+        kHome + "/Applications/Mouse Button Tester.app/Contents/Resources/de.lproj/ButtonTester.qm",
+        kHome + "/Applications/System Preferences.app/Contents/Resources/de.lproj/PaneHost.qm",
+        kUninstaller + "/Contents/Resources/de.lproj/Uninstaller.qm"})
+    EXPECT_TRUE(Exists(prefix + "/" + catalogue)) << catalogue;
   for (const auto& e : ReceiptEntries(prefix)) EXPECT_NE(e[0], '/') << e;
 
   // The cleanup rule names the same folders, as systemd-tmpfiles reads it.
