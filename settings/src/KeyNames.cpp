@@ -332,7 +332,7 @@ const char* KeyWord(UInt8 keyCode) {
   return row ? row->word : nullptr;
 }
 
-const char* KeyLabel(UInt8 keyCode) {
+const char* UsKeyLabel(UInt8 keyCode) {
   if (keyCode == kNoKey) return "no key";
   const KeyWordRow* row = RowOf(keyCode);
   return row ? row->label : nullptr;

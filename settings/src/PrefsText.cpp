@@ -143,7 +143,7 @@ std::string ModifierWords(UInt16 modifiers) {
 }
 
 std::string KeyText(UInt8 keyCode) {
-  const char* label = KeyLabel(keyCode);
+  const char* label = UsKeyLabel(keyCode);
   return label ? std::string(label) : "key " + Hex2(keyCode);
 }
 
@@ -195,7 +195,7 @@ namespace {
 // "z" when the key at `keyCode` types z on the layout of `layoutChars` while its US name is
 // another character; "" when they agree or the key types no character.
 std::string LayoutCharacter(UInt8 keyCode, const UInt8* layoutChars) {
-  const char* label = layoutChars && keyCode < 128 ? KeyLabel(keyCode) : nullptr;
+  const char* label = layoutChars && keyCode < 128 ? UsKeyLabel(keyCode) : nullptr;
   if (!label || label[0] == 0 || label[1] != 0) return "";
   const UInt8 typed = layoutChars[keyCode];
   if (typed <= 32 || typed == 127 || (typed >= 0x80 && typed < 0xA0)) return "";

@@ -20,14 +20,14 @@ TEST(KeyWords, EveryKeyOfTheTableHasOneWordThatNamesItBack) {
     // A word exactly where the virtual key code table puts a key.
     EXPECT_EQ(word != nullptr, KeyboardEvdevCodeForVirtualKey(UInt16(code)) >= 0) << code;
     if (!word) {
-      EXPECT_EQ(KeyLabel(UInt8(code)), nullptr);
+      EXPECT_EQ(UsKeyLabel(UInt8(code)), nullptr);
       continue;
     }
     ++named;
     EXPECT_TRUE(words.insert(word).second) << word;
-    EXPECT_TRUE(labels.insert(KeyLabel(UInt8(code))).second) << KeyLabel(UInt8(code));
+    EXPECT_TRUE(labels.insert(UsKeyLabel(UInt8(code))).second) << UsKeyLabel(UInt8(code));
     EXPECT_EQ(KeyCodeFromWord(word), code) << word;
-    EXPECT_EQ(KeyCodeFromWord(KeyLabel(UInt8(code))), code) << KeyLabel(UInt8(code));
+    EXPECT_EQ(KeyCodeFromWord(UsKeyLabel(UInt8(code))), code) << UsKeyLabel(UInt8(code));
   }
   EXPECT_GT(named, 100);
   EXPECT_STREQ(KeyWord(255), "none");
@@ -63,8 +63,8 @@ TEST(KeyWords, LettersNameUsPositionsAndLinuxNamesAreTaken) {
   EXPECT_EQ(KeyCodeFromWord("insert"), 0x72);
   for (const char* nothing : {"", "nokey", "f21", "kp", "key", "key_", "ü", "page-up-down"})
     EXPECT_EQ(KeyCodeFromWord(nothing), -1) << nothing;
-  EXPECT_STREQ(KeyLabel(0x08), "C");
-  EXPECT_STREQ(KeyLabel(0x74), "Page Up");
+  EXPECT_STREQ(UsKeyLabel(0x08), "C");
+  EXPECT_STREQ(UsKeyLabel(0x74), "Page Up");
 }
 
 TEST(KeyWords, ModifierWordsGoBothWays) {

@@ -52,7 +52,7 @@ void GetKeyCombinationName(UInt16 keyWord, UInt16 modifierWord, StringPtr out, S
 const char* KeyWord(UInt8 keyCode);
 // The key as shortcuts are written on Linux ("C", "Page Up", "Keypad 5", "-"), "no key" for 255;
 // null where no key sits.
-const char* KeyLabel(UInt8 keyCode);
+const char* UsKeyLabel(UInt8 keyCode);
 // The key code a word names: its word, its label or another word it takes ("enter", "esc",
 // "pgup", the evdev name "KEY_PAGEUP"), in any letter case, with spaces, hyphens and underscores
 // alike; a single character is the key that types it on the US layout. -1 when none does.
