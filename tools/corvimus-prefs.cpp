@@ -30,11 +30,13 @@
 #include "settings/ApplicationRecord.h"
 #include "settings/CommandTable.h"
 #include "settings/CorvimusPrefs.h"
+#include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "settings/PrefsJson.h"
 #include "settings/PrefsRules.h"
 #include "settings/PrefsText.h"
+#include "settings/Version.h"
 
 namespace {
 
@@ -42,9 +44,50 @@ constexpr int kExitBad = 1;
 constexpr int kExitUsage = 2;
 constexpr size_t kMaxJsonInput = 256u << 20;
 
+// ---- The words ---------------------------------------------------------------------------------
+// All come from the tables of commands, controls, modifiers and keys; the usage, the hints, the
+// manual's lists and the shell's completion (through --list-words) are made from them.
+
+std::vector<std::string> CommandWords() {
+  std::vector<std::string> out;
+  for (const CommandInfo& c : kCommandTable)
+    if (c.menu != PaneMenu::kNone && c.family != CommandFamily::kOpenItem) out.push_back(c.word);
+  return out;
+}
+
+std::vector<std::string> ControlWords() {
+  std::vector<std::string> out;
+  for (const ControlInfo& c : kControlTable) out.push_back(c.word);
+  return out;
+}
+
+std::vector<std::string> ModifierWordList() {
+  std::vector<std::string> out;
+  for (const ModifierInfo& m : kModifierTable) out.push_back(m.word);
+  return out;
+}
+
+std::vector<std::string> KeyWordList() {
+  std::vector<std::string> out;
+  for (int code = 0; code < 128; ++code)
+    if (const char* word = KeyWord(UInt8(code))) out.push_back(word);
+  out.push_back(KeyWord(255));
+  return out;
+}
+
+const std::vector<std::string> kCommandNames = {"show",       "check",  "init",  "export",
+                                                "import",     "set",    "add-app",
+                                                "remove-app", "apply"};
+
+std::string Joined(const std::vector<std::string>& words, const char* separator) {
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : separator) + w;
+  return out;
+}
+
 // Words after an indent, wrapped before 100 columns, the last without its comma.
 std::string Wrapped(const std::vector<std::string>& words) {
-  const std::string indent(10, ' ');
+  const std::string indent(8, ' ');
   std::string out, line = indent;
   for (size_t i = 0; i < words.size(); ++i) {
     std::string word = words[i] + (i + 1 < words.size() ? "," : "");
@@ -57,33 +100,45 @@ std::string Wrapped(const std::vector<std::string>& words) {
   return out + line + "\n";
 }
 
-// The usage text; the words of the commands and controls come from the one table of them.
 std::string Usage() {
-  std::vector<std::string> commands, controls;
-  for (const CommandInfo& c : kCommandTable)
-    if (c.menu != PaneMenu::kNone && c.family != CommandFamily::kOpenItem)
-      commands.push_back(c.word);
+  std::vector<std::string> controls;
   for (const ControlInfo& c : kControlTable)
-    controls.push_back(std::string(c.id) + " (" + c.word + ")");
+    controls.push_back(std::string(c.word) + " (" + c.id + ")");
   return "usage: corvimus-prefs COMMAND [--file PATH] ...\n"
-         "  show [--json] [--recover]     the records the settings file holds\n"
-         "  check                         is the file a valid settings file?\n"
-         "  init                          write a file holding only the default record\n"
-         "  export OUT.json               the records as JSON (- for standard output)\n"
-         "  import IN.json                replace the records by those of a JSON file (- for "
-         "standard input)\n"
+         "Shows and changes what each mouse button and wheel does, for all applications or one.\n"
+         "\n"
+         "  show [--json] [--recover]     the settings, in the words set takes\n"
+         "  set [--app NAME] CONTROL ACTION [--modifiers M] [--key K] [--repeat N]\n"
          "  set [--app NAME] speed|acceleration VALUE|default\n"
          "  set [--app NAME] active 0|1\n"
-         "  set [--app NAME] SLOT COMMAND [--modifiers M] [--key K] [--repeat N]\n"
-         "      SLOT: a control, by its identifier or word, or a slot number 0-15:\n" +
-         Wrapped(controls) + "      COMMAND: a number or one of\n" + Wrapped(commands) +
-         "      M: ctrl, alt, shift, super, caps-lock, space, joined with + or -\n"
-         "  add-app APP                   add an application with a copy of the global settings;\n"
+         "  apply                         make the running agent use the changed settings now\n"
+         "  add-app APP                   add an application, starting from the global settings;\n"
          "      APP: a desktop entry id (org.gnome.Calculator), a .desktop file, an application\n"
          "      bundle or a program\n"
          "  remove-app NAME               remove an application's settings\n"
-         "  apply                         ask the running agent to reload the settings file\n"
-         "--file defaults to the user's settings file.\n";
+         "  export OUT.json               the settings as JSON (- for standard output)\n"
+         "  import IN.json                replace the settings by those of a JSON file (-: standard "
+         "input)\n"
+         "  check                         is the file a valid settings file?\n"
+         "  init                          start over with the default settings\n"
+         "  --version                     the version of corvimus-prefs\n"
+         "\n"
+         "  CONTROL, a button or a wheel (or its identifier in parentheses, or a slot 0-15):\n" +
+         Wrapped(controls) + "  ACTION:\n" + Wrapped(CommandWords()) +
+         "  M, modifiers joined by +: " + Joined(ModifierWordList(), ", ") +
+         "\n"
+         "  K, a key by its name on a US keyboard (c is the key right of X on every layout):\n" +
+         Wrapped(KeyWordList()) +
+         "  N, the lines scroll-up, -down, -left or -right scroll for each notch or press: 1-30\n"
+         "\n"
+         "Examples:\n"
+         "  corvimus-prefs set back copy\n"
+         "  corvimus-prefs set --app Firefox button6 keystroke --key t --modifiers ctrl+shift\n"
+         "  corvimus-prefs set wheel-down scroll-down --repeat 3\n"
+         "  corvimus-prefs apply\n"
+         "--file PATH works on another settings file than the user's own.\n"
+         "Exit status: 0 done; 1 the file or the input is not acceptable (nothing was written); 2 "
+         "wrong usage, or the file cannot be opened or written.\n";
 }
 
 struct BaseDeleter {
@@ -115,9 +170,25 @@ std::string FileErrorText(OSErr e, const std::string& path) {
   return std::string("it is ") + kind + ", not a regular file";
 }
 
-int Fail(int code, const std::string& message) {
-  std::cerr << "corvimus-prefs: " << message << "\n";
+// Says what went wrong and, on a line of its own, what to do about it.
+int Fail(int code, const std::string& message, const std::string& hint) {
+  std::cerr << "corvimus-prefs: " << message << "\nhint: " << hint << "\n";
   return code;
+}
+
+const char kUsageHint[] = "corvimus-prefs --help shows the usage; man corvimus-prefs says more";
+const char kMemoryHint[] = "close other programs and try again";
+
+// What to do when the settings file at `path` is not one.
+std::string DamagedHint(const std::string& path) {
+  return "corvimus-prefs show --recover --file " + path +
+         " shows what can be read; init --file " + path +
+         " replaces it with the defaults (what it held is lost)";
+}
+
+// What to do when a file cannot be opened or written.
+std::string AccessHint(const std::string& path) {
+  return "check the path and its permissions: ls -ld " + path;
 }
 
 // ---- The file
@@ -139,7 +210,7 @@ std::string AbsolutePath(const std::string& path) {
 // The settings file named by --file, or the user's own. `forWriting` makes a missing Preferences
 // folder.
 bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target* t,
-                std::string* error) {
+                std::string* error, std::string* hint) {
   OSErr e;
   if (file) {
     std::string path = AbsolutePath(*file);
@@ -149,12 +220,15 @@ bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target*
     std::string name = path.substr(slash + 1);
     if (name.empty() || name.size() > 63) {
       *error = *file + ": a settings file name has 1 to 63 characters";
+      *hint = "choose a shorter name";
       return false;
     }
     SInt16 v;
     SInt32 dirID;
     if ((e = corvimus::PathToDirID(folder, &v, &dirID)) != noErr) {
       *error = folder + ": " + ErrorText(e);
+      *hint = "check the folder (ls -ld " + folder + "); mkdir -p " + folder +
+              " makes a missing one";
       return false;
     }
     Str255 pname;
@@ -171,12 +245,14 @@ bool FindTarget(const std::optional<std::string>& file, bool forWriting, Target*
       std::string where;
       if (corvimus::FSSpecToPath(&t->spec, &where) != noErr) {
         *error = "no settings file (the Preferences folder does not exist)";
+        *hint = "corvimus-prefs init writes the defaults; any set starts from them";
         return false;
       }
     }
   }
   if (e != noErr && e != fnfErr) {
     *error = (file ? *file : std::string("settings file")) + ": " + ErrorText(e);
+    *hint = AccessHint(file ? *file : std::string("~/.config"));
     return false;
   }
   t->exists = e == noErr;
@@ -304,16 +380,18 @@ bool InPaneOrder(const std::vector<CorvimusPrefsRec>& records) {
 // pane would write and one written here are the same bytes.
 int WriteRecords(const Target& t, const std::vector<CorvimusPrefsRec>& records) {
   BasePtr base(NewMouseSettingsBase(4));
-  if (!base) return Fail(kExitUsage, "out of memory");
+  if (!base) return Fail(kExitUsage, "out of memory", kMemoryHint);
   for (const auto& r : records)
     if (QBaseAddRecord(base.get(), &r, kCorvimusPrefsRecSize) < 0)
-      return Fail(kExitUsage, "out of memory");
+      return Fail(kExitUsage, "out of memory", kMemoryHint);
   if (!records.empty() && InPaneOrder(records)) QBaseSetSortMode(base.get(), kQBaseSortFirstUser);
   OSErr e =
       SaveMouseSettingsToSpec(base.get(), &t.spec, kCorvimusPrefsFileType, kCorvimusPrefsCreator);
   if (e != noErr)
     return Fail(kExitUsage,
-                "cannot write " + t.path + ": " + FileErrorText(e, t.path) + "; nothing was written");
+                "cannot write " + t.path + ": " + FileErrorText(e, t.path) + "; nothing was written",
+                e == fLckdErr ? "chmod u+w " + t.path + " makes it writable"
+                              : AccessHint(t.path.substr(0, t.path.find_last_of('/') + 1)));
   return 0;
 }
 
@@ -337,26 +415,26 @@ CorvimusPrefsRec PaneDefaultRecord() {
 bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* exitCode) {
   BasePtr base(NewMouseSettingsBase(4));
   if (!base) {
-    *exitCode = Fail(kExitUsage, "out of memory");
+    *exitCode = Fail(kExitUsage, "out of memory", kMemoryHint);
     return false;
   }
   if (t.exists) {
     FileReport r = ReadTarget(t, base.get(), false, nullptr);
     if (!r.opened) {
-      *exitCode =
-          Fail(kExitUsage, "cannot open " + t.path + ": " + FileErrorText(r.openError, t.path));
+      *exitCode = Fail(kExitUsage, "cannot open " + t.path + ": " + FileErrorText(r.openError, t.path),
+                       AccessHint(t.path));
       return false;
     }
     if (!r.problem.empty()) {
-      *exitCode = Fail(
-          kExitBad, t.path + ": " + r.problem + "; nothing was written (init starts a new file)");
+      *exitCode = Fail(kExitBad, t.path + ": " + r.problem + "; nothing was written",
+                       DamagedHint(t.path));
       return false;
     }
   }
   CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
   if (e != noErr) {
-    *exitCode = Fail(kExitUsage, "cannot load the settings: " + ErrorText(e));
+    *exitCode = Fail(kExitUsage, "cannot load the settings: " + ErrorText(e), kMemoryHint);
     return false;
   }
   *records = RecordsOf(base.get());
@@ -393,33 +471,60 @@ struct OpenedFile {
 // missing Preferences folder unless the file is only read) and reads what `access` asks for.
 // False after saying why, with the exit code in *exitCode.
 bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitCode) {
-  std::string error;
-  if (!FindTarget(o.file, access != Access::kRead, &f->target, &error)) {
-    *exitCode = Fail(kExitUsage, error);
+  std::string error, hint;
+  if (!FindTarget(o.file, access != Access::kRead, &f->target, &error, &hint)) {
+    *exitCode = Fail(kExitUsage, error, hint);
     return false;
   }
   const Target& t = f->target;
   if (access == Access::kReplace) return true;
   if (access == Access::kEdit) return LoadForEdit(t, &f->records, exitCode);
   if (!t.exists) {
-    *exitCode = Fail(kExitUsage, "no settings file at " + t.path);
+    *exitCode = Fail(kExitUsage, "no settings file at " + t.path,
+                     "check the path; corvimus-prefs init --file " + t.path + " writes a new one");
     return false;
   }
   f->base.reset(NewMouseSettingsBase(8));
   if (!f->base) {
-    *exitCode = Fail(kExitUsage, "out of memory");
+    *exitCode = Fail(kExitUsage, "out of memory", kMemoryHint);
     return false;
   }
   f->report = ReadTarget(t, f->base.get(), o.recover, &f->repaired);
   if (!f->report.opened) {
-    *exitCode = Fail(kExitUsage,
-                     "cannot open " + t.path + ": " + FileErrorText(f->report.openError, t.path));
+    *exitCode =
+        Fail(kExitUsage, "cannot open " + t.path + ": " + FileErrorText(f->report.openError, t.path),
+             AccessHint(t.path));
     return false;
   }
   return true;
 }
 
+// A user who has never saved settings: no file, nothing wrong. Says what the mice do now and how
+// to begin.
+int ShowFresh(const Target& t) {
+  std::cout << "No settings yet: every mouse button and wheel does what it always did, as the\n"
+               "defaults below say. To begin, give a control an action and tell the agent, for\n"
+               "example:\n"
+               "  corvimus-prefs set back copy\n"
+               "  corvimus-prefs apply\n"
+               "or open Mouse Buttons, the settings window. corvimus-prefs --help lists the\n"
+               "controls, actions and keys.";
+  if (!t.path.empty()) std::cout << " The settings will be kept in\n" << t.path << ".";
+  std::cout << "\n\n" << DescribeRecord(PaneDefaultRecord(), 0);
+  return 0;
+}
+
 int Show(const Options& o) {
+  if (!o.file) {
+    Target t;
+    std::string error, hint;
+    bool found = FindTarget(std::nullopt, false, &t, &error, &hint);
+    if ((found && !t.exists) || (!found && error.rfind("no settings file", 0) == 0)) {
+      if (!o.json) return ShowFresh(t);
+      return Fail(kExitUsage, "no settings yet",
+                  "corvimus-prefs init writes the defaults, which show --json then prints");
+    }
+  }
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
@@ -429,12 +534,14 @@ int Show(const Options& o) {
   // Records of another size have no place in the shape; the text form names them.
   bool sizeProblem = r.problem.rfind("record ", 0) == 0;
   if (!r.problem.empty() && (!sizeProblem || o.json))
-    return Fail(kExitBad, t.path + ": " + r.problem);
+    return Fail(kExitBad, t.path + ": " + r.problem, DamagedHint(t.path));
   if (o.json) {
     std::cout << PrefsDocumentToJson(r.bigEndian, RecordsOf(base));
     return 0;
   }
   SInt32 n = QBaseCountRecords(base);
+  // Keys are named by their place on a US keyboard; show says what they type on the user's.
+  GetKeyboardInformation();
   std::cout << "settings file " << t.path << " (" << (r.bigEndian ? "big" : "little")
             << "-endian), " << n << (n == 1 ? " record" : " records") << "\n";
   if (f.repaired) std::cout << "recovered: the file's length did not match its header\n";
@@ -447,7 +554,7 @@ int Show(const Options& o) {
     }
     CorvimusPrefsRec rec;
     std::memcpy(&rec, data, sizeof rec);
-    std::cout << DescribeRecord(rec, int(i));
+    std::cout << DescribeRecord(rec, int(i), gAsciiTable);
   }
   return 0;
 }
@@ -468,9 +575,10 @@ std::vector<std::string> RuleBreaks(const std::vector<CorvimusPrefsRec>& records
 
 // Says each line of a refusal, the last one ending in what was done about it.
 int FailLines(const std::string& prefix, const std::vector<std::string>& lines,
-              const std::string& ending) {
-  for (size_t i = 0; i + 1 < lines.size(); ++i) Fail(kExitBad, prefix + lines[i]);
-  return Fail(kExitBad, prefix + lines.back() + ending);
+              const std::string& ending, const std::string& hint) {
+  for (size_t i = 0; i + 1 < lines.size(); ++i)
+    std::cerr << "corvimus-prefs: " << prefix << lines[i] << "\n";
+  return Fail(kExitBad, prefix + lines.back() + ending, hint);
 }
 
 int Check(const Options& o) {
@@ -479,9 +587,11 @@ int Check(const Options& o) {
   if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
   const Target& t = f.target;
   const FileReport& r = f.report;
-  if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem);
+  if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem, DamagedHint(t.path));
   if (std::vector<std::string> breaks = RuleBreaks(RecordsOf(f.base.get())); !breaks.empty())
-    return FailLines(t.path + ": ", breaks, "");
+    return FailLines(t.path + ": ", breaks, "",
+                     "set each of these to a value in range (corvimus-prefs set), or export the "
+                     "file, mend the JSON and import it");
   SInt32 n = QBaseCountRecords(f.base.get());
   std::cout << t.path << ": valid settings file, " << n << (n == 1 ? " record" : " records");
   if (r.empty)
@@ -498,10 +608,11 @@ int Init(const Options& o) {
   if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
   const Target& t = f.target;
   BasePtr base(NewMouseSettingsBase(4));
-  if (!base) return Fail(kExitUsage, "out of memory");
+  if (!base) return Fail(kExitUsage, "out of memory", kMemoryHint);
   CorvimusPrefsRec defaults = PaneDefaultRecord();
   OSErr e = LoadMouseSettingsFromSpec(base.get(), nullptr, &defaults);
-  if (e != noErr) return Fail(kExitUsage, "cannot make the default record: " + ErrorText(e));
+  if (e != noErr)
+    return Fail(kExitUsage, "cannot make the default record: " + ErrorText(e), kMemoryHint);
   rc = WriteRecords(t, RecordsOf(base.get()));
   if (rc == 0) std::cout << "wrote " << t.path << " with the default record\n";
   return rc;
@@ -509,25 +620,29 @@ int Init(const Options& o) {
 
 int Export(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "export needs one output file\n" + Usage());
+    return Fail(kExitUsage, "export needs one output file",
+                "corvimus-prefs export settings.json, or export - for standard output");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kRead, &f, &rc)) return rc;
   const FileReport& r = f.report;
-  if (!r.problem.empty()) return Fail(kExitBad, f.target.path + ": " + r.problem);
+  if (!r.problem.empty())
+    return Fail(kExitBad, f.target.path + ": " + r.problem, DamagedHint(f.target.path));
   std::string json = PrefsDocumentToJson(r.bigEndian, RecordsOf(f.base.get()));
   const std::string& out = o.args[0];
   if (out == "-") {
     std::cout << json;
-    return std::cout.good() ? 0 : Fail(kExitUsage, "cannot write to standard output");
+    return std::cout.good() ? 0
+                            : Fail(kExitUsage, "cannot write to standard output",
+                                   "name an output file instead of -");
   }
   // A sibling temporary file renamed into place: no half-written export. Only a regular file is
   // replaced so: what stands there else (a FIFO, a device) is not the user's to turn into a file.
   if (struct stat st; stat(out.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     return Fail(kExitUsage, "cannot write " + out + ": " +
                                 (S_ISDIR(st.st_mode) ? std::string("it is a folder")
-                                                     : FileErrorText(notAFileErr, out)) +
-                                "; - writes to standard output");
+                                                     : FileErrorText(notAFileErr, out)),
+                "name a file to write (it is replaced whole), or - for standard output");
   std::string temp = out + ".tmp-" + std::to_string(getpid());
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);
@@ -535,18 +650,20 @@ int Export(const Options& o) {
     f.flush();
     if (!f) {
       std::remove(temp.c_str());
-      return Fail(kExitUsage, "cannot write " + out);
+      return Fail(kExitUsage, "cannot write " + out, AccessHint(out));
     }
   }
   if (std::rename(temp.c_str(), out.c_str()) != 0) {
     std::remove(temp.c_str());
-    return Fail(kExitUsage, "cannot write " + out + ": " + std::strerror(errno));
+    return Fail(kExitUsage, "cannot write " + out + ": " + std::strerror(errno), AccessHint(out));
   }
   return 0;
 }
 
 int Import(const Options& o) {
-  if (o.args.size() != 1) return Fail(kExitUsage, "import needs one input file\n" + Usage());
+  if (o.args.size() != 1)
+    return Fail(kExitUsage, "import needs one input file",
+                "corvimus-prefs import settings.json, or import - for standard input");
   const std::string& in = o.args[0];
   std::string text;
   {
@@ -555,9 +672,10 @@ int Import(const Options& o) {
     if (in != "-") {
       struct stat st;
       if (stat(in.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return Fail(kExitUsage, in + ": is a folder");
+        return Fail(kExitUsage, in + ": is a folder", "name a JSON file that export wrote");
       f.open(in, std::ios::binary);
-      if (!f) return Fail(kExitUsage, "cannot open " + in + ": " + std::strerror(errno));
+      if (!f)
+        return Fail(kExitUsage, "cannot open " + in + ": " + std::strerror(errno), AccessHint(in));
       stream = &f;
     }
     std::vector<char> buf(1 << 16);
@@ -566,16 +684,19 @@ int Import(const Options& o) {
       text.append(buf.data(), size_t(stream->gcount()));
       if (text.size() > kMaxJsonInput)
         return Fail(kExitBad, in + ": larger than " + std::to_string(kMaxJsonInput >> 20) +
-                                  " MiB; nothing was written");
+                                  " MiB; nothing was written",
+                    "a settings export is a few kilobytes for each application: is it the right file?");
     }
   }
   std::vector<CorvimusPrefsRec> records;
   std::string error;
   if (!PrefsDocumentFromJson(text, &records, nullptr, &error))
-    return Fail(kExitBad, in + ": " + error + "; nothing was written");
+    return Fail(kExitBad, in + ": " + error + "; nothing was written",
+                "mend the file at that place; corvimus-prefs export - shows the form it takes");
   // The settings pane would never write such values, and the agent would not pass them on.
   if (std::vector<std::string> breaks = RuleBreaks(records); !breaks.empty())
-    return FailLines(in + ": ", breaks, "; nothing was written");
+    return FailLines(in + ": ", breaks, "; nothing was written",
+                     "mend these values in the file; corvimus-prefs --help lists the words");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
@@ -611,12 +732,13 @@ int FindApp(const std::vector<CorvimusPrefsRec>& records, const std::string& nam
     }
   }
   if (hits.empty()) {
-    *exitCode = Fail(kExitBad,
-                     "no application named \"" + name + "\" in the settings (add it with add-app)");
+    *exitCode = Fail(kExitBad, "no application named \"" + name + "\" in the settings",
+                     "corvimus-prefs show lists the applications; add-app PATH adds one");
     return -1;
   }
   if (hits.size() > 1) {
-    *exitCode = Fail(kExitBad, "more than one application is named \"" + name + "\"");
+    *exitCode = Fail(kExitBad, "more than one application is named \"" + name + "\"",
+                     "name it by its file name as show prints it, or remove the other one");
     return -1;
   }
   return hits[0];
@@ -641,42 +763,21 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
     *out = UInt16(v);
     return true;
   }
-  UInt16 bits = 0;
-  // Names are joined with '-', '+' or ','; "caps-lock" is one name.
-  std::string text;
-  for (char c : s) text.push_back(char(std::tolower(static_cast<unsigned char>(c))));
-  for (size_t at; (at = text.find("caps-lock")) != std::string::npos;)
-    text.replace(at, 9, "capslock");
-  for (char& c : text)
-    if (c == '+' || c == ',') c = '-';
-  std::stringstream ss(text);
-  std::string name;
-  while (std::getline(ss, name, '-')) {
-    UInt16 bit = FindModifierByWord(name);
-    if (!bit) return false;
-    bits |= bit;
-  }
-  *out = bits;
-  return true;
+  return !s.empty() && ModifiersFromWords(s, out);
 }
 
+// A key by its word, or by its virtual key code in hex (0x08) or with two or more decimal digits,
+// as earlier versions took it: a single digit is the key that types it.
 bool ParseKey(const std::string& s, UInt8* out) {
   long v;
-  if (ParseNumber(s, 0, 127, &v)) {
+  if ((s.size() > 1 || s.rfind("0x", 0) == 0) && ParseNumber(s, 0, 127, &v)) {
     *out = UInt8(v);
     return true;
   }
-  std::string lower;
-  for (char c : s) lower.push_back(char(std::tolower(static_cast<unsigned char>(c))));
-  for (int code = 0; code < 255; ++code) {
-    std::string name = DescribeKeyCode(UInt8(code));
-    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (name.rfind("key ", 0) != 0 && name == lower) {
-      *out = UInt8(code);
-      return true;
-    }
-  }
-  return false;
+  int code = KeyCodeFromWord(s);
+  if (code < 0) return false;
+  *out = UInt8(code);
+  return true;
 }
 
 // The commands the pane can put into a slot.
@@ -697,17 +798,27 @@ bool ParseCommand(const std::string& s, UInt16* out) {
   return true;
 }
 
+// The name of a command in messages: its word, else its number.
+std::string CommandText(UInt16 command) {
+  const CommandInfo* info = FindCommand(command);
+  return info ? std::string(info->word) : "command " + std::to_string(command);
+}
+
 int Set(const Options& o) {
   const auto& a = o.args;
-  if (a.size() != 2) return Fail(kExitUsage, "set needs a field and a value\n" + Usage());
+  if (a.size() != 2)
+    return Fail(kExitUsage, "set needs a control and an action, or a field and a value",
+                "for example: corvimus-prefs set back copy; corvimus-prefs set speed 90 (see the "
+                "usage: corvimus-prefs --help)");
   bool isField = a[0] == "speed" || a[0] == "acceleration" || a[0] == "active";
   if (isField && (o.modifiers || o.key || o.repeat))
-    return Fail(kExitUsage, "--modifiers, --key and --repeat belong to an action slot");
+    return Fail(kExitUsage, "--modifiers, --key and --repeat belong to a control's action",
+                "corvimus-prefs set " + a[0] + " VALUE takes no options");
   int slot = isField ? -1 : SlotFromText(a[0]);
   if (!isField && slot < 0)
-    return Fail(kExitUsage, "\"" + a[0] +
-                                "\" is neither speed, acceleration, active nor a slot "
-                                "(C0-C7, RF, RB, PF, PB, their words such as tilt-left, or 0-15)");
+    return Fail(kExitUsage, "\"" + a[0] + "\" is neither speed, acceleration, active nor a control",
+                "the controls are " + Joined(ControlWords(), ", ") +
+                    " (or C0-C7, RF, RB, PF, PB, or a slot number 0-15)");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
@@ -717,14 +828,15 @@ int Set(const Options& o) {
   CorvimusPrefsRec& r = records[size_t(index)];
   auto& d = r.device[0];
   long v;
+  const std::string nothing = "; nothing was written";
   if (a[0] == "speed") {
     if (a[1] == "default")
       d.speed = 255;
     else if (ParseNumber(a[1], 8, 140, &v))
       d.speed = UInt8(v);
     else
-      return Fail(kExitBad,
-                  "speed: \"" + a[1] + "\" is not 8 to 140 or default; nothing was written");
+      return Fail(kExitBad, "speed: \"" + a[1] + "\" is not 8 to 140 or default" + nothing,
+                  "corvimus-prefs set speed 90, or set speed default for the desktop's own");
   } else if (a[0] == "acceleration") {
     if (a[1] == "default")
       d.acceleration = 255;
@@ -732,26 +844,32 @@ int Set(const Options& o) {
       d.acceleration = UInt8(v);
     else
       return Fail(kExitBad,
-                  "acceleration: \"" + a[1] + "\" is not 0 to 200 or default; nothing was written");
+                  "acceleration: \"" + a[1] + "\" is not 0 to 200 or default" + nothing,
+                  "corvimus-prefs set acceleration 100, or set acceleration default");
   } else if (a[0] == "active") {
     if (a[1] != "0" && a[1] != "1")
-      return Fail(kExitBad, "active: \"" + a[1] + "\" is not 0 or 1; nothing was written");
-    r.active = a[1] == "1" ? 1 : 0;
+      return Fail(kExitBad, "active: \"" + a[1] + "\" is not 0 or 1" + nothing,
+                  "set active 0 switches the record off, set active 1 on again");
+  r.active = a[1] == "1" ? 1 : 0;
   } else {
     UInt16 command;
+    const std::string control = SlotLabel(slot);
     if (!ParseCommand(a[1], &command))
-      return Fail(kExitBad, "\"" + a[1] + "\" is not a command; nothing was written");
+      return Fail(kExitBad, "\"" + a[1] + "\" is not an action" + nothing,
+                  "the actions are " + Joined(CommandWords(), ", "));
     if (command == kCmdOpenApplication || command == kCmdOpenItem)
       return Fail(kExitBad,
-                  "command " + std::to_string(command) +
-                      " opens an item chosen in the settings pane; it cannot be set here");
+                  "\"" + a[1] + "\": " + CommandText(command) +
+                      " opens an item chosen in the settings pane; it cannot be set here" + nothing,
+                  "choose the item in Mouse Buttons, the settings pane");
     if (!IsOfferedCommand(command))
-      return Fail(kExitBad,
-                  "command " + std::to_string(command) + " does not exist; nothing was written");
+      return Fail(kExitBad, "command " + std::to_string(command) + " does not exist" + nothing,
+                  "the actions are " + Joined(CommandWords(), ", "));
     if (command == kCmdAsGlobal && index == 0)
-      return Fail(
-          kExitBad,
-          "the global record cannot take an action from itself (command 1); nothing was written");
+      return Fail(kExitBad,
+                  "the global record cannot take an action from itself (" +
+                      CommandText(command) + ")" + nothing,
+                  "use it with --app NAME, for an application's record");
     bool click = command >= kCmdClickFirst && command <= kCmdClickLast;
     bool keystroke = command == kCmdKeystroke;
     bool counted = command >= 8 && command <= 11;
@@ -768,47 +886,53 @@ int Set(const Options& o) {
     if (counted) act.repeat = 1;
     if (o.modifiers) {
       if (!click && !keystroke)
-        return Fail(kExitBad, "--modifiers belongs to a click or a keystroke; nothing was written");
+        return Fail(kExitBad, "--modifiers belongs to a click or a keystroke" + nothing,
+                    "for example: set " + control + " keystroke --key c --modifiers ctrl");
       if (!ParseModifiers(*o.modifiers, &act.modifiers))
-        return Fail(kExitBad, "--modifiers: \"" + *o.modifiers +
-                                  "\" is not a combination of ctrl, alt, shift, super, caps-lock, "
-                                  "space; nothing was written");
+        return Fail(kExitBad,
+                    "--modifiers: \"" + *o.modifiers + "\" is not a combination of " +
+                        Joined(ModifierWordList(), ", ") + nothing,
+                    "join them with +, as in --modifiers ctrl+shift");
     }
     if (o.key) {
       if (!keystroke)
-        return Fail(kExitBad, "--key belongs to the keystroke command; nothing was written");
+        return Fail(kExitBad, "--key belongs to the keystroke action" + nothing,
+                    "for example: set " + control + " keystroke --key " + *o.key);
       if (!ParseKey(*o.key, &act.keyCode))
-        return Fail(kExitBad,
-                    "--key: \"" + *o.key +
-                        "\" is not a key code 0 to 127 or a key name; nothing was written");
+        return Fail(kExitBad, "--key: \"" + *o.key + "\" is not a key" + nothing,
+                    "keys are named as on a US keyboard: c, 5, minus, f5, left, page-up, kp-5, "
+                    "space, return, none (corvimus-prefs --help lists them all)");
     } else if (keystroke) {
-      return Fail(kExitBad, "a keystroke needs --key; nothing was written");
+      return Fail(kExitBad, "a keystroke needs --key" + nothing,
+                  "for example: set " + control + " keystroke --key c --modifiers ctrl");
     }
     if (o.repeat) {
       if (!counted)
-        return Fail(
-            kExitBad,
-            "--repeat belongs to commands 8 to 11 (scroll by a count); nothing was written");
+        return Fail(kExitBad, "--repeat belongs to scroll-up, -down, -left and -right" + nothing,
+                    "for example: set " + control + " scroll-down --repeat 3");
       if (!ParseNumber(*o.repeat, 1, 30, &v))
-        return Fail(kExitBad,
-                    "--repeat: \"" + *o.repeat + "\" is not 1 to 30; nothing was written");
+        return Fail(kExitBad, "--repeat: \"" + *o.repeat + "\" is not 1 to 30" + nothing,
+                    "the count of lines each notch or press scrolls, 1 to 30");
       act.repeat = UInt8(v);
     }
   }
   if (NeedsMainClick(index, r) && !HasMainClick(r))
-    return Fail(kExitBad, "that leaves no main click: " + MainClickRuleText(index) +
-                              "; nothing was written");
+    return Fail(kExitBad, "that leaves no main click: " + MainClickRuleText(index) + nothing,
+                "first give another of left, right or middle the main-click action, as in: "
+                "corvimus-prefs set middle main-click");
   return WriteRecords(f.target, records);
 }
 
 int AddApp(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage,
-                "add-app needs a desktop entry id, a .desktop file or the application's path\n" +
-                    Usage());
+    return Fail(kExitUsage, "add-app needs a desktop entry id, a .desktop file or the application's path",
+                "for example: corvimus-prefs add-app org.gnome.Calculator, or add-app /usr/bin/gimp");
   corvimus::ApplicationChoice app;
   std::string error;
-  if (!corvimus::DescribeApplication(o.args[0], &app, &error)) return Fail(kExitBad, error);
+  if (!corvimus::DescribeApplication(o.args[0], &app, &error))
+    return Fail(kExitBad, error,
+                "give a desktop entry id as in ls /usr/share/applications (without .desktop), a "
+                ".desktop file, or the program's path as command -v NAME prints it");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
@@ -821,15 +945,22 @@ int AddApp(const Options& o) {
       records.begin(), records.end(),
       [](const CorvimusPrefsRec& a, const CorvimusPrefsRec& b) { return CompareByApp(a, b) < 0; });
   rc = WriteRecords(f.target, records);
-  if (rc == 0)
-    std::cout << "added \"" << FieldText(r.appName, 32) << "\" as " << FieldText(r.appFileName, 64)
-              << " " << FourCCText(r.application) << "\n";
+  if (rc == 0) {
+    std::cout << "added \"" << FieldText(r.appName, 32) << "\"";
+    if (r.application == kUnknownSignature)
+      std::cout << ", recognised by its file name \"" << FieldText(r.appFileName, 64) << "\"";
+    else
+      std::cout << " as " << FieldText(r.appFileName, 64) << " (signature "
+                << FourCCText(r.application) << ")";
+    std::cout << "; it starts with the settings for all applications\n";
+  }
   return rc;
 }
 
 int RemoveApp(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "remove-app needs the application's name\n" + Usage());
+    return Fail(kExitUsage, "remove-app needs the application's name",
+                "corvimus-prefs show lists the applications by name");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
@@ -846,32 +977,55 @@ int RemoveApp(const Options& o) {
 // Only this session's agent is asked: one of another session (another display or runtime folder)
 // serves mice for someone else's desktop, and its event socket may not even be reachable from here.
 int Apply(const Options& o) {
-  if (o.file) return Fail(kExitUsage, "apply works on the user's own settings file; no --file");
+  if (o.file)
+    return Fail(kExitUsage, "apply works on the user's own settings file; no --file",
+                "import the file first: corvimus-prefs export --file FILE - | corvimus-prefs import -");
   OSErr e = RequestDriverPrefsUpdate();
   if (e == procNotFound) {
     if (FindNamedProcessInAnySession(kCorvimusHelperName, nullptr) == noErr)
       return Fail(kExitBad,
                   "CorvimusHelper is not running in this session; the one that runs belongs to "
-                  "another session (another display or runtime folder) and was left alone. Run "
-                  "apply in that session, or with DISPLAY set to its display.");
-    return Fail(kExitBad,
-                "CorvimusHelper is not running in this session; it starts at login or when the "
-                "Corvimus settings pane is opened, and reads the settings file as it starts.");
+                  "another session (another display or runtime folder) and was left alone",
+                  "run apply in that session, or with DISPLAY set to its display");
+    return Fail(kExitBad, "CorvimusHelper, the agent, is not running in this session",
+                "it starts at login or when Mouse Buttons, the settings, is opened, and reads the "
+                "settings as it starts: log out and in, or open Mouse Buttons");
   }
   if (e != noErr)
-    return Fail(kExitUsage, "CorvimusHelper runs in this session but did not take the request "
-                            "(error " + std::to_string(e) + "); it may still be starting: try "
-                            "again in a moment");
+    return Fail(kExitUsage,
+                "CorvimusHelper runs in this session but did not take the request (error " +
+                    std::to_string(e) + ")",
+                "it may still be starting: try again in a moment");
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Fail(kExitUsage, "no command given\n" + Usage());
+  if (argc < 2) return Fail(kExitUsage, "no command given", kUsageHint);
   std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << Usage();
+    return 0;
+  }
+  if (command == "--version" || command == "version") {
+    std::cout << "corvimus-prefs " << CorvimusVersionString() << "\n";
+    return 0;
+  }
+  // For the shell's completion: the words of one kind, one a line, from the same tables the
+  // commands read.
+  if (command == "--list-words") {
+    const std::string kind = argc == 3 ? argv[2] : "";
+    const std::vector<std::string> words = kind == "commands"    ? kCommandNames
+                                           : kind == "controls"  ? ControlWords()
+                                           : kind == "actions"   ? CommandWords()
+                                           : kind == "modifiers" ? ModifierWordList()
+                                           : kind == "keys"      ? KeyWordList()
+                                                                 : std::vector<std::string>();
+    if (words.empty())
+      return Fail(kExitUsage, "--list-words takes one of commands, controls, actions, modifiers, keys",
+                  "for example: corvimus-prefs --list-words keys");
+    for (const std::string& w : words) std::cout << w << "\n";
     return 0;
   }
   Options o;
@@ -903,16 +1057,19 @@ int main(int argc, char** argv) {
       o.recover = true;
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-' &&
                !(arg[1] >= '0' && arg[1] <= '9')) {
-      return Fail(kExitUsage, "unknown option " + arg + " for " + command + "\n" + Usage());
+      return Fail(kExitUsage, "unknown option " + arg + " for " + command, kUsageHint);
     } else {
       o.args.push_back(arg);
     }
-    if (!ok) return Fail(kExitUsage, arg + " needs one value\n" + Usage());
+    if (!ok)
+      return Fail(kExitUsage, arg + " needs one value, given once",
+                  arg == "--file" ? "--file PATH names the settings file" : kUsageHint);
   }
-  if (o.file && o.file->empty()) return Fail(kExitUsage, "--file needs a path");
+  if (o.file && o.file->empty())
+    return Fail(kExitUsage, "--file needs a path", "--file PATH names the settings file");
   bool noArgs = command == "show" || command == "check" || command == "init" || command == "apply";
   if (noArgs && !o.args.empty())
-    return Fail(kExitUsage, "unexpected argument " + o.args[0] + "\n" + Usage());
+    return Fail(kExitUsage, "unexpected argument " + o.args[0] + " for " + command, kUsageHint);
   if (command == "show") return Show(o);
   if (command == "check") return Check(o);
   if (command == "init") return Init(o);
@@ -922,5 +1079,6 @@ int main(int argc, char** argv) {
   if (command == "add-app") return AddApp(o);
   if (command == "remove-app") return RemoveApp(o);
   if (command == "apply") return Apply(o);
-  return Fail(kExitUsage, "unknown command " + command + "\n" + Usage());
+  return Fail(kExitUsage, "unknown command " + command,
+              "the commands are " + Joined(kCommandNames, ", ") + " (corvimus-prefs --help)");
 }

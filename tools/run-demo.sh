@@ -2,9 +2,10 @@
 # The demo behind `./corvimus run`: builds, installs into stage/ inside the checkout, starts the
 # simulated driver with two virtual mice (one Bluetooth) and the agent on the user's own settings,
 # and shows live what each mouse's controls do as the front application changes and after
-# `corvimus-prefs` edits followed by `corvimus-prefs apply`. Lines typed here go to the simulated
-# driver (press 1 C3, report 1 0102, add bluetooth, remove 2, show, ...). Ctrl-C stops everything
-# this script started, and nothing else.
+# `corvimus-prefs` edits followed by `corvimus-prefs apply`. At its prompt a line presses a control
+# ("back", "press 2 wheel-up") or goes to the simulated driver (add bluetooth, remove 2, show,
+# report 1 0102); help lists them. Ctrl-C or quit stops everything this script started, and nothing
+# else.
 set -euo pipefail
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -76,6 +77,73 @@ sim_command() {
   return 1
 }
 
+# What mouse N says about the keys it was last asked to type ("keystrokes: 1, last Alt+Left, ...").
+keystroke_line() {
+  sim_command show |
+    awk -v m="mouse $1:" 'index($0, m) == 1 {on = 1; next} /^mouse / {on = 0} on && /keystrokes:/ {print; exit}'
+}
+
+# The control words, from the same table the settings use.
+controls=" $("$prefs" --list-words controls | tr '\n' ' ')"
+
+demo_help() {
+  cat <<HELP
+Type a line and Enter:
+  CONTROL            press a control of mouse 1:${controls% }
+  press N CONTROL    press a control of mouse N
+  add [bluetooth]    connect another simulated mouse;  remove N  disconnect mouse N
+  show               the mice, whose settings each has, and what each control does
+  report N HEX       a raw report of mouse N to the agent (for the own-application mode)
+  help               this text;  quit (or Ctrl-C) stops the demo
+In another terminal, change the settings and tell the agent:
+  $prefs set back copy
+  $prefs set --app NAME button6 keystroke --key t --modifiers ctrl+shift
+  $prefs apply
+HELP
+}
+
+# A line the user typed: presses and the demo's own words here, the rest to the simulator.
+handle_line() {
+  local -a w
+  read -r -a w <<<"$1"
+  [ "${#w[@]}" -eq 0 ] && return
+  case "${w[0]}" in
+    help | '?') demo_help; return ;;
+    quit | exit) stop_all; exit 0 ;;
+  esac
+  local mouse="" line="$1"
+  if [ "${#w[@]}" -eq 1 ] && [[ "$controls" == *" ${w[0],,} "* ]]; then
+    mouse=1; line="press 1 ${w[0]}"
+  elif [ "${#w[@]}" -eq 2 ] && [ "${w[0]}" = press ]; then
+    mouse=1; line="press 1 ${w[1]}"
+  elif [ "${#w[@]}" -eq 3 ] && [ "${w[0]}" = press ]; then
+    mouse="${w[1]}"
+  fi
+  local before="" answer
+  [ -n "$mouse" ] && before=$(keystroke_line "$mouse")
+  answer=$(sim_command "$line" | sed -e 's/^ok$//' -e 's/^ok //' -e '/^$/d') || true
+  case "$answer" in
+    error:*) echo "  ${answer#error: }"; return ;;
+  esac
+  if [ -n "$mouse" ]; then
+    # The agent answers a request with the keys to type, a moment later.
+    if [[ "$answer" == *"through the agent"* ]]; then
+      local after="$before" tries=0
+      while [ "$after" = "$before" ] && [ $tries -lt 10 ]; do
+        sleep 0.1; tries=$((tries + 1)); after=$(keystroke_line "$mouse")
+      done
+      if [ "$after" != "$before" ] && [[ "$after" == *"typed as "* ]]; then
+        answer="$answer, ${after##*typed as }"
+      elif [ "$after" = "$before" ]; then
+        answer="$answer (no answer from the agent yet)"
+      fi
+    fi
+    echo "  mouse $mouse, $answer"
+  elif [ -n "$answer" ]; then
+    printf '%s\n' "$answer" | sed 's/^/  /'
+  fi
+}
+
 front_application() {
   [ -n "${DISPLAY:-}" ] && command -v xprop >/dev/null || { echo "(no display)"; return; }
   local window pid
@@ -91,13 +159,9 @@ front_application() {
 
 cat <<EOF
 
-The agent runs on your own settings file (corvimus-prefs show prints it). Try, in another terminal:
-  $prefs set C3 copy
-  $prefs set --app NAME speed 90
-  $prefs apply
-or switch applications when there is a display. Lines typed here go to the simulated driver:
-  press 1 C3 | report 1 0102 | add bluetooth | remove 2 | show
-Ctrl-C stops the driver and the agent.
+The agent runs on your own settings file (corvimus-prefs show prints it), and two simulated mice
+(mouse 1 on USB, mouse 2 on Bluetooth) do what it says, shown below as it changes. Press a control
+by typing its name (back, middle, wheel-down, ...); help lists the rest.
 
 These mice are simulated. For your real mice the driver is corvimusd, which needs root: either
   sudo ./corvimus install            (a system service, started at boot: systemctl status corvimusd)
@@ -107,22 +171,33 @@ and then start the agent: ${agent}
 Only the agent of the user whose session is active on the seat steers the mice.
 
 EOF
+demo_help
+echo
+
+interactive=0
+[ -t 0 ] && interactive=1
+prompt() { [ "$interactive" = 1 ] && printf 'corvimus> '; return 0; }
 
 last=""
 last_front=""
 while kill -0 "$agent_pid" 2>/dev/null; do
+  shown=0
   if read -r -t 1 typed; then
-    if [ -n "$typed" ]; then sim_command "$typed" || true; fi
+    handle_line "$typed"
+    shown=1
   elif [ $? -le 128 ]; then
     sleep 1  # no more input (not a terminal): just keep showing
   fi
   state=$(sim_command show | grep -v '^ok$' || true)
   front=$(front_application)
   if [ "$state" != "$last" ] || [ "$front" != "$last_front" ]; then
+    [ "$interactive" = 1 ] && [ "$shown" = 0 ] && echo
     echo "---- $(date +%H:%M:%S)  front application: $front"
     printf '%s\n' "$state"
     last="$state"
     last_front="$front"
+    shown=1
   fi
+  [ "$shown" = 1 ] && prompt
 done
 echo "corvimus: the agent ended"

@@ -256,14 +256,24 @@ std::string SimDriver::Settle(SimMouse& mouse) {
   return words;
 }
 
+namespace {
+
+std::string ControlWordsText() {
+  std::string out;
+  for (const ControlInfo& c : kControlTable) out += (out.empty() ? "" : ", ") + std::string(c.word);
+  return out;
+}
+
+}  // namespace
+
 std::string SimDriver::Press(UInt32 number, const std::string& slotWord) {
   auto it = mice_.find(number);
   if (it == mice_.end()) return "error: no mouse " + std::to_string(number);
   int slot = SlotFromText(slotWord);
   const ControlInfo* control = slot < 0 ? nullptr : FindControl(slot);
   if (!control)
-    return "error: no control " + slotWord +
-           " (C0-C7, RF, RB, PF, PB or their words, such as tilt-left)";
+    return "error: no control " + slotWord + " (" + ControlWordsText() +
+           ", or C0-C7, RF, RB, PF, PB)";
   SimMouse& mouse = it->second;
   Settle(mouse);
   ActionEngine& engine = *mouse.engine;
@@ -285,7 +295,7 @@ std::string SimDriver::Press(UInt32 number, const std::string& slotWord) {
   }
   std::string name = control->name;
   name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
-  return "ok " + std::string(control->id) + ", " + name + ": " + Settle(mouse);
+  return "ok " + name + ": " + Settle(mouse);
 }
 
 std::string SimDriver::Report(UInt32 number, const std::string& hex) {
@@ -299,7 +309,7 @@ std::string SimDriver::Report(UInt32 number, const std::string& hex) {
     report[i / 2] = static_cast<UInt8>(hi * 16 + lo);
   }
   server_.SendInterest(number, kCorvimusMsgRawReport, report, sizeof report);
-  return "ok sent CVrr";
+  return "ok the report went to the agent";
 }
 
 std::string SimDriver::Show() const {
@@ -308,6 +318,22 @@ std::string SimDriver::Show() const {
   for (const auto& [number, mouse] : mice_) out << SimDescribeMouse(mouse);
   return out.str();
 }
+
+namespace {
+
+const char kControlHelp[] =
+    "  press N CONTROL   press and release a control of mouse N: left, right, middle, back,\n"
+    "                    forward, button6-8, wheel-up, wheel-down, tilt-left, tilt-right\n"
+    "  add [bluetooth]   connect another mouse\n"
+    "  remove N          disconnect mouse N\n"
+    "  report N HEX      send a raw report of mouse N (1 to 32 bytes) to the agent\n"
+    "  close N           close the connections of mouse N's clients\n"
+    "  refuse N on|off   make mouse N refuse settings records, or take them again\n"
+    "  show              the mice, their records and what each control does\n"
+    "  help              this list\n"
+    "  quit              stop the simulated driver\n";
+
+}  // namespace
 
 bool SimDriver::Control(const std::string& line, std::string* answer) {
   std::istringstream in(line);
@@ -350,10 +376,10 @@ bool SimDriver::Control(const std::string& line, std::string* answer) {
     }
   } else if (verb == "show" && words.size() == 1) {
     *answer = Show() + "ok\n";
+  } else if (verb == "help" && words.size() == 1) {
+    *answer = std::string(kControlHelp) + "ok\n";
   } else {
-    *answer = "error: unknown command: " + line +
-              " (add [bluetooth], remove N, press N SLOT, report N HEX, close N, refuse N on|off, "
-              "show, quit)\n";
+    *answer = "error: unknown command: " + line + " (help lists the commands)\n";
   }
   return true;
 }

@@ -30,15 +30,32 @@ std::string SimKeystrokeText(UInt32 packed) {
   UInt8 ch = KeystrokeChar(packed), key = KeystrokeKeyCode(packed);
   std::string text = DescribeModifiers(KeystrokeModifiers(packed));
   if (!text.empty()) text += "+";
+  std::string typed;
   if (ch == 0x1C)
-    text += "left arrow";
+    typed = "Left";
   else if (ch == 0x1D)
-    text += "right arrow";
+    typed = "Right";
   else if (ch >= 0x21 && ch < 0x7F)
-    text += static_cast<char>(ch);
+    typed = std::string(1, static_cast<char>(ch));
   else
-    text += "character " + std::to_string(ch);
-  return text + (key == 255 ? " (no key)" : " (key " + std::to_string(key) + ")");
+    typed = "character " + std::to_string(ch);
+  text += typed;
+  // The key it asks for, where that says more than the character: a key named otherwise on a US
+  // keyboard (the layout's Z at the US Y), or none.
+  if (key == 255) return text + " (no key)";
+  std::string keyText = KeyText(key);
+  auto lower = [](std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return lower(keyText) == lower(typed) ? text : text + " (the key " + keyText + " on a US keyboard)";
+}
+
+std::string SimDescribeControl(const CorvimusActionRec& action) {
+  std::string text = DescribeAction(action);
+  std::string effect = ActionEffect(action);
+  if (!effect.empty() && action.command != kCmdKeystroke) text += ", " + effect;
+  return text;
 }
 
 std::string SimDescribeMouse(const SimMouse& mouse) {
@@ -59,13 +76,19 @@ std::string SimDescribeMouse(const SimMouse& mouse) {
   }
   out << "  own-application mode: " << (mouse.ownAppMode ? "on" : "off") << "\n";
   out << "  keystrokes: " << mouse.keystrokes.size();
-  if (!mouse.keystrokes.empty()) out << ", last " << SimKeystrokeText(mouse.keystrokes.back());
-  if (!mouse.lastTyped.empty()) out << ", typed as " << mouse.lastTyped;
+  // What the last one typed; what the agent asked for only when that typed nothing.
+  if (!mouse.lastTyped.empty() && mouse.lastTyped != "nothing")
+    out << ", the last typed as " << mouse.lastTyped;
+  else if (!mouse.keystrokes.empty())
+    out << ", the last asked for " << SimKeystrokeText(mouse.keystrokes.back())
+        << " and typed nothing";
   out << "\n";
   if (mouse.hasRecord) {
     for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
       if (!SlotControlName(slot)) continue;  // no control offers these slots
-      out << "  " << SlotLabel(slot) << ": " << DescribeAction(mouse.record.device[0].action[slot])
+      std::string name = FindControl(slot)->name;
+      name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
+      out << "  " << name << ": " << SimDescribeControl(mouse.record.device[0].action[slot])
           << "\n";
     }
   }
@@ -112,10 +135,12 @@ class OutputReader {
       switch (e.kind) {
         case EngineEvent::kAgent: {
           FlushMovement();
+          // The agent answers later: with the keys to type (they follow as a phrase of their
+          // own), or by opening the item.
           const CommandInfo* info = FindCommand(e.command);
-          std::string name = info ? info->word : "command";
-          std::replace(name.begin(), name.end(), '-', ' ');
-          phrases_.push_back("sent CVda command " + std::to_string(e.command) + " (" + name + ")");
+          std::string name = info ? info->name : "command " + std::to_string(e.command);
+          name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
+          phrases_.push_back(name + ", through the agent");
           break;
         }
         case EngineEvent::kReport:

@@ -9,6 +9,7 @@ namespace {
 
 using corvimus::DescribeEngineOutput;
 using corvimus::EngineEvent;
+using corvimus::SimKeystrokeText;
 
 std::string Words(Rig& rig) {
   std::vector<EngineEvent> events;
@@ -50,8 +51,8 @@ TEST(SimText, WhatAClickOfAControlSendsInWords) {
       {8, 0, 100, 0, "scroll left 1 line"},
       {13, 0, 255, 0, "Page Down"},
       {17, 0, 255, 0, "Ctrl+End"},
-      {kCmdUndo, 0, 255, 0, "sent CVda command 71 (undo)"},
-      {kCmdOpenItem, 0, 255, 0, "sent CVda command 27 (open item)"},
+      {kCmdUndo, 0, 255, 0, "undo, through the agent"},
+      {kCmdOpenItem, 0, 255, 0, "open item, through the agent"},
       {20, 0, 255, 0, "nothing"},
       {0, 0, 255, 0, "button 6 click"},
   };
@@ -86,13 +87,22 @@ TEST(SimText, HeldButtonsLocksAnswersAndReports) {
   EXPECT_EQ(Words(rig), "left button released, Super");
   rig.Click(BTN_LEFT);
   rig.engine.PostKeystroke(PackKeystroke(kBackArrowChar, 0x7B, cmdKey));
-  EXPECT_EQ(Words(rig), "sent CVda command 76 (back), Alt+Left");
+  EXPECT_EQ(Words(rig), "back, through the agent, Alt+Left");
   rig.engine.SetOwnAppMode(true);
   rig.Frame({{EV_REL, REL_X, 3}, {EV_REL, REL_Y, -2}, {EV_REL, REL_WHEEL_HI_RES, 30}});
   EXPECT_EQ(Words(rig),
             "pointer moved by (3, -2), scroll up 0.25 of a line, 1 report to the own "
             "application");
   EXPECT_EQ(DescribeEngineOutput({}), "nothing");
+}
+
+TEST(SimText, AKeystrokeRequestNamesItsKeyWhereTheLayoutMovedIt) {
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke('[', 0x21, cmdKey)), "Super+[");
+  // The German layout's z sits where a US keyboard has Y.
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke('z', 0x10, controlKey)),
+            "Ctrl+z (the key Y on a US keyboard)");
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke(kBackArrowChar, 0x7B, optionKey)), "Alt+Left");
+  EXPECT_EQ(SimKeystrokeText(PackKeystroke(0, 255, shiftKey)), "Shift+character 0 (no key)");
 }
 
 }  // namespace

@@ -73,9 +73,9 @@ const CommandInfo kCommandTable[kCommandTableSize] = {
     {32, F::kClick, A::kDriver, M::kClick, QT_TRANSLATE_NOOP("CommandTable", "Middle click"),
      "middle-click", nullptr, "BTN_MIDDLE", 3, 1},
     {33, F::kClick, A::kDriver, M::kClick, QT_TRANSLATE_NOOP("CommandTable", "Main click"),
-     "main-click", nullptr, "BTN_LEFT", 1, 1},
+     "main-click", "click", "BTN_LEFT", 1, 1},
     {34, F::kClick, A::kDriver, M::kClick, QT_TRANSLATE_NOOP("CommandTable", "Secondary click"),
-     "secondary-click", nullptr, "BTN_RIGHT", 2, 1},
+     "secondary-click", "right-click", "BTN_RIGHT", 2, 1},
     {35, F::kClick, A::kDriver, M::kClick, QT_TRANSLATE_NOOP("CommandTable", "Button 4 click"),
      "button-4-click", nullptr, "BTN_SIDE", 4, 1},
     {36, F::kClick, A::kDriver, M::kClick, QT_TRANSLATE_NOOP("CommandTable", "Button 5 click"),
@@ -138,25 +138,33 @@ const ModifierInfo kModifierTable[kModifierTableSize] = {
     {kCorvimusSpaceKey, QT_TRANSLATE_NOOP("CommandTable", "Space"), "space", {nullptr, nullptr}},
 };
 
+// The buttons are named as Linux names them: BTN_SIDE and BTN_EXTRA are the thumb buttons that
+// browsers and file managers take for back and forward. The words of older versions stay accepted.
 const ControlInfo kControlTable[kControlTableSize] = {
-    {0, "C0", QT_TRANSLATE_NOOP("CommandTable", "Left button"), "left-button", "BTN_LEFT"},
-    {1, "C1", QT_TRANSLATE_NOOP("CommandTable", "Right button"), "right-button", "BTN_RIGHT"},
-    {2, "C2", QT_TRANSLATE_NOOP("CommandTable", "Middle button (wheel click)"), "middle-button",
-     "BTN_MIDDLE"},
-    {3, "C3", QT_TRANSLATE_NOOP("CommandTable", "Button 4 (thumb, back)"), "button-4", "BTN_SIDE"},
-    {4, "C4", QT_TRANSLATE_NOOP("CommandTable", "Button 5 (thumb, forward)"), "button-5",
-     "BTN_EXTRA"},
-    {5, "C5", QT_TRANSLATE_NOOP("CommandTable", "Button 6"), "button-6", "BTN_FORWARD"},
-    {6, "C6", QT_TRANSLATE_NOOP("CommandTable", "Button 7"), "button-7", "BTN_BACK"},
-    {7, "C7", QT_TRANSLATE_NOOP("CommandTable", "Button 8"), "button-8", "BTN_TASK"},
+    {0, "C0", QT_TRANSLATE_NOOP("CommandTable", "Left button"), "left", "BTN_LEFT",
+     {"left-button", nullptr}},
+    {1, "C1", QT_TRANSLATE_NOOP("CommandTable", "Right button"), "right", "BTN_RIGHT",
+     {"right-button", nullptr}},
+    {2, "C2", QT_TRANSLATE_NOOP("CommandTable", "Middle button (wheel click)"), "middle",
+     "BTN_MIDDLE", {"middle-button", nullptr}},
+    {3, "C3", QT_TRANSLATE_NOOP("CommandTable", "Button 4 (thumb, back)"), "back", "BTN_SIDE",
+     {"button-4", "button4"}},
+    {4, "C4", QT_TRANSLATE_NOOP("CommandTable", "Button 5 (thumb, forward)"), "forward",
+     "BTN_EXTRA", {"button-5", "button5"}},
+    {5, "C5", QT_TRANSLATE_NOOP("CommandTable", "Button 6"), "button6", "BTN_FORWARD",
+     {"button-6", nullptr}},
+    {6, "C6", QT_TRANSLATE_NOOP("CommandTable", "Button 7"), "button7", "BTN_BACK",
+     {"button-7", nullptr}},
+    {7, "C7", QT_TRANSLATE_NOOP("CommandTable", "Button 8"), "button8", "BTN_TASK",
+     {"button-8", nullptr}},
     {kSlotRF, "RF", QT_TRANSLATE_NOOP("CommandTable", "Wheel rolled up"), "wheel-up",
-     "REL_WHEEL > 0"},
+     "REL_WHEEL > 0", {nullptr, nullptr}},
     {kSlotRB, "RB", QT_TRANSLATE_NOOP("CommandTable", "Wheel rolled down"), "wheel-down",
-     "REL_WHEEL < 0"},
+     "REL_WHEEL < 0", {nullptr, nullptr}},
     {kSlotPF, "PF", QT_TRANSLATE_NOOP("CommandTable", "Wheel tilted left"), "tilt-left",
-     "REL_HWHEEL < 0"},
+     "REL_HWHEEL < 0", {nullptr, nullptr}},
     {kSlotPB, "PB", QT_TRANSLATE_NOOP("CommandTable", "Wheel tilted right"), "tilt-right",
-     "REL_HWHEEL > 0"},
+     "REL_HWHEEL > 0", {nullptr, nullptr}},
 };
 
 namespace {
@@ -205,6 +213,26 @@ UInt16 FindModifierByWord(const std::string& word) {
   return 0;
 }
 
+bool ModifiersFromWords(const std::string& words, UInt16* bits) {
+  // "caps-lock" is one word although '-' also joins words.
+  std::string text;
+  for (char c : words) text.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
+  for (size_t at; (at = text.find("caps-lock")) != std::string::npos;)
+    text.replace(at, 9, "capslock");
+  UInt16 out = 0;
+  size_t start = 0;
+  while (!text.empty() && start <= text.size()) {
+    size_t end = text.find_first_of("+-,", start);
+    if (end == std::string::npos) end = text.size();
+    UInt16 bit = FindModifierByWord(text.substr(start, end - start));
+    if (!bit) return false;
+    out |= bit;
+    start = end + 1;
+  }
+  *bits = out;
+  return true;
+}
+
 UInt16 AllModifierBits() {
   UInt16 bits = 0;
   for (const ModifierInfo& m : kModifierTable) bits |= m.bit;
@@ -218,13 +246,12 @@ const ControlInfo* FindControl(int slot) {
 }
 
 const ControlInfo* FindControlByWord(const std::string& word) {
-  std::string lower;
-  for (char c : word) lower.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
   for (const ControlInfo& c : kControlTable) {
     std::string id = c.id;
-    id[0] = char(id[0] - 'A' + 'a');
-    if (id[1] >= 'A' && id[1] <= 'Z') id[1] = char(id[1] - 'A' + 'a');
-    if (lower == id || lower == c.word) return &c;
+    for (char& ch : id) ch = char(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    if (SameWord(id.c_str(), word) || SameWord(c.word, word) || SameWord(c.otherWords[0], word) ||
+        SameWord(c.otherWords[1], word))
+      return &c;
   }
   return nullptr;
 }

@@ -1,5 +1,7 @@
 #include "settings/KeyNames.h"
 
+#include <linux/input-event-codes.h>
+
 #include "platform/Keyboards.h"
 #include "recordbase/PStrings.h"
 
@@ -199,4 +201,159 @@ void GetKeyCombinationName(UInt16 keyWord, UInt16 modifierWord, StringPtr out, S
   Str63 keyName;
   GetKeyName(key, keyName, kKeyNameMax);
   PStringCat(keyName, out, ClampLimit(maxLength));
+}
+
+// ---- Key words ---------------------------------------------------------------------------------
+
+namespace {
+
+struct KeyWordRow {
+  UInt16 evdev;
+  const char* word;
+  const char* label;
+  const char* other[2];
+};
+
+// By the evdev key at a position: the virtual key code table says which key sits where.
+constexpr KeyWordRow kKeyWords[] = {
+    {KEY_A, "a", "A", {}}, {KEY_B, "b", "B", {}}, {KEY_C, "c", "C", {}},
+    {KEY_D, "d", "D", {}}, {KEY_E, "e", "E", {}}, {KEY_F, "f", "F", {}},
+    {KEY_G, "g", "G", {}}, {KEY_H, "h", "H", {}}, {KEY_I, "i", "I", {}},
+    {KEY_J, "j", "J", {}}, {KEY_K, "k", "K", {}}, {KEY_L, "l", "L", {}},
+    {KEY_M, "m", "M", {}}, {KEY_N, "n", "N", {}}, {KEY_O, "o", "O", {}},
+    {KEY_P, "p", "P", {}}, {KEY_Q, "q", "Q", {}}, {KEY_R, "r", "R", {}},
+    {KEY_S, "s", "S", {}}, {KEY_T, "t", "T", {}}, {KEY_U, "u", "U", {}},
+    {KEY_V, "v", "V", {}}, {KEY_W, "w", "W", {}}, {KEY_X, "x", "X", {}},
+    {KEY_Y, "y", "Y", {}}, {KEY_Z, "z", "Z", {}},
+    {KEY_1, "1", "1", {}}, {KEY_2, "2", "2", {}}, {KEY_3, "3", "3", {}},
+    {KEY_4, "4", "4", {}}, {KEY_5, "5", "5", {}}, {KEY_6, "6", "6", {}},
+    {KEY_7, "7", "7", {}}, {KEY_8, "8", "8", {}}, {KEY_9, "9", "9", {}},
+    {KEY_0, "0", "0", {}},
+    {KEY_MINUS, "minus", "-", {}},
+    {KEY_EQUAL, "equal", "=", {"equals"}},
+    {KEY_LEFTBRACE, "left-bracket", "[", {"bracketleft"}},
+    {KEY_RIGHTBRACE, "right-bracket", "]", {"bracketright"}},
+    {KEY_SEMICOLON, "semicolon", ";", {}},
+    {KEY_APOSTROPHE, "apostrophe", "'", {"quote"}},
+    {KEY_GRAVE, "grave", "`", {"backtick"}},
+    {KEY_BACKSLASH, "backslash", "\\", {}},
+    {KEY_COMMA, "comma", ",", {}},
+    {KEY_DOT, "period", ".", {"dot"}},
+    {KEY_SLASH, "slash", "/", {}},
+    {KEY_102ND, "102nd", "102nd key", {"iso-key"}},
+    {KEY_ENTER, "return", "Return", {"enter"}},
+    {KEY_TAB, "tab", "Tab", {}},
+    {KEY_SPACE, "space", "Space", {}},
+    {KEY_BACKSPACE, "backspace", "Backspace", {}},
+    {KEY_ESC, "escape", "Esc", {"esc"}},
+    {KEY_LEFTMETA, "super", "Super", {"left-super", "meta"}},
+    {KEY_RIGHTMETA, "right-super", "Right Super", {}},
+    {KEY_LEFTSHIFT, "shift", "Shift", {"left-shift"}},
+    {KEY_CAPSLOCK, "caps-lock", "Caps Lock", {}},
+    {KEY_LEFTALT, "alt", "Alt", {"left-alt"}},
+    {KEY_LEFTCTRL, "ctrl", "Ctrl", {"left-ctrl", "control"}},
+    {KEY_RIGHTSHIFT, "right-shift", "Right Shift", {}},
+    {KEY_RIGHTALT, "altgr", "AltGr", {"right-alt"}},
+    {KEY_RIGHTCTRL, "right-ctrl", "Right Ctrl", {}},
+    {KEY_FN, "fn", "Fn", {}},
+    {KEY_F1, "f1", "F1", {}}, {KEY_F2, "f2", "F2", {}}, {KEY_F3, "f3", "F3", {}},
+    {KEY_F4, "f4", "F4", {}}, {KEY_F5, "f5", "F5", {}}, {KEY_F6, "f6", "F6", {}},
+    {KEY_F7, "f7", "F7", {}}, {KEY_F8, "f8", "F8", {}}, {KEY_F9, "f9", "F9", {}},
+    {KEY_F10, "f10", "F10", {}}, {KEY_F11, "f11", "F11", {}}, {KEY_F12, "f12", "F12", {}},
+    {KEY_F13, "f13", "F13", {}}, {KEY_F14, "f14", "F14", {}}, {KEY_F15, "f15", "F15", {}},
+    {KEY_F16, "f16", "F16", {}}, {KEY_F17, "f17", "F17", {}}, {KEY_F18, "f18", "F18", {}},
+    {KEY_F19, "f19", "F19", {}}, {KEY_F20, "f20", "F20", {}},
+    {KEY_KP0, "kp-0", "Keypad 0", {}}, {KEY_KP1, "kp-1", "Keypad 1", {}},
+    {KEY_KP2, "kp-2", "Keypad 2", {}}, {KEY_KP3, "kp-3", "Keypad 3", {}},
+    {KEY_KP4, "kp-4", "Keypad 4", {}}, {KEY_KP5, "kp-5", "Keypad 5", {}},
+    {KEY_KP6, "kp-6", "Keypad 6", {}}, {KEY_KP7, "kp-7", "Keypad 7", {}},
+    {KEY_KP8, "kp-8", "Keypad 8", {}}, {KEY_KP9, "kp-9", "Keypad 9", {}},
+    {KEY_KPDOT, "kp-period", "Keypad .", {"kp-dot"}},
+    {KEY_KPASTERISK, "kp-multiply", "Keypad *", {"kp-asterisk"}},
+    {KEY_KPPLUS, "kp-plus", "Keypad +", {"kp-add"}},
+    {KEY_KPMINUS, "kp-minus", "Keypad -", {"kp-subtract"}},
+    {KEY_KPSLASH, "kp-divide", "Keypad /", {"kp-slash"}},
+    {KEY_KPENTER, "kp-enter", "Keypad Enter", {}},
+    {KEY_KPEQUAL, "kp-equal", "Keypad =", {}},
+    {KEY_KPCOMMA, "kp-comma", "Keypad ,", {}},
+    {KEY_NUMLOCK, "num-lock", "Num Lock", {"clear"}},
+    {KEY_VOLUMEUP, "volume-up", "Volume Up", {}},
+    {KEY_VOLUMEDOWN, "volume-down", "Volume Down", {}},
+    {KEY_MUTE, "mute", "Mute", {}},
+    {KEY_YEN, "yen", "Yen", {}},
+    {KEY_RO, "ro", "Ro", {}},
+    {KEY_HANJA, "hanja", "Hanja", {}},
+    {KEY_HANGEUL, "hangeul", "Hangeul", {}},
+    {KEY_COMPOSE, "menu", "Menu", {"compose"}},
+    {KEY_INSERT, "insert", "Insert", {"help"}},
+    {KEY_HOME, "home", "Home", {}},
+    {KEY_END, "end", "End", {}},
+    {KEY_PAGEUP, "page-up", "Page Up", {"pgup"}},
+    {KEY_PAGEDOWN, "page-down", "Page Down", {"pgdn"}},
+    {KEY_DELETE, "delete", "Delete", {"del", "forward-delete"}},
+    {KEY_LEFT, "left", "Left", {"left-arrow"}},
+    {KEY_RIGHT, "right", "Right", {"right-arrow"}},
+    {KEY_UP, "up", "Up", {"up-arrow"}},
+    {KEY_DOWN, "down", "Down", {"down-arrow"}},
+};
+
+constexpr UInt8 kNoKey = 255;
+
+const KeyWordRow* RowOf(UInt8 keyCode) {
+  static const auto* const rows = [] {
+    static const KeyWordRow* byCode[kKeyCount] = {};
+    for (int vk = 0; vk < kKeyCount; ++vk) {
+      const SInt32 evdev = KeyboardEvdevCodeForVirtualKey(UInt16(vk));
+      for (const KeyWordRow& row : kKeyWords)
+        if (SInt32(row.evdev) == evdev) byCode[vk] = &row;
+    }
+    return byCode;
+  }();
+  return keyCode < kKeyCount ? rows[keyCode] : nullptr;
+}
+
+// Lower case, without the spaces, hyphens and underscores that join words ("Page Up", "page-up"
+// and "PAGE_UP" are one word), keeping a last character that is one ("Keypad -").
+std::string Folded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if ((c == ' ' || c == '-' || c == '_') && i + 1 < text.size()) continue;
+    out.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* KeyWord(UInt8 keyCode) {
+  if (keyCode == kNoKey) return "none";
+  const KeyWordRow* row = RowOf(keyCode);
+  return row ? row->word : nullptr;
+}
+
+const char* UsKeyLabel(UInt8 keyCode) {
+  if (keyCode == kNoKey) return "no key";
+  const KeyWordRow* row = RowOf(keyCode);
+  return row ? row->label : nullptr;
+}
+
+int KeyCodeFromWord(const std::string& word) {
+  if (word.empty() || word.size() > 40) return -1;
+  std::string text = word;
+  // The evdev names a Linux user meets in evtest and keyboard tools: KEY_PAGEUP.
+  if (text.size() > 4 && Folded(text.substr(0, 3)) == "key" &&
+      (text[3] == '_' || text[3] == '-' || text[3] == ' '))
+    text = text.substr(4);
+  const std::string folded = Folded(text);
+  if (folded == "none") return kNoKey;
+  for (int vk = 0; vk < kKeyCount; ++vk) {
+    const KeyWordRow* row = RowOf(UInt8(vk));
+    if (!row) continue;
+    bool match = text.size() == 1 ? Folded(row->label) == folded
+                                  : Folded(row->word) == folded || Folded(row->label) == folded;
+    for (const char* other : row->other) match = match || (other && Folded(other) == folded);
+    if (match) return vk;
+  }
+  return -1;
 }

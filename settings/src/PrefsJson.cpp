@@ -7,6 +7,9 @@
 
 #include "platform/Json.h"
 #include "platform/TextUtils.h"
+#include "settings/CommandTable.h"
+#include "settings/KeyNames.h"
+#include "settings/PrefsText.h"
 
 using corvimus::Json;
 
@@ -144,21 +147,59 @@ class Checker {
     return true;
   }
 
+  // A member that is a number, or a word the function turns into one (false when it names none).
+  template <typename FromWord>
+  bool NumberOrWord(const Json& obj, const std::string& where, const char* name, UInt64 max,
+                    const char* what, FromWord fromWord, UInt64* out) {
+    const Json& v = Get(obj, name);
+    if (v.kind != Json::kString) return Unsigned(obj, where, name, max, out);
+    SInt64 value = fromWord(v.text);
+    if (value < 0)
+      return Fail(where + "." + name, "\"" + v.text + "\" is not " + what);
+    *out = UInt64(value);
+    return true;
+  }
+
   bool Action(const Json& a, const std::string& where, int slot, CorvimusActionRec* out) {
     if (!Members(a, where, {"slot", "command", "modifiers", "delay", "keyCode", "repeat", "data"}))
       return false;
     UInt64 v;
-    if (!Unsigned(a, where, "slot", 255, &v)) return false;
-    if (int(v) != slot)
-      return Fail(where + ".slot", std::to_string(v) + " should be " + std::to_string(slot) +
+    if (!NumberOrWord(a, where, "slot", 255, "a control's word",
+                      [](const std::string& w) -> SInt64 {
+                        const ControlInfo* c = FindControlByWord(w);
+                        return c ? c->slot : -1;
+                      },
+                      &v))
+      return false;
+    if (int(v) != slot) {
+      auto named = [](int n) {
+        const ControlInfo* c = FindControl(n);
+        return c ? std::string(c->word) : "slot " + std::to_string(n);
+      };
+      return Fail(where + ".slot", named(int(v)) + " should be " + named(slot) +
                                        " (actions are listed by slot, 0 to 15)");
-    if (!Unsigned(a, where, "command", 0xFFFF, &v)) return false;
+    }
+    if (!NumberOrWord(a, where, "command", 0xFFFF, "a command's word",
+                      [](const std::string& w) -> SInt64 {
+                        const CommandInfo* c = FindCommandByWord(w);
+                        return c ? c->code : -1;
+                      },
+                      &v))
+      return false;
     out->command = UInt16(v);
-    if (!Unsigned(a, where, "modifiers", 0xFFFF, &v)) return false;
+    if (!NumberOrWord(a, where, "modifiers", 0xFFFF, "modifier words such as ctrl+alt",
+                      [](const std::string& w) -> SInt64 {
+                        UInt16 bits = 0;
+                        return ModifiersFromWords(w, &bits) ? bits : -1;
+                      },
+                      &v))
+      return false;
     out->modifiers = UInt16(v);
     if (!Unsigned(a, where, "delay", 0xFFFF, &v)) return false;
     out->delay = UInt16(v);
-    if (!Unsigned(a, where, "keyCode", 255, &v)) return false;
+    if (!NumberOrWord(a, where, "keyCode", 255, "a key's word",
+                      [](const std::string& w) -> SInt64 { return KeyCodeFromWord(w); }, &v))
+      return false;
     out->keyCode = UInt8(v);
     if (!Unsigned(a, where, "repeat", 255, &v)) return false;
     out->repeat = UInt8(v);
@@ -279,10 +320,18 @@ std::string PrefsRecordToJson(const CorvimusPrefsRec& r) {
   for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
     const auto& a = d.action[slot];
     if (slot) out += ", ";
-    out += "{\"slot\": " + std::to_string(slot) + ", \"command\": " + std::to_string(a.command) +
-           ", \"modifiers\": " + std::to_string(a.modifiers) +
+    const ControlInfo* control = FindControl(slot);
+    const CommandInfo* command = FindCommand(a.command);
+    const std::string modifiers = ModifierWords(a.modifiers);
+    const char* key = a.command == kCmdKeystroke ? KeyWord(a.keyCode) : nullptr;
+    // Words are lower-case letters, digits and hyphens: nothing to escape.
+    auto quoted = [](const std::string& word) { return "\"" + word + "\""; };
+    out += "{\"slot\": " + (control ? quoted(control->word) : std::to_string(slot)) +
+           ", \"command\": " + (command ? quoted(command->word) : std::to_string(a.command)) +
+           ", \"modifiers\": " +
+           (a.modifiers & ~AllModifierBits() ? std::to_string(a.modifiers) : quoted(modifiers)) +
            ", \"delay\": " + std::to_string(a.delay) +
-           ", \"keyCode\": " + std::to_string(a.keyCode) +
+           ", \"keyCode\": " + (key ? quoted(key) : std::to_string(a.keyCode)) +
            ", \"repeat\": " + std::to_string(a.repeat) + ", \"data\": \"";
     for (UInt8 b : a.data) {
       out.push_back(kHex[b >> 4]);

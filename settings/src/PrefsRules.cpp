@@ -24,7 +24,7 @@ void FindActionBreaks(const CorvimusActionRec& a, bool global, const std::string
   }
   if (a.command == kCmdAsGlobal && global)
     out->push_back({prefix + ".command",
-                    "1 (as in the global record) has no meaning in the global record itself"});
+                    "same-as-all-applications (1) has no meaning in the global record itself"});
   if (const UInt16 unknown = a.modifiers & ~AllModifierBits())
     out->push_back({prefix + ".modifiers", Hex4(a.modifiers) + " holds bits " + Hex4(unknown) +
                                                " that name no modifier key"});
@@ -81,7 +81,8 @@ bool HasMainClick(const CorvimusPrefsRec& prefs) {
 }
 
 std::string MainClickRuleText(SInt32 settingsIndex) {
-  return std::string("the main click (command 33) must stay on C0, C1 or C2 in ") +
+  return std::string("the main click (main-click) must stay on left, right or middle (C0, C1 or "
+                     "C2) in ") +
          (settingsIndex == 0 ? "the global record" : "the settings of 'sprf' and 'MACS'") +
          ", so that the mouse always has a button that clicks; the settings pane keeps it there "
          "as well";

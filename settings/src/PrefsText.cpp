@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "platform/ByteOrder.h"
+#include "platform/TextUtils.h"
 #include "settings/CommandTable.h"
+#include "settings/KeyNames.h"
 
 namespace {
 
@@ -56,25 +58,6 @@ std::string DescribeModifiers(UInt16 modifiers) {
   return out;
 }
 
-std::string DescribeKeyCode(UInt8 keyCode) {
-  static const struct {
-    UInt8 code;
-    const char* name;
-  } kKeys[] = {
-      {0x35, "esc"},        {0x30, "tab"},         {0x24, "return"},     {0x33, "delete"},
-      {0x47, "clear"},      {0x4C, "enter"},       {0x72, "help"},       {0x75, "forward delete"},
-      {0x73, "home"},       {0x77, "end"},         {0x74, "page up"},    {0x79, "page down"},
-      {0x7A, "F1"},         {0x78, "F2"},          {0x63, "F3"},         {0x76, "F4"},
-      {0x60, "F5"},         {0x61, "F6"},          {0x62, "F7"},         {0x64, "F8"},
-      {0x65, "F9"},         {0x6D, "F10"},         {0x67, "F11"},        {0x6F, "F12"},
-      {0x69, "F13"},        {0x6B, "F14"},         {0x71, "F15"},        {0x31, "space"},
-      {0x7B, "left arrow"}, {0x7C, "right arrow"}, {0x7D, "down arrow"}, {0x7E, "up arrow"}};
-  if (keyCode == 255) return "no key";
-  for (const auto& k : kKeys)
-    if (k.code == keyCode) return k.name;
-  return "key " + Hex2(keyCode);
-}
-
 std::string FourCCText(OSType code) {
   std::string out = "'";
   for (int shift = 24; shift >= 0; shift -= 8) {
@@ -121,7 +104,7 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
       return text;
     }
     case CommandFamily::kKeystroke:
-      return "keystroke " + DescribeKeyCode(action.keyCode) + with;
+      return "keystroke " + ActionEffect(action);
     case CommandFamily::kOpenApplication:
       return "open application " + FourCCText(corvimus::LoadNative<UInt32>(action.data));
     case CommandFamily::kOpenItem:
@@ -137,21 +120,131 @@ std::string DescribeCommand(const CorvimusActionRec& action) {
 
 std::string DescribeAction(const CorvimusActionRec& action) {
   std::string out = DescribeCommand(action);
-  // A key code on anything but a keystroke is a value for the driver (the default scroll
-  // controls carry 1 and 100); show it so that two such slots can be told apart.
-  if (action.command != kCmdKeystroke && action.keyCode != 0 && action.keyCode != 255)
+  // A key code on anything but a keystroke or a scroll entry (whose direction already says what
+  // its key code means) is a value for the driver; show it so that two such slots can be told
+  // apart.
+  const CommandInfo* info = FindCommand(action.command);
+  const bool scroll = info && info->family == CommandFamily::kScroll;
+  if (action.command != kCmdKeystroke && !scroll && action.keyCode != 0 && action.keyCode != 255)
     out += " (key code " + std::to_string(action.keyCode) + ")";
   return out;
 }
 
-std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
+std::string ModifierWords(UInt16 modifiers) {
+  if (modifiers & ~AllModifierBits()) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", unsigned(modifiers));
+    return buf;
+  }
+  std::string out;
+  for (const ModifierInfo& m : kModifierTable)
+    if (modifiers & m.bit) out += (out.empty() ? "" : "+") + std::string(m.word);
+  return out;
+}
+
+std::string KeyText(UInt8 keyCode) {
+  const char* label = UsKeyLabel(keyCode);
+  return label ? std::string(label) : "key " + Hex2(keyCode);
+}
+
+namespace {
+
+// The word of a key code for --key: its key's word, or the code where no key sits.
+std::string KeyArgument(UInt8 keyCode) {
+  const char* word = KeyWord(keyCode);
+  return word ? std::string(word) : Hex2(keyCode);
+}
+
+// The scroll command a scroll entry carries out: on an entry of the tilting wheel up and down are
+// sideways.
+const CommandInfo* EffectiveScroll(const CorvimusActionRec& action) {
+  const UInt16 c = action.command;
+  return FindCommand(UInt16(c - ScrollDirection(c) + EffectiveScrollDirection(c, action.keyCode)));
+}
+
+}  // namespace
+
+std::string ActionWords(const CorvimusActionRec& action) {
+  const CommandInfo* info = FindCommand(action.command);
+  if (!info) return "unknown command " + std::to_string(action.command);
+  const std::string mods = ModifierWords(action.modifiers);
+  const std::string withMods = mods.empty() ? "" : " --modifiers " + mods;
+  switch (info->family) {
+    case CommandFamily::kScroll: {
+      std::string text = EffectiveScroll(action)->word;
+      if (ScrollKind(action.command) == 0 && action.repeat > 1)
+        text += " --repeat " + std::to_string(action.repeat);
+      return text;
+    }
+    case CommandFamily::kKeystroke:
+      return std::string(info->word) + " --key " + KeyArgument(action.keyCode) + withMods;
+    case CommandFamily::kClick:
+      return info->word + withMods;
+    case CommandFamily::kOpenApplication:
+      return std::string(info->word) + " " +
+             FourCCText(corvimus::LoadNative<UInt32>(action.data));
+    case CommandFamily::kOpenItem:
+      return std::string(info->word) + " \"" + PascalText(action.data, 32) + "\"";
+    default:
+      return info->word;
+  }
+}
+
+namespace {
+
+// "z" when the key at `keyCode` types z on the layout of `layoutChars` while its US name is
+// another character; "" when they agree or the key types no character.
+std::string LayoutCharacter(UInt8 keyCode, const UInt8* layoutChars) {
+  const char* label = layoutChars && keyCode < 128 ? UsKeyLabel(keyCode) : nullptr;
+  if (!label || label[0] == 0 || label[1] != 0) return "";
+  const UInt8 typed = layoutChars[keyCode];
+  if (typed <= 32 || typed == 127 || (typed >= 0x80 && typed < 0xA0)) return "";
+  auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  if (lower(typed) == lower(static_cast<unsigned char>(label[0]))) return "";
+  std::string out;
+  corvimus::AppendUtf8(char32_t(typed), &out);
+  return out;
+}
+
+}  // namespace
+
+std::string ActionEffect(const CorvimusActionRec& action, const UInt8* layoutChars) {
+  const CommandInfo* info = FindCommand(action.command);
+  if (!info) return "";
+  switch (info->family) {
+    case CommandFamily::kKeystroke: {
+      std::string mods = DescribeModifiers(action.modifiers);
+      if (action.keyCode == 255) return mods.empty() ? "nothing: the control is silenced" : mods;
+      std::string text = (mods.empty() ? "" : mods + "+") + KeyText(action.keyCode);
+      std::string typed = LayoutCharacter(action.keyCode, layoutChars);
+      if (!typed.empty()) text += ": the key that types " + typed + " on this keyboard layout";
+      return text;
+    }
+    case CommandFamily::kScroll:
+      return ScrollKind(action.command) == 0 ? "" : EffectiveScroll(action)->onLinux;
+    case CommandFamily::kPrecision:
+    case CommandFamily::kSpecial:
+    case CommandFamily::kEdit:
+    case CommandFamily::kNavigation:
+      return info->onLinux;
+    default:
+      return "";
+  }
+}
+
+std::string DescribeRecord(const CorvimusPrefsRec& r, int index, const UInt8* layoutChars) {
   std::string out = "record " + std::to_string(index) + ": ";
   if (r.application == kCorvimusGlobalApplication) {
-    out += "global settings";
+    out += "global settings, for all applications";
     if (r.appName[0]) out += " \"" + PascalText(r.appName, 32) + "\"";
   } else {
-    out += "application \"" + PascalText(r.appName, 32) + "\" " + FourCCText(r.application) +
-           ", file name \"" + PascalText(r.appFileName, 64) + "\"";
+    out += "application \"" + PascalText(r.appName, 32) + "\"";
+    // An application without a signature is recognised by its file name alone.
+    if (r.application == kUnknownSignature)
+      out += ", recognised by its file name \"" + PascalText(r.appFileName, 64) + "\"";
+    else
+      out += " " + FourCCText(r.application) + ", file name \"" + PascalText(r.appFileName, 64) +
+             "\"";
   }
   out += "\n";
   const auto& d = r.device[0];
@@ -160,13 +253,21 @@ std::string DescribeRecord(const CorvimusPrefsRec& r, int index) {
   out += "  acceleration: " +
          (d.acceleration == 255 ? std::string("default") : std::to_string(d.acceleration)) + "\n";
   if (d.options) out += "  options: " + std::to_string(d.options) + "\n";
+  auto column = [](std::string text, size_t width) {
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+  };
   for (int slot = 0; slot < kCorvimusActionCount; ++slot) {
-    std::string label = SlotLabel(slot);
-    label.resize(std::max<size_t>(label.size(), 7), ' ');
+    const CorvimusActionRec& action = d.action[slot];
     const ControlInfo* control = FindControl(slot);
-    std::string name = control ? Lower(control->name) : "(no control)";
-    name.resize(std::max<size_t>(name.size(), 28), ' ');
-    out += "  " + label + " " + name + " " + DescribeAction(d.action[slot]) + "\n";
+    if (!control && action.command == kCmdNone) continue;
+    std::string line = "  " + column(SlotLabel(slot), 6) + " " +
+                       column(control ? control->word : "", 10) + " " +
+                       column(control ? Lower(control->name) : "(no control)", 27) + " " +
+                       ActionWords(action);
+    std::string effect = ActionEffect(action, layoutChars);
+    if (!effect.empty()) line += " (" + effect + ")";
+    out += line + "\n";
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,13 +66,16 @@ TEST(PrefsJson, WritesTheAgreedShape) {
   std::string json = PrefsRecordToJson(r);
   EXPECT_EQ(json.rfind("{\"application\": \"\", \"applicationCode\": 0, \"active\": 1, "
                        "\"appName\": \"\", \"appFileName\": \"\", \"options\": 0, \"speed\": 255, "
-                       "\"acceleration\": 255, \"actions\": [{\"slot\": 0, \"command\": 33, "
-                       "\"modifiers\": 0, \"delay\": 0, \"keyCode\": 0, \"repeat\": 0, \"data\": "
+                       "\"acceleration\": 255, \"actions\": [{\"slot\": \"left\", "
+                       "\"command\": \"main-click\", \"modifiers\": \"\", \"delay\": 0, "
+                       "\"keyCode\": 0, \"repeat\": 0, \"data\": "
                        "\"ab000000",
                        0),
             0u)
       << json;
-  EXPECT_NE(json.find("{\"slot\": 15, \"command\": 9, \"modifiers\": 0, \"delay\": 0, "
+  // A scroll entry's key code is no key: it stays a number.
+  EXPECT_NE(json.find("{\"slot\": \"tilt-right\", \"command\": \"scroll-down\", "
+                      "\"modifiers\": \"\", \"delay\": 0, "
                       "\"keyCode\": 100, \"repeat\": 0, \"data\": \"" +
                       std::string(80, '0') + "\"}]}"),
             std::string::npos);
@@ -80,6 +84,63 @@ TEST(PrefsJson, WritesTheAgreedShape) {
   ASSERT_TRUE(PrefsRecordFromJson(json, &back, &error)) << error;
   EXPECT_EQ(Bytes(back), Bytes(r));
   EXPECT_EQ(PrefsDocumentToJson(false, {}), "{\"byteOrder\": \"little\", \"records\": []}\n");
+}
+
+// Where a word holds the value it is written; where none does, the number; either reads back.
+TEST(PrefsJson, WritesWordsWhereTheyExistAndReadsNumbersAsWell) {
+  CorvimusPrefsRec r = kCorvimusDefaultPrefs;
+  r.device[0].action[3] = {kCmdKeystroke, 0, UInt16(controlKey | shiftKey), 0, 0, 0x08, 0, 0, {}};
+  r.device[0].action[4] = {kCmdKeystroke, 0, 0, 0, 0, 255, 0, 0, {}};
+  r.device[0].action[5] = {kCmdKeystroke, 0, 0, 0, 0, 0x34, 0, 0, {}};  // no key sits there
+  r.device[0].action[6] = {99, 0, 0x0040, 0, 0, 0, 0, 0, {}};          // no row, no modifier
+  r.device[0].action[9] = {kCmdBack, 0, 0, 0, 0, 0, 0, 0, {}};         // no control
+  const std::string json = PrefsRecordToJson(r);
+  for (const char* part :
+       {"{\"slot\": \"back\", \"command\": \"keystroke\", \"modifiers\": \"ctrl+shift\", "
+        "\"delay\": 0, \"keyCode\": \"c\"",
+        "{\"slot\": \"forward\", \"command\": \"keystroke\", \"modifiers\": \"\", \"delay\": 0, "
+        "\"keyCode\": \"none\"",
+        "{\"slot\": \"button6\", \"command\": \"keystroke\", \"modifiers\": \"\", \"delay\": 0, "
+        "\"keyCode\": 52,",
+        "{\"slot\": \"button7\", \"command\": 99, \"modifiers\": 64,",
+        "{\"slot\": 9, \"command\": \"back\","})
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  CorvimusPrefsRec back;
+  std::string error;
+  ASSERT_TRUE(PrefsRecordFromJson(json, &back, &error)) << error;
+  EXPECT_EQ(Bytes(back), Bytes(r));
+
+  // The all-numbers form of earlier versions, and words in other spellings, give the same record.
+  std::string old = json;
+  auto swap = [&](const std::string& from, const std::string& to) {
+    size_t at = old.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    old.replace(at, from.size(), to);
+  };
+  swap("\"slot\": \"back\"", "\"slot\": 3");
+  swap("\"slot\": \"forward\"", "\"slot\": \"C4\"");
+  swap("\"command\": \"main-click\"", "\"command\": 33");
+  swap("\"command\": \"back\"", "\"command\": \"BACK\"");
+  swap("\"modifiers\": \"ctrl+shift\"", "\"modifiers\": " + std::to_string(controlKey | shiftKey));
+  swap("\"keyCode\": \"c\"", "\"keyCode\": 8");
+  swap("\"keyCode\": \"none\"", "\"keyCode\": \"None\"");
+  ASSERT_TRUE(PrefsRecordFromJson(old, &back, &error)) << error << "\n" << old;
+  EXPECT_EQ(Bytes(back), Bytes(r));
+
+  // A word that names nothing is refused where it stands.
+  for (const auto& [from, to, where] : std::vector<std::array<std::string, 3>>{
+           {"\"slot\": \"back\"", "\"slot\": \"thumb\"", "record.actions[3].slot"},
+           {"\"slot\": \"back\"", "\"slot\": \"forward\"", "record.actions[3].slot"},
+           {"\"command\": \"main-click\"", "\"command\": \"jump\"", "record.actions[0].command"},
+           {"\"modifiers\": \"ctrl+shift\"", "\"modifiers\": \"ctrl+hyper\"",
+            "record.actions[3].modifiers"},
+           {"\"keyCode\": \"c\"", "\"keyCode\": \"nokey\"", "record.actions[3].keyCode"},
+       }) {
+    std::string bad = json;
+    bad.replace(bad.find(from), from.size(), to);
+    EXPECT_FALSE(PrefsRecordFromJson(bad, &back, &error)) << to;
+    EXPECT_EQ(error.rfind(where, 0), 0u) << error;
+  }
 }
 
 // Whatever is cut off or changed in a valid document, the reader answers without crashing, and
@@ -130,18 +191,21 @@ TEST(PrefsText, NamesSlotsAndCommandsInWords) {
   a.command = 24;
   a.keyCode = 0x24;
   a.modifiers = cmdKey | shiftKey;
-  EXPECT_EQ(DescribeAction(a), "keystroke return with Shift+Super");
+  EXPECT_EQ(DescribeAction(a), "keystroke Shift+Super+Return");
   a = {};
   a.command = 13;
   EXPECT_EQ(DescribeAction(a), "scroll down by a page");
   a.command = 10;
   a.repeat = 3;
   EXPECT_EQ(DescribeAction(a), "scroll left by 3 lines");
-  // On an entry of the tilting wheel up reads as left; the key code says why.
+  // On an entry of the tilting wheel up reads as left.
   a.command = 8;
   a.repeat = 1;
   a.keyCode = 100;
-  EXPECT_EQ(DescribeAction(a), "scroll left by 1 line (key code 100)");
+  EXPECT_EQ(DescribeAction(a), "scroll left by 1 line");
+  // Elsewhere a key code is the driver's value, shown so that two slots can be told apart.
+  a.command = kCmdBack;
+  EXPECT_EQ(DescribeAction(a), "back (key code 100)");
   a = {};
   a.command = kCmdOpenApplication;
   std::memcpy(a.data, "xxxx", 4);

@@ -15,7 +15,7 @@
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
-#include "settings/CommandTable.h"
+#include "settings/KeyNames.h"
 #include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
@@ -39,7 +39,15 @@ std::string ShownLine(const std::string& out, const std::string& label) {
 // What the line of a slot says its control does: the part after the control's name.
 std::string ShownAction(const std::string& out, const std::string& label) {
   std::string line = ShownLine(out, label);
-  return line.size() > 37 ? line.substr(37) : "";
+  return line.size() > 46 ? line.substr(46) : "";
+}
+
+// Every refusal says what went wrong and then, on its own line, what to do next.
+void ExpectHint(const RunResult& r) {
+  size_t at = r.err.find("\nhint: ");
+  EXPECT_NE(at, std::string::npos) << r.err;
+  if (at != std::string::npos) EXPECT_GT(r.err.size(), at + 8) << r.err;
+  EXPECT_EQ(r.err.rfind("corvimus-prefs: ", 0), 0u) << r.err;
 }
 
 class PrefsTool : public ::testing::Test {
@@ -107,16 +115,17 @@ TEST_F(PrefsTool, InitWritesTheDefaultRecordThatShowAndCheckAccept) {
   r = RunOn("p", {"show"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("global settings"), std::string::npos) << r.out;
-  EXPECT_EQ(ShownAction(r.out, "C3"), "back") << r.out;
-  EXPECT_EQ(ShownAction(r.out, "C4"), "forward") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C3"), "back (Alt+Left)") << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C4"), "forward (Alt+Right)") << r.out;
   EXPECT_EQ(ShownAction(r.out, "C5"), "unchanged") << r.out;
   // The tilt's default entry is named by the way it scrolls, and the control by the way it tilts.
-  EXPECT_EQ(ShownAction(r.out, "PB"), "scroll right (key code 100)") << r.out;
-  EXPECT_EQ(ShownLine(r.out, "PB").find("PB      wheel tilted right "), 0u) << r.out;
-  EXPECT_EQ(ShownLine(r.out, "PF").find("PF      wheel tilted left "), 0u) << r.out;
-  EXPECT_EQ(ShownAction(r.out, "RB"), "scroll down (key code 1)") << r.out;
-  EXPECT_EQ(ShownAction(r.out, "slot 8"), "unchanged") << r.out;
-  EXPECT_EQ(ShownLine(r.out, "slot 8").find("slot 8  (no control) "), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "PB"), "scroll-right") << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PB").find("PB     tilt-right wheel tilted right "), 0u) << r.out;
+  EXPECT_EQ(ShownLine(r.out, "PF").find("PF     tilt-left  wheel tilted left "), 0u) << r.out;
+  EXPECT_EQ(ShownLine(r.out, "C3").find("C3     back       button 4 (thumb, back) "), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "RB"), "scroll-down") << r.out;
+  // Slots no control offers are left out while they hold nothing.
+  EXPECT_EQ(ShownLine(r.out, "slot 8"), "") << r.out;
   EXPECT_NE(r.out.find("speed: default"), std::string::npos) << r.out;
 
   r = RunOn("p", {"check"});
@@ -163,6 +172,34 @@ TEST_F(PrefsTool, WithoutFileItUsesTheUsersPreferencesFolder) {
   std::string sidecar = Read("config/._com.kelvane.mouse.prefs");
   ASSERT_GE(sidecar.size(), 4u);
   EXPECT_NE(sidecar.find("prefCvMP"), std::string::npos);
+}
+
+TEST_F(PrefsTool, AFreshAccountIsToldHowToBeginAndNothingIsWritten) {
+  RunResult r = Run({"show"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("No settings yet", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("corvimus-prefs set back copy\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("corvimus-prefs apply\n"), std::string::npos) << r.out;
+  // What the mice do meanwhile: the default record.
+  EXPECT_EQ(ShownAction(r.out, "C3"), "back (Alt+Left)") << r.out;
+  EXPECT_FALSE(std::filesystem::exists(tmp / "config/com.kelvane.mouse.prefs"));
+  // A script asking for JSON gets no made-up document.
+  r = Run({"show", "--json"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.empty());
+  ExpectHint(r);
+  // Once there is a file, show shows it.
+  ASSERT_EQ(Run({"set", "back", "copy"}).exitCode, 0);
+  r = Run({"show"});
+  EXPECT_EQ(r.out.rfind("settings file ", 0), 0u) << r.out;
+  EXPECT_EQ(ShownAction(r.out, "C3"), "copy (Ctrl+C at the layout's C)") << r.out;
+}
+
+TEST_F(PrefsTool, SaysItsVersion) {
+  RunResult r = Run({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, std::string("corvimus-prefs ") + CORVIMUS_PREFS_VERSION + "\n");
+  EXPECT_NE(std::string(CORVIMUS_PREFS_VERSION).find('.'), std::string::npos);
 }
 
 TEST_F(PrefsTool, MissingFileCannotBeOpened) {
@@ -382,6 +419,30 @@ TEST_F(PrefsTool, ImportOfAnExportGivesBackTheSameBytes) {
   EXPECT_EQ(Read("r"), original);
 }
 
+// An export of version 0.1, all numbers (a global record with a double click on C4 with Alt+Shift,
+// an application with Ctrl and the key code 8 on C3, 3 lines down on PF and the global action on
+// C6), and the settings file it was exported from.
+TEST_F(PrefsTool, ExportsOfEarlierVersionsStillImport) {
+  const std::string data = CORVIMUS_PREFS_TEST_DATA;
+  RunResult r = RunOn("p", {"import", data + "/export-numbers-only.json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string original;
+  ReadFile(data + "/export-numbers-only.prefs", &original);
+  EXPECT_EQ(Read("p"), original);
+  // Exported again, in words, it still gives the same file.
+  r = RunOn("p", {"export", tmp / "words.json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string words = Read("words.json");
+  EXPECT_NE(words.find("{\"slot\": \"back\", \"command\": \"keystroke\", \"modifiers\": \"ctrl\", "
+                       "\"delay\": 0, \"keyCode\": \"c\""),
+            std::string::npos)
+      << words;
+  EXPECT_NE(words.find("\"command\": \"double-click\", \"modifiers\": \"alt+shift\""),
+            std::string::npos);
+  ASSERT_EQ(RunOn("q", {"import", tmp / "words.json"}).exitCode, 0);
+  EXPECT_EQ(Read("q"), original);
+}
+
 TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
   ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
   ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("TextEdit.app", "ttxt")}).exitCode, 0);
@@ -419,11 +480,19 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
       {"huge number", replace("\"speed\": 255", "\"speed\": 99999999999999999999999999"),
        "records[0].speed"},
       {"string for a number", replace("\"speed\": 255", "\"speed\": \"255\""), "records[0].speed"},
-      {"command too large", replace("\"command\": 33", "\"command\": 65536"),
+      {"command too large", replace("\"command\": \"main-click\"", "\"command\": 65536"),
        "records[0].actions[0].command"},
-      {"slot out of order", replace("\"slot\": 1,", "\"slot\": 2,"), "records[0].actions[1].slot"},
+      {"command no word names", replace("\"command\": \"main-click\"", "\"command\": \"jump\""),
+       "records[0].actions[0].command"},
+      {"slot out of order", replace("\"slot\": \"right\",", "\"slot\": 2,"),
+       "records[0].actions[1].slot"},
+      {"control out of order", replace("\"slot\": \"right\",", "\"slot\": \"middle\","),
+       "records[0].actions[1].slot"},
+      {"key no word names", replace("\"keyCode\": 0,", "\"keyCode\": \"nokey\","),
+       "records[0].actions[0].keyCode"},
       {"fifteen actions",
-       replace(", {\"slot\": 15, \"command\": 9, \"modifiers\": 0, \"delay\": 0, \"keyCode\": 100, "
+       replace(", {\"slot\": \"tilt-right\", \"command\": \"scroll-down\", \"modifiers\": \"\", "
+               "\"delay\": 0, \"keyCode\": 100, "
                "\"repeat\": 0, \"data\": \"" +
                    zeros80 + "\"}",
                ""),
@@ -464,6 +533,7 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(c.where), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    ExpectHint(r);
     EXPECT_EQ(Read("p"), before);
   }
   // The source is missing or is a folder.
@@ -491,7 +561,7 @@ TEST_F(PrefsTool, CheckNamesValuesOutOfRangeAndImportRefusesThem) {
                          "records[0].acceleration: 254",
                          "records[0].options: 65535",
                          "records[0].actions[3].command: 60000 is not a command",
-                         "records[0].actions[4].command: 1",
+                         "records[0].actions[4].command: same-as-all-applications (1)",
                          "records[1].active: 7",
                          "records[1].actions[5].modifiers: 0x4100 holds bits 0x4000",
                          "records[1].actions[5].keyCode: 200",
@@ -607,8 +677,8 @@ TEST_F(PrefsTool, SetChangesOneFieldOfTheChosenRecord) {
   ASSERT_EQ(RunOn("p", {"set", "speed", "default"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].speed, 255);
   RunResult shown = RunOn("p", {"show"});
-  EXPECT_EQ(ShownAction(shown.out, "C1"), "secondary click with Ctrl+Alt") << shown.out;
-  EXPECT_NE(shown.out.find("scroll up by 30 lines"), std::string::npos) << shown.out;
+  EXPECT_EQ(ShownAction(shown.out, "C1"), "secondary-click --modifiers ctrl+alt") << shown.out;
+  EXPECT_NE(shown.out.find("scroll-up --repeat 30"), std::string::npos) << shown.out;
 }
 
 TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
@@ -622,11 +692,13 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
     ASSERT_EQ(set.exitCode, 0) << c.word << ": " << set.err;
     EXPECT_EQ(Records("p")[0].device[0].action[kSlotPF].command, c.code) << c.word;
     std::string shown = ShownAction(RunOn("p", {"show"}).out, "PF");
-    std::string name = c.name;
-    name[0] = char(std::tolower(static_cast<unsigned char>(name[0])));
-    EXPECT_EQ(shown.rfind(name, 0), 0u) << c.word << " is shown as " << shown;
+    EXPECT_EQ(shown.rfind(c.word, 0), 0u) << c.word << " is shown as " << shown;
   }
-  // The words older versions took, and numbers, still work.
+  // The shorter words, the words older versions took, and numbers, still work.
+  ASSERT_EQ(RunOn("p", {"set", "button7", "click"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].command, kCmdMainClick);
+  ASSERT_EQ(RunOn("p", {"set", "button7", "Right-Click"}).exitCode, 0);
+  EXPECT_EQ(Records("p")[0].device[0].action[6].command, 34);
   ASSERT_EQ(RunOn("p", {"set", "wheel-down", "nothing"}).exitCode, 0);
   EXPECT_EQ(Records("p")[0].device[0].action[kSlotRB].command, kCmdNone);
   ASSERT_EQ(RunOn("p", {"set", "C5", "44", "--modifiers", "command-shift"}).exitCode, 0);
@@ -638,7 +710,126 @@ TEST_F(PrefsTool, EveryCommandIsSetByItsWordAndShownByItsName) {
   EXPECT_EQ(Records("p")[0].device[0].action[6].command, 35);
   EXPECT_EQ(Records("p")[0].device[0].action[6].modifiers, cmdKey | alphaLock | kCorvimusSpaceKey);
   EXPECT_EQ(ShownAction(RunOn("p", {"show"}).out, "C6"),
-            "button 4 click with Super+Caps Lock+Space");
+            "button-4-click --modifiers super+caps-lock+space");
+}
+
+// The lines of `--list-words KIND`, which the shell's completion reads.
+std::vector<std::string> ListedWords(const std::string& kind) {
+  RunResult r = RunProgram({CORVIMUS_PREFS_PROGRAM, "--list-words", kind}, {});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> words;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    words.push_back(r.out.substr(at, end - at));
+  return words;
+}
+
+// The words the tool lists are the tables' words: the completion cannot offer a word set refuses
+// nor miss one it takes.
+TEST_F(PrefsTool, ListedWordsAreTheTablesWords) {
+  std::vector<std::string> controls, actions, modifiers, keys;
+  for (const ControlInfo& c : kControlTable) controls.push_back(c.word);
+  for (const CommandInfo& c : kCommandTable)
+    if (c.menu != PaneMenu::kNone && c.family != CommandFamily::kOpenItem) actions.push_back(c.word);
+  for (const ModifierInfo& m : kModifierTable) modifiers.push_back(m.word);
+  for (int code = 0; code < 128; ++code)
+    if (KeyWord(UInt8(code))) keys.push_back(KeyWord(UInt8(code)));
+  keys.push_back("none");
+  EXPECT_EQ(ListedWords("controls"), controls);
+  EXPECT_EQ(ListedWords("actions"), actions);
+  EXPECT_EQ(ListedWords("modifiers"), modifiers);
+  EXPECT_EQ(ListedWords("keys"), keys);
+  const std::vector<std::string> commands = ListedWords("commands");
+  EXPECT_EQ(commands.size(), 9u);
+  for (const std::string& command : commands) {
+    // Each is a command: without its arguments it explains itself, but never as an unknown one.
+    RunResult r = RunOn("none-such", {command});
+    EXPECT_EQ(r.err.find("unknown command"), std::string::npos) << command << ": " << r.err;
+  }
+  RunResult bad = Run({"--list-words", "colours"});
+  EXPECT_EQ(bad.exitCode, 2);
+  ExpectHint(bad);
+}
+
+// Every control, action, key and modifier word set takes comes back in show and in the export, and
+// the export imports to the same bytes.
+TEST_F(PrefsTool, EveryWordRoundTripsThroughShowExportAndImport) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  // Records of applications need no main click: every control is free to take any action.
+  const std::vector<std::string> keys = ListedWords("keys");
+  const size_t apps = (keys.size() + kControlTableSize - 1) / kControlTableSize;
+  for (size_t i = 0; i < apps; ++i) {
+    std::string name = "App" + std::string(1, char('A' + i));
+    ASSERT_EQ(RunOn("p", {"add-app", MakeBundle(name + ".app", "Ap" + name.substr(3) + "x")}).exitCode, 0);
+  }
+  // Each key into its own control: the keys fill the controls of one application after another.
+  struct Expected {
+    std::string app, control, id, action;
+  };
+  std::vector<Expected> expected;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const ControlInfo& c = kControlTable[k % kControlTableSize];
+    std::string app = "App" + std::string(1, char('A' + k / kControlTableSize));
+    // The modifiers go round the table's words, one more for each key.
+    std::string mods = kModifierTable[k % kModifierTableSize].word;
+    RunResult r = RunOn("p", {"set", "--app", app, c.word, "keystroke", "--key", keys[k],
+                              "--modifiers", mods});
+    ASSERT_EQ(r.exitCode, 0) << keys[k] << ": " << r.err;
+    expected.push_back({app, c.word, c.id, "keystroke --key " + keys[k] + " --modifiers " + mods});
+  }
+  // The global record: each action word on a control, and each control by each of its names.
+  const std::vector<std::string> actions = ListedWords("actions");
+  size_t used = 0;
+  for (const std::string& action : actions) {
+    if (action == "same-as-all-applications" || action == "keystroke") continue;
+    const ControlInfo& c = kControlTable[3 + used++ % (kControlTableSize - 3)];
+    ASSERT_EQ(RunOn("p", {"set", c.id, action}).exitCode, 0) << action;
+    std::string shown = ShownAction(RunOn("p", {"show"}).out, c.id);
+    EXPECT_EQ(shown.substr(0, shown.find(" (")), action);
+    RunResult exported = RunOn("p", {"export", "-"});
+    EXPECT_NE(exported.out.find("{\"slot\": \"" + std::string(c.word) + "\", \"command\": \"" +
+                                action + "\""),
+              std::string::npos)
+        << action;
+  }
+  for (const ControlInfo& c : kControlTable) {
+    for (const char* name : {c.id, c.word, c.otherWords[0], c.otherWords[1]}) {
+      if (!name) continue;
+      // Left, right and middle keep the main click on one of them.
+      const char* action = c.slot < 3 ? "main-click" : "paste";
+      RunResult r = RunOn("p", {"set", name, action});
+      ASSERT_EQ(r.exitCode, 0) << name << ": " << r.err;
+      EXPECT_EQ(Records("p")[0].device[0].action[c.slot].command, c.slot < 3 ? kCmdMainClick : kCmdPaste)
+          << name;
+    }
+  }
+  RunResult shown = RunOn("p", {"show"});
+  ASSERT_EQ(shown.exitCode, 0);
+  std::vector<std::string> records;
+  for (size_t at = 0; (at = shown.out.find("\nrecord ", at)) != std::string::npos; ++at)
+    records.push_back(shown.out.substr(at + 1, shown.out.find("\nrecord ", at + 1) - at - 1));
+  ASSERT_EQ(records.size(), apps + 1);
+  for (const Expected& e : expected) {
+    std::string record;
+    for (const std::string& text : records)
+      if (text.find("\"" + e.app + "\"") != std::string::npos) record = "\n" + text;
+    std::string line = ShownLine(record, e.id);
+    EXPECT_EQ(line.find(e.id), 0u) << record;
+    EXPECT_NE(line.find(" " + e.control + " "), std::string::npos) << line;
+    std::string action = ShownAction(record, e.id);
+    EXPECT_EQ(action.substr(0, action.find(" (")), e.action) << line;
+  }
+  RunResult exported = RunOn("p", {"export", "-"});
+  ASSERT_EQ(exported.exitCode, 0);
+  for (const std::string& key : keys)
+    EXPECT_NE(exported.out.find("\"keyCode\": \"" + key + "\""), std::string::npos) << key;
+  for (const ModifierInfo& m : kModifierTable)
+    EXPECT_NE(exported.out.find("\"modifiers\": \"" + std::string(m.word) + "\""),
+              std::string::npos)
+        << m.word;
+  WriteFile(tmp / "words.json", exported.out);
+  RunResult imported = RunOn("q", {"import", tmp / "words.json"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_EQ(Read("q"), Read("p"));
 }
 
 TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {
@@ -689,6 +880,7 @@ TEST_F(PrefsTool, SetRefusesBadValuesAndWritesNothing) {
     RunResult r = RunOn("p", args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    ExpectHint(r);
     EXPECT_EQ(Read("p"), before);
   }
 }
@@ -788,6 +980,7 @@ TEST_F(PrefsTool, WrongUsageIsExplained) {
     RunResult r = Run(c.args);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    ExpectHint(r);
   }
   RunResult help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);

@@ -23,8 +23,10 @@ struct EngineEvent {
 // A few lines: the mouse, whose record it holds, its mode and keystrokes, and what each control
 // does.
 std::string SimDescribeMouse(const SimMouse& mouse);
-// A packed keystroke in words, e.g. "command-[ (key 33)".
+// A packed keystroke in words: "Super+[", "Ctrl+Z (the key Y on a US keyboard)", "Shift (no key)".
 std::string SimKeystrokeText(UInt32 packed);
+// What a control does, as the demo shows it: "back, Alt+Left", "keystroke Ctrl+C".
+std::string SimDescribeControl(const CorvimusActionRec& action);
 // What a real mouse would have sent, in words a Linux user reads: "left click with Ctrl held",
 // "Alt+Left", "scroll down 3 lines", "sent CVda command 76 (back)"; "nothing" for nothing.
 std::string DescribeEngineOutput(const std::vector<EngineEvent>& events);

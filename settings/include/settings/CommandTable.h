@@ -1,8 +1,8 @@
 // What every action command, modifier bit and mouse control means: one table that the settings
 // pane, corvimus-prefs, the simulated driver and the driver's action engine all read, so that each
-// has one name and one meaning everywhere. A name is the pane's menu title; corvimus-prefs shows it
-// in lower case and takes it as a word in lower case with hyphens ("Button 4 click" is shown as
-// "button 4 click" and set as button-4-click); numbers stay accepted wherever a word is.
+// has one name and one meaning everywhere. A name is the pane's menu title; corvimus-prefs shows and
+// takes the word made from it, in lower case with hyphens ("Button 4 click" is button-4-click), in
+// its set command, its show and its JSON; numbers stay accepted wherever a word is.
 //
 // Controls (the action slots a mouse fills; the engine reads Linux input events):
 //   C0-C7  BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA, BTN_FORWARD, BTN_BACK, BTN_TASK
@@ -121,7 +121,8 @@ struct CommandInfo {
   PaneMenu menu;
   const char* name;        // the pane's title: "Button 4 click"
   const char* word;        // corvimus-prefs' word: "button-4-click"
-  const char* legacyWord;  // a word older versions of corvimus-prefs took, or null
+  const char* legacyWord;  // another word it takes: a shorter one ("click") or one older versions
+                           // of corvimus-prefs took ("nothing"); or null
   const char* onLinux;     // what a mouse does with it on Linux, in a few words
   UInt8 button;            // clicks: 1 main, 2 secondary, 3 middle, 4-9 buttons 4-9; else 0
   UInt8 clicks;            // clicks: 1, 2 or 3 clicks, 0 for the click lock
@@ -135,11 +136,12 @@ struct ModifierInfo {
 };
 
 struct ControlInfo {
-  int slot;           // the action slot
-  const char* id;     // "C0", "PF": the control identifier of the pane's outline
-  const char* name;   // "Wheel tilted left": the outline's row
-  const char* word;   // "tilt-left": corvimus-prefs takes it beside the identifier
-  const char* input;  // the Linux input it stands for, "REL_HWHEEL < 0"
+  int slot;                    // the action slot
+  const char* id;              // "C0", "PF": the control identifier of the pane's outline
+  const char* name;            // "Wheel tilted left": the outline's row
+  const char* word;            // "tilt-left", "back": corvimus-prefs shows it and takes it
+  const char* input;           // the Linux input it stands for, "REL_HWHEEL < 0"
+  const char* otherWords[2];   // words it also takes ("button-4", "button4"), or null
 };
 
 inline constexpr size_t kCommandTableSize = 43;
@@ -157,9 +159,13 @@ const CommandInfo* FindCommand(UInt16 code);
 const CommandInfo* FindCommandByWord(const std::string& word);
 // The modifier bit a word names (its word, a legacy word, any letter case), 0 when none does.
 UInt16 FindModifierByWord(const std::string& word);
+// Modifier words joined by '+', '-' or ',' ("ctrl+shift", "Super-caps-lock"); "" is none. False
+// when a word names no modifier.
+bool ModifiersFromWords(const std::string& words, UInt16* bits);
 // Every bit of the table: a modifiers value holding any other names no key.
 UInt16 AllModifierBits();
-// The control of an action slot (null for slots 8-11), or of a word: identifier or word.
+// The control of an action slot (null for slots 8-11), or of a word: identifier, word or other
+// word, any letter case.
 const ControlInfo* FindControl(int slot);
 const ControlInfo* FindControlByWord(const std::string& word);
 

@@ -6,6 +6,8 @@
 // Characters are the low 8 bits of what a key types: for U+0000-U+00FF that is the Latin-1 byte.
 #pragma once
 
+#include <string>
+
 #include "platform/MacTypes.h"
 
 // The character each virtual key code types with no modifier held, 0 for none. All zero until
@@ -35,3 +37,23 @@ void GetModifiersCode(UInt8 keyCode, UInt8 modifiers, StringPtr out, SInt16 maxL
 // modifierWord.
 void GetKeyCombinationName(UInt16 keyWord, UInt16 modifierWord, StringPtr out, SInt16 maxLength,
                            UInt16 useCodes);
+
+// ---- Keys in the words a Linux user types (corvimus-prefs --key, its show and its export)
+//
+// A keystroke stores a virtual key code: a position on the keyboard, which the driver turns into
+// the evdev key at that position (the virtual key code table). A key's word names that position
+// as Linux names the key there: "c", "5", "minus", "f5", "left", "page-up", "kp-5", "space". The
+// word of a letter, digit or sign is what the key at that position types on the US layout, on
+// every layout: "c" is the key right of X wherever the user's layout puts C, so that a record
+// means the same on every machine (the edit commands undo, cut, copy and paste follow the layout
+// instead). Key code 255, a keystroke of its modifiers alone, is "none".
+
+// The word of a key code ("c", "page-up", "none"), or null where no key sits.
+const char* KeyWord(UInt8 keyCode);
+// The key as shortcuts are written on Linux ("C", "Page Up", "Keypad 5", "-"), "no key" for 255;
+// null where no key sits.
+const char* UsKeyLabel(UInt8 keyCode);
+// The key code a word names: its word, its label or another word it takes ("enter", "esc",
+// "pgup", the evdev name "KEY_PAGEUP"), in any letter case, with spaces, hyphens and underscores
+// alike; a single character is the key that types it on the US layout. -1 when none does.
+int KeyCodeFromWord(const std::string& word);

@@ -4,10 +4,17 @@
 //    "records": [{"application": "<4 chars, or \"\" for 0>", "applicationCode": <u32>,
 //                 "active": <u8>, "appName": "<text>", "appFileName": "<text>",
 //                 "options": <u16>, "speed": <u8>, "acceleration": <u8>,
-//                 "actions": [{"slot": 0, "command": <u16>, "modifiers": <u16>, "delay": <u16>,
-//                              "keyCode": <u8>, "repeat": <u8>, "data": "<80 hex digits>"},
+//                 "actions": [{"slot": "left", "command": "main-click", "modifiers": "ctrl+alt",
+//                              "delay": <u16>, "keyCode": <u8>, "repeat": <u8>,
+//                              "data": "<80 hex digits>"},
 //                             ... 16 entries]}]}
 //
+// Values are written in the words of corvimus-prefs where there is one: "slot" the control's word
+// (a number for the slots no control offers), "command" the command's word, "modifiers" the
+// modifier words joined by '+' ("" for none), and the "keyCode" of a keystroke the key's word
+// ("c", "page-up", "none"). Where no word holds the value (a command no table row names, a
+// modifier bit no modifier has, the key code of a scroll entry) it is a number. Reading takes
+// either form for each of these, so documents of earlier versions, all numbers, still read.
 // Numbers are decimal. Text is the field's bytes: UTF-8 as it stands, and each byte that is not
 // part of valid UTF-8 as the escape \udcXX (XX the byte), so that any field comes back byte for
 // byte. The four characters of "application" are the code's bytes, high byte first, each a
