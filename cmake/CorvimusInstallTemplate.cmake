@@ -4,6 +4,7 @@
 # Placeholders, each the prefix (without a trailing slash) written for where it lands:
 #   @CORVIMUS_PREFIX@          as it is (XML files escape it themselves where they need to)
 #   @CORVIMUS_PREFIX_EXEC@     inside a double-quoted argument of a desktop entry's Exec key
+#   @CORVIMUS_PREFIX_DESKTOP@  in a desktop entry's string value (TryExec, Path)
 #   @CORVIMUS_PREFIX_TMPFILES@ inside a double-quoted path of a tmpfiles.d rule
 #   @CORVIMUS_PREFIX_ROFF@     in the text of a manual page
 #   @CORVIMUS_AUTOSTART_ROFF@  the autostart folder (below), in the text of a manual page
@@ -23,6 +24,9 @@ foreach(special "\"" "`" "$")
   string(REPLACE "${special}" "\\\\${special}" CORVIMUS_PREFIX_EXEC "${CORVIMUS_PREFIX_EXEC}")
 endforeach()
 string(REPLACE "%" "%%" CORVIMUS_PREFIX_EXEC "${CORVIMUS_PREFIX_EXEC}")
+
+# A desktop entry's string value: a backslash is written \\.
+string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_DESKTOP "${CORVIMUS_PREFIX}")
 
 # tmpfiles.d: C escapes inside quotes, % starts a specifier.
 set(CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX}")
