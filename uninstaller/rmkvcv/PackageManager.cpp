@@ -94,7 +94,8 @@ std::string PackageFromSearchOutput(const std::string& output, const std::string
     if (end == std::string::npos) end = output.size();
     const std::string line = output.substr(start, end - start);
     start = end + 1;
-    if (line.size() <= tail.size() || line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+    if (line.size() <= tail.size() ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
       continue;
     const std::string owners = line.substr(0, line.size() - tail.size());
     // "diversion by X from: path" and the like say who diverted a file, not who owns it.
@@ -119,8 +120,9 @@ std::string PackageOwningPath(const std::string& path) {
 OSErr PurgePackage(const std::string& package) {
   if (!IsPackageName(package)) return paramErr;
   if (access(kDpkgProgram, X_OK) != 0) return fnfErr;
-  const int status = RunAndWait({kDpkgProgram, "--purge", package},
-                                {kPath, "DEBIAN_FRONTEND=noninteractive", "LC_ALL=C"}, nullptr, true);
+  const int status =
+      RunAndWait({kDpkgProgram, "--purge", package},
+                 {kPath, "DEBIAN_FRONTEND=noninteractive", "LC_ALL=C"}, nullptr, true);
   if (status < 0) return fnfErr;
   return status == 0 ? OSErr(noErr) : OSErr(ioErr);
 }

@@ -523,9 +523,9 @@ TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThat
   EXPECT_EQ(uninstaller[0], prefix + "/" + kUninstaller + "/Contents/MacOS/Corvimus Uninstaller");
   // Desktops skip an entry whose program is gone: each names its own program as it lies.
   EXPECT_EQ(DesktopValue(entry, "TryExec"), launcher[0]);
-  EXPECT_EQ(DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop",
-                         "TryExec"),
-            uninstaller[0]);
+  EXPECT_EQ(
+      DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "TryExec"),
+      uninstaller[0]);
   for (const auto& e : ReceiptEntries(prefix)) EXPECT_NE(e[0], '/') << e;
   // Every file made from a template has all of its placeholders filled in; the manual pages name
   // the installed files by this prefix.

@@ -23,8 +23,9 @@ TEST(PackageFromSearchOutput, TheOneOwnerOfThatVeryPathIsTaken) {
   EXPECT_EQ(PackageFromSearchOutput("corvimus: " + kKext, kKext), "corvimus") << "no last newline";
   EXPECT_EQ(PackageFromSearchOutput("corvimus:amd64: " + kKext + "\n", kKext), "corvimus:amd64");
   // Diversions are about someone else's file and are passed over.
-  EXPECT_EQ(PackageFromSearchOutput("diversion by other from: " + kKext + "\ndiversion by other to: " +
-                                        kKext + ".real\ncorvimus: " + kKext + "\n",
+  EXPECT_EQ(PackageFromSearchOutput("diversion by other from: " + kKext +
+                                        "\ndiversion by other to: " + kKext +
+                                        ".real\ncorvimus: " + kKext + "\n",
                                     kKext),
             "corvimus");
 }
@@ -45,8 +46,8 @@ TEST(PackageFromSearchOutput, AnythingElseNamesNoPackage) {
 }
 
 TEST(IsPackageName, FollowsDebiansRules) {
-  for (const char* good : {"corvimus", "g++", "libqt6core6", "x11-utils", "lib.a-b+c", "corvimus:amd64",
-                           "0ad"})
+  for (const char* good :
+       {"corvimus", "g++", "libqt6core6", "x11-utils", "lib.a-b+c", "corvimus:amd64", "0ad"})
     EXPECT_TRUE(IsPackageName(good)) << good;
   for (const char* bad : {"", "c", "Corvimus", "-corvimus", ".corvimus", "corvimus:", "a b",
                           "corvimus:AMD64", "corvimus;x", "corvimus/x", "corvimus_1"})
