@@ -3,7 +3,11 @@
 //     0.5 s timer alone (the baseline; ratio = timer median / event median);
 //   - 'CVda' -> 'CVtk' round trip, against the pane's device query to the same agent (baseline);
 //   - resident memory after start-up with two mice, against the stand-in test application;
-//   - wake-ups per second while idle, against the timer's own two a second.
+//   - wake-ups per second while idle, against the timer's own two a second;
+//   - front window changed -> both mice hold the new record while a hostile driver at the system
+//     driver's place answers the agent late, leaves its greeting halfway each time it is started
+//     again, or sends half a frame and stops: each against the same switch without it (the
+//     added delay should stay under 50 ms).
 // Figures are wall-clock and cross processes. Medians and 95th percentiles are printed at the end.
 #include <benchmark/benchmark.h>
 #include <limits.h>
@@ -30,11 +34,13 @@
 
 #include "agent/AgentMain.h"
 #include "driver/SimDriver.h"
+#include "platform/IOKit.h"
 #include "platform/Processes.h"
 #include "recordbase/QBase.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "testing/ChildProcess.h"
+#include "testing/ScriptedDriver.h"
 #include "testing/TempDir.h"
 #include "testing/XvfbServer.h"
 
@@ -45,6 +51,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr char kTimerOnlyFlag[] = "--run-agent-timer-only";
+// The agent with the system driver's place at the given socket instead of /run/corvimus.
+constexpr char kBesideFlag[] = "--run-agent-beside";
 constexpr UInt8 kSpeedA = 20, kSpeedB = 30;
 
 std::string BuildDir() {
@@ -159,14 +167,17 @@ void Activate(World& w, xcb_window_t window) {
 }
 
 // Starts an agent and waits until both mice are served and the first front window reached them.
-bool StartAgent(World& w, testing::ChildProcess* agent, bool timerOnly) {
+// With `systemDriver`, the agent takes the system driver's place from there.
+bool StartAgent(World& w, testing::ChildProcess* agent, bool timerOnly,
+                const std::string& systemDriver = {}) {
   std::string helper = BuildDir() + "/agent/CorvimusHelper.app/Contents/MacOS/CorvimusHelper";
   char self[PATH_MAX] = {};
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::vector<std::string> argv =
-      timerOnly ? std::vector<std::string>{std::string(self, size_t(std::max<ssize_t>(n, 0))),
-                                           kTimerOnlyFlag}
-                : std::vector<std::string>{helper};
+  std::string me(self, size_t(std::max<ssize_t>(n, 0)));
+  std::vector<std::string> argv = timerOnly ? std::vector<std::string>{me, kTimerOnlyFlag}
+                                  : !systemDriver.empty()
+                                      ? std::vector<std::string>{me, kBesideFlag, systemDriver}
+                                      : std::vector<std::string>{helper};
   // The mice remember what an earlier agent gave them: wait for this agent's own pushes.
   UInt32 pushes1 = w.sim.Mouse(1)->pushes, pushes2 = w.sim.Mouse(2)->pushes;
   Activate(w, w.b.window);
@@ -191,16 +202,17 @@ void Percentiles(const std::vector<double>& samples, double* median, double* p95
   *p95 = s.empty() ? 0 : s[std::min(s.size() - 1, size_t(double(s.size()) * 0.95))];
 }
 
-void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
+// Switches the front window back and forth with `agent` running, timing each switch until both
+// mice hold the new record. `beforeSwitch` (when given) runs before each; false ends the run.
+void MeasureSwitches(benchmark::State& state, testing::ChildProcess& agent, const char* key,
+                     const std::function<bool()>& beforeSwitch = {}) {
   World& w = *gWorld;
-  if (!w.error.empty()) return state.SkipWithError(w.error.c_str());
-  testing::ChildProcess agent;
-  if (!StartAgent(w, &agent, timerOnly)) return state.SkipWithError("the agent did not start");
   bool toB = true;
   for (auto _ : state) {
     UInt8 speed = toB ? kSpeedB : kSpeedA;
     // Each switch starts at a random point of the timer's period, as a user's would.
     std::this_thread::sleep_for(std::chrono::milliseconds(std::rand() % 500));
+    if (beforeSwitch && !beforeSwitch()) return state.SkipWithError("could not prepare the switch");
     auto t0 = Clock::now();
     Activate(w, toB ? w.b.window : w.a.window);
     if (!PumpUntil(w, [&] { return MiceHoldSpeed(w, speed); }))
@@ -214,6 +226,14 @@ void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
   agent.Wait(5000);
 }
 
+void SwitchToPush(benchmark::State& state, bool timerOnly, const char* key) {
+  World& w = *gWorld;
+  if (!w.error.empty()) return state.SkipWithError(w.error.c_str());
+  testing::ChildProcess agent;
+  if (!StartAgent(w, &agent, timerOnly)) return state.SkipWithError("the agent did not start");
+  MeasureSwitches(state, agent, key);
+}
+
 void BM_SwitchToPush_WindowEvents(benchmark::State& state) {
   SwitchToPush(state, false, "switch, X events");
 }
@@ -225,6 +245,71 @@ BENCHMARK(BM_SwitchToPush_WindowEvents)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SwitchToPush_TimerAlone)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same switch with a hostile driver at the system place; `provoke` makes it misbehave afresh
+// before each switch.
+using HostileDriver = std::unique_ptr<testing::ScriptedDriver>;
+
+void SwitchBesideHostileDriver(benchmark::State& state, const char* key,
+                               const std::function<void(HostileDriver&)>& provoke) {
+  World& w = *gWorld;
+  if (!w.error.empty()) return state.SkipWithError(w.error.c_str());
+  std::string socket = w.dir / "hostile/driver.sock";
+  fs::create_directories(w.dir / "hostile");
+  HostileDriver hostile = std::make_unique<testing::ScriptedDriver>(socket);
+  hostile->Publish(1);
+  if (!hostile->Start()) return state.SkipWithError("the hostile driver did not start");
+  testing::ChildProcess agent;
+  if (!StartAgent(w, &agent, false, socket)) return state.SkipWithError("the agent did not start");
+  MeasureSwitches(state, agent, key, [&] {
+    provoke(hostile);
+    return hostile != nullptr;
+  });
+}
+
+// Answers everything late: what it owes comes in before each switch, and the switch's own call
+// then waits for an answer that does not come.
+void BM_SwitchToPush_BesideLateDriver(benchmark::State& state) {
+  SwitchBesideHostileDriver(state, "switch, late driver", [](HostileDriver& driver) {
+    driver->ReleaseAnswers();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    driver->HoldAnswers();
+  });
+}
+// Started again before each switch (the agent connects to it at once), it answers the greeting
+// halfway and never finishes.
+void BM_SwitchToPush_BesideHalfGreetingDriver(benchmark::State& state) {
+  SwitchBesideHostileDriver(state, "switch, half greeting", [](HostileDriver& driver) {
+    std::string socket = driver->path();
+    driver.reset();
+    driver = std::make_unique<testing::ScriptedDriver>(socket);
+    driver->Publish(1);
+    driver->HalveGreetings();
+    if (!driver->Start()) driver.reset();
+    // The agent hears of the new socket at once and connects.
+    for (int i = 0; driver && i < 200 && driver->clients() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+}
+// Sends the start of a frame, whose rest never comes, before the switch's call is answered.
+void BM_SwitchToPush_BesideHalfFrameDriver(benchmark::State& state) {
+  SwitchBesideHostileDriver(state, "switch, half frame", [](HostileDriver& driver) {
+    driver->HoldAnswers();
+    driver->SendRaw({0x40, 0, 0, 0, 1, 0x0D, 0, 0, 0, 0, 0, 0});
+  });
+}
+BENCHMARK(BM_SwitchToPush_BesideLateDriver)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwitchToPush_BesideHalfGreetingDriver)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwitchToPush_BesideHalfFrameDriver)
     ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -300,6 +385,13 @@ void PrintSummary(World& w) {
     std::printf("\n");
   };
   ratio("switch timer alone / X events (median)", "switch, timer alone", "switch, X events", 20);
+  for (const char* hostile : {"switch, late driver", "switch, half greeting", "switch, half frame"}) {
+    if (!stats.count(hostile) || !stats.count("switch, X events")) continue;
+    double added = stats[hostile].first - stats["switch, X events"].first;
+    std::printf("ratio: %s / X events (median) = %.2f  (added %.1f ms; goal under 50 ms: %s)\n",
+                hostile, stats[hostile].first / stats["switch, X events"].first, added,
+                added < 50 ? "met" : "NOT met");
+  }
   if (stats.count("CVda to CVtk") && stats.count("device query"))
     std::printf("ratio: CVda-to-CVtk / device query (median) = %.2f  (goal: under 1 ms: %s)\n",
                 stats["CVda to CVtk"].first / stats["device query"].first,
@@ -317,6 +409,12 @@ void PrintSummary(World& w) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], kTimerOnlyFlag) == 0) return RunCorvimusHelper(false);
+  if (argc == 3 && std::strcmp(argv[1], kBesideFlag) == 0) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string user = std::string(runtime ? runtime : "") + "/corvimus/driver.sock";
+    IOKitSetDriverPlacesForTesting(argv[2], user.c_str());
+    return RunCorvimusHelper(true);
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   gWorld = SetUpWorld();

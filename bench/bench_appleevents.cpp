@@ -7,7 +7,13 @@
 //   GetConnectedDevices  the pane's whole call: the agent found by name, then the round trip
 //   ProcessWalk          GetNextProcess and GetProcessInformation over every process of the user
 //   ProcStatScan         baseline: reading /proc/<pid>/stat of every process
-// Prints "ratio:" lines at the end (goal for the round trip: within 2x of the echo).
+//   AppleEventRoundTrip/RepliesUnread     the round trip while another program keeps asking on
+//                        four connections and never reads the replies
+//   NewClientAsks        a client that connects, asks for the device list, reads it and hangs up
+//                        (a pane or a settings tool starting), alone and
+//   NewClientAsks/ConnectionsHeld         while another program holds 64 idle connections
+// Prints "ratio:" lines at the end (goal for the round trip: within 2x of the echo; with a
+// misbehaving client beside it: within 2x of the undisturbed round trip).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AppleEventFrames.h"
 #include "platform/AppleEvents.h"
 #include "platform/EventLoop.h"
 #include "platform/Processes.h"
@@ -33,6 +41,7 @@
 namespace {
 
 ProcessSerialNumber gAgent;
+std::string gAgentSocket;
 int gEchoFd = -1;
 
 OSErr AnswerDevices(const AppleEvent*, AppleEvent* reply, SRefCon) {
@@ -66,6 +75,60 @@ OSErr AnswerDevices(const AppleEvent*, AppleEvent* reply, SRefCon) {
   }
 }
 
+int ConnectToAgent() {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, gAgentSocket.c_str(), sizeof addr.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The pane's device query as it travels on the socket, asking for a reply.
+std::vector<UInt8> DeviceQueryFrame() {
+  corvimus::ae::FrameMessage ask;
+  ask.flags = corvimus::ae::kFrameFlagWantsReply;
+  ask.eventClass = kCorvimusEventClass;
+  ask.eventID = kCorvimusEventDevices;
+  std::vector<UInt8> frame;
+  corvimus::ae::EncodeFrame(ask, &frame);
+  return frame;
+}
+
+// Another program of the same user, misbehaving until it is killed: holding `held` idle
+// connections, or asking on four connections for device lists it never reads (connecting again
+// whenever the agent gives up on one).
+pid_t StartMisbehaving(int held, bool unreadReplies) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  std::vector<int> fds;
+  for (int i = 0; i < held; ++i) fds.push_back(ConnectToAgent());
+  if (!unreadReplies) pause();
+  const std::vector<UInt8> frame = DeviceQueryFrame();
+  fds.assign(4, -1);
+  for (;;) {
+    for (int& fd : fds) {
+      if (fd < 0) fd = ConnectToAgent();
+      while (fd >= 0) {
+        ssize_t n = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        close(fd);
+        fd = -1;
+      }
+    }
+    usleep(10 * 1000);
+  }
+}
+
+void StopMisbehaving(pid_t pid) {
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
 void AppleEventRoundTrip(benchmark::State& state) {
   AEAddressDesc target;
   AECreateDesc(typeProcessSerialNumber, &gAgent, sizeof gAgent, &target);
@@ -89,6 +152,53 @@ void AppleEventRoundTrip(benchmark::State& state) {
   AEDisposeDesc(&target);
 }
 BENCHMARK(AppleEventRoundTrip);
+
+void AppleEventRoundTripWhileRepliesUnread(benchmark::State& state) {
+  pid_t other = StartMisbehaving(0, true);
+  usleep(200 * 1000);
+  AppleEventRoundTrip(state);
+  StopMisbehaving(other);
+}
+BENCHMARK(AppleEventRoundTripWhileRepliesUnread)->Name("AppleEventRoundTrip/RepliesUnread");
+
+// One question on a connection of its own, as a program does that just started.
+bool AskOnANewConnection(const std::vector<UInt8>& frame) {
+  int fd = ConnectToAgent();
+  if (fd < 0) return false;
+  bool answered = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == ssize_t(frame.size());
+  std::vector<UInt8> in;
+  while (answered) {
+    corvimus::ae::FrameMessage reply;
+    size_t used = 0;
+    auto status = corvimus::ae::DecodeFrame(in.data(), in.size(), &reply, &used);
+    if (status == corvimus::ae::FrameStatus::kComplete) break;
+    UInt8 buf[4096];
+    ssize_t n = status == corvimus::ae::FrameStatus::kIncomplete ? read(fd, buf, sizeof buf) : -1;
+    if (n <= 0) answered = false;
+    if (n > 0) in.insert(in.end(), buf, buf + n);
+  }
+  close(fd);
+  return answered;
+}
+
+void NewClientAsks(benchmark::State& state) {
+  const std::vector<UInt8> frame = DeviceQueryFrame();
+  for (auto _ : state) {
+    if (!AskOnANewConnection(frame)) {
+      state.SkipWithError("no answer on a new connection");
+      break;
+    }
+  }
+}
+BENCHMARK(NewClientAsks);
+
+void NewClientAsksWhileConnectionsHeld(benchmark::State& state) {
+  pid_t other = StartMisbehaving(64, false);
+  usleep(200 * 1000);  // its connections are all in before the first question
+  NewClientAsks(state);
+  StopMisbehaving(other);
+}
+BENCHMARK(NewClientAsksWhileConnectionsHeld)->Name("NewClientAsks/ConnectionsHeld");
 
 void UnixSocketEcho(benchmark::State& state) {
   std::vector<char> out(sizeof(CorvimusDeviceList), 'x'), in(out.size());
@@ -209,6 +319,8 @@ int main(int argc, char** argv) {
   gEchoFd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (connect(gEchoFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 1;
   if (GetProcessForPID(agent, &gAgent) != noErr) return 1;
+  gAgentSocket = std::string(folder) + "/corvimus/ae-" + std::to_string(gAgent.lowLongOfPSN) + "-" +
+                 std::to_string(gAgent.highLongOfPSN) + ".sock";
 
   benchmark::Initialize(&argc, argv);
   Collector collector;
@@ -217,6 +329,10 @@ int main(int argc, char** argv) {
   PrintRatio(collector, "GetConnectedDevices vs socket echo", "GetConnectedDevicesCall",
              "UnixSocketEcho");
   PrintRatio(collector, "process walk vs /proc stat scan", "ProcessWalk", "ProcStatScan");
+  PrintRatio(collector, "new client with 64 connections held by another program vs alone",
+             "NewClientAsks/ConnectionsHeld", "NewClientAsks");
+  PrintRatio(collector, "round trip beside a client that never reads its replies vs alone",
+             "AppleEventRoundTrip/RepliesUnread", "AppleEventRoundTrip");
   benchmark::Shutdown();
 
   close(gEchoFd);

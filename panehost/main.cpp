@@ -7,6 +7,10 @@
 // --pane loads the given bundle in addition to those found in the PreferencePanes folders and shows
 // it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits;
 // --exit-when-shown quits as soon as the first pane has been painted, printing how long that took.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -14,6 +18,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <cerrno>
 #include <memory>
 
 #include "PaneHostWindow.h"
@@ -21,15 +26,47 @@
 
 namespace {
 
-// The standard quit event: leave the shown pane (which saves its settings) and end, as when the
-// user closes the window.
-OSErr HandleQuitEvent(const AppleEvent*, AppleEvent*, SRefCon refcon) {
-  auto* window = static_cast<PaneHostWindow*>(refcon);
+// Leave the shown pane (which saves its settings) and end, as when the user closes the window.
+void LeaveAndQuit(PaneHostWindow* window) {
   QTimer::singleShot(0, window, [window] {
     window->close();
     QApplication::quit();
   });
+}
+
+// The standard quit event.
+OSErr HandleQuitEvent(const AppleEvent*, AppleEvent*, SRefCon refcon) {
+  LeaveAndQuit(static_cast<PaneHostWindow*>(refcon));
   return noErr;
+}
+
+// A logout ends the session's programs with SIGTERM (a closed terminal with SIGHUP, Ctrl+C with
+// SIGINT): each is a request to quit like the quit event, not a reason to drop the pane's edits.
+// The handler only writes a byte into a pipe that the event loop watches.
+int gSignalPipe[2] = {-1, -1};
+
+void NoteQuitSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+std::unique_ptr<QSocketNotifier> QuitOnSignals(PaneHostWindow* window) {
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+  struct sigaction action {};
+  action.sa_handler = NoteQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signo : {SIGTERM, SIGHUP, SIGINT}) sigaction(signo, &action, nullptr);
+  auto notifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [window] {
+    char bytes[16];
+    while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    LeaveAndQuit(window);
+  });
+  return notifier;
 }
 
 }  // namespace
@@ -50,6 +87,7 @@ int main(int argc, char** argv) {
   parser.process(app);
 
   PaneHostWindow window;
+  std::unique_ptr<QSocketNotifier> quitSignals = QuitOnSignals(&window);
   QStringList bundles = parser.values(paneOption);
   for (QString& b : bundles) b = QDir(b).absolutePath();
   QStringList errors;

@@ -25,6 +25,7 @@
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Resources.h"
+#include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
 #include "settings/CommandTable.h"
@@ -32,6 +33,7 @@
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
 #include "settings/PrefsJson.h"
+#include "settings/PrefsRules.h"
 #include "settings/PrefsText.h"
 
 namespace {
@@ -88,49 +90,27 @@ struct BaseDeleter {
 using BasePtr = std::unique_ptr<OpaqueQBaseRec*, BaseDeleter>;
 
 std::string ErrorText(OSErr e) {
-  const char* what = nullptr;
-  switch (e) {
-    case fnfErr:
-      what = "no such file";
-      break;
-    case dirNFErr:
-      what = "no such folder";
-      break;
-    case permErr:
-    case afpAccessDenied:
-      what = "permission denied";
-      break;
-    case wPrErr:
-    case wrPermErr:
-      what = "not writable";
-      break;
-    case dskFulErr:
-      what = "disk full";
-      break;
-    case ioErr:
-      what = "input/output error";
-      break;
-    case eofErr:
-      what = "unexpected end of file";
-      break;
-    case bdNamErr:
-      what = "bad file name";
-      break;
-    case memFullErr:
-      what = "out of memory";
-      break;
-    case kQBaseErr:
-      what = "not a valid settings base";
-      break;
-    case tmfoErr:
-      what = "too many files open";
-      break;
-    default:
-      break;
-  }
+  const char* what = e == kQBaseErr ? "not a valid settings base" : DescribeFileError(e);
   std::string out = "error " + std::to_string(e);
   if (what) out += " (" + std::string(what) + ")";
   return out;
+}
+
+// An error of opening or replacing the settings file at `path`, in words that say what to do
+// where there is something to do.
+std::string FileErrorText(OSErr e, const std::string& path) {
+  if (e == fLckdErr)
+    return "the file is read-only; make it writable (chmod u+w) to change it";
+  if (e != notAFileErr) return ErrorText(e);
+  struct stat st;
+  const char* kind = "not a regular file";
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISFIFO(st.st_mode)) kind = "a FIFO";
+    if (S_ISCHR(st.st_mode)) kind = "a character device";
+    if (S_ISBLK(st.st_mode)) kind = "a block device";
+    if (S_ISSOCK(st.st_mode)) kind = "a socket";
+  }
+  return std::string("it is ") + kind + ", not a regular file";
 }
 
 int Fail(int code, const std::string& message) {
@@ -329,7 +309,9 @@ int WriteRecords(const Target& t, const std::vector<CorvimusPrefsRec>& records) 
   if (!records.empty() && InPaneOrder(records)) QBaseSetSortMode(base.get(), kQBaseSortFirstUser);
   OSErr e =
       SaveMouseSettingsToSpec(base.get(), &t.spec, kCorvimusPrefsFileType, kCorvimusPrefsCreator);
-  if (e != noErr) return Fail(kExitUsage, "cannot write " + t.path + ": " + ErrorText(e));
+  if (e != noErr)
+    return Fail(kExitUsage,
+                "cannot write " + t.path + ": " + FileErrorText(e, t.path) + "; nothing was written");
   return 0;
 }
 
@@ -344,11 +326,7 @@ CorvimusPrefsRec PaneDefaultRecord() {
   if (!corvimus::GetIndStringFromBundle(library + "/PreferencePanes/Corvimus.prefPane", 132, 1,
                                         &name))
     return r;
-  size_t n = std::min<size_t>(name.size(), 31);
-  if (n < name.size())
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
-  r.appName[0] = UInt8(n);
-  std::memcpy(r.appName + 1, name.data(), n);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
   return r;
 }
 
@@ -363,7 +341,8 @@ bool LoadForEdit(const Target& t, std::vector<CorvimusPrefsRec>* records, int* e
   if (t.exists) {
     FileReport r = ReadTarget(t, base.get(), false, nullptr);
     if (!r.opened) {
-      *exitCode = Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(r.openError));
+      *exitCode =
+          Fail(kExitUsage, "cannot open " + t.path + ": " + FileErrorText(r.openError, t.path));
       return false;
     }
     if (!r.problem.empty()) {
@@ -431,7 +410,8 @@ bool OpenSettingsFile(const Options& o, Access access, OpenedFile* f, int* exitC
   }
   f->report = ReadTarget(t, f->base.get(), o.recover, &f->repaired);
   if (!f->report.opened) {
-    *exitCode = Fail(kExitUsage, "cannot read " + t.path + ": " + ErrorText(f->report.openError));
+    *exitCode = Fail(kExitUsage,
+                     "cannot open " + t.path + ": " + FileErrorText(f->report.openError, t.path));
     return false;
   }
   return true;
@@ -470,6 +450,27 @@ int Show(const Options& o) {
   return 0;
 }
 
+// Each value of the records that breaks a rule of the settings (out of range, undefined, the main
+// click gone), one line each, fields named as in the JSON form: "records[1].speed: ...".
+std::vector<std::string> RuleBreaks(const std::vector<CorvimusPrefsRec>& records) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < records.size(); ++i) {
+    std::string where = "records[" + std::to_string(i) + "]";
+    for (const PrefsRuleBreak& b : FindRuleBreaks(records[i], i == 0))
+      lines.push_back(where + "." + b.field + ": " + b.problem);
+    if (NeedsMainClick(SInt32(i), records[i]) && !HasMainClick(records[i]))
+      lines.push_back(where + ": " + MainClickRuleText(SInt32(i)));
+  }
+  return lines;
+}
+
+// Says each line of a refusal, the last one ending in what was done about it.
+int FailLines(const std::string& prefix, const std::vector<std::string>& lines,
+              const std::string& ending) {
+  for (size_t i = 0; i + 1 < lines.size(); ++i) Fail(kExitBad, prefix + lines[i]);
+  return Fail(kExitBad, prefix + lines.back() + ending);
+}
+
 int Check(const Options& o) {
   OpenedFile f;
   int rc = 0;
@@ -477,6 +478,8 @@ int Check(const Options& o) {
   const Target& t = f.target;
   const FileReport& r = f.report;
   if (!r.problem.empty()) return Fail(kExitBad, t.path + ": " + r.problem);
+  if (std::vector<std::string> breaks = RuleBreaks(RecordsOf(f.base.get())); !breaks.empty())
+    return FailLines(t.path + ": ", breaks, "");
   SInt32 n = QBaseCountRecords(f.base.get());
   std::cout << t.path << ": valid settings file, " << n << (n == 1 ? " record" : " records");
   if (r.empty)
@@ -516,7 +519,13 @@ int Export(const Options& o) {
     std::cout << json;
     return std::cout.good() ? 0 : Fail(kExitUsage, "cannot write to standard output");
   }
-  // A sibling temporary file renamed into place: no half-written export.
+  // A sibling temporary file renamed into place: no half-written export. Only a regular file is
+  // replaced so: what stands there else (a FIFO, a device) is not the user's to turn into a file.
+  if (struct stat st; stat(out.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return Fail(kExitUsage, "cannot write " + out + ": " +
+                                (S_ISDIR(st.st_mode) ? std::string("it is a folder")
+                                                     : FileErrorText(notAFileErr, out)) +
+                                "; - writes to standard output");
   std::string temp = out + ".tmp-" + std::to_string(getpid());
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);
@@ -562,6 +571,9 @@ int Import(const Options& o) {
   std::string error;
   if (!PrefsDocumentFromJson(text, &records, nullptr, &error))
     return Fail(kExitBad, in + ": " + error + "; nothing was written");
+  // The settings pane would never write such values, and the agent would not pass them on.
+  if (std::vector<std::string> breaks = RuleBreaks(records); !breaks.empty())
+    return FailLines(in + ": ", breaks, "; nothing was written");
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kReplace, &f, &rc)) return rc;
@@ -622,10 +634,8 @@ bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
 
 bool ParseModifiers(const std::string& s, UInt16* out) {
   long v;
-  UInt16 known = 0;
-  for (const ModifierInfo& m : kModifierTable) known |= m.bit;
   if (ParseNumber(s, 0, 0xFFFF, &v)) {
-    if (v & ~known) return false;
+    if (v & ~AllModifierBits()) return false;
     *out = UInt16(v);
     return true;
   }
@@ -650,7 +660,7 @@ bool ParseModifiers(const std::string& s, UInt16* out) {
 
 bool ParseKey(const std::string& s, UInt8* out) {
   long v;
-  if (ParseNumber(s, 0, 254, &v)) {
+  if (ParseNumber(s, 0, 127, &v)) {
     *out = UInt8(v);
     return true;
   }
@@ -768,7 +778,7 @@ int Set(const Options& o) {
       if (!ParseKey(*o.key, &act.keyCode))
         return Fail(kExitBad,
                     "--key: \"" + *o.key +
-                        "\" is not a key code 0 to 254 or a key name; nothing was written");
+                        "\" is not a key code 0 to 127 or a key name; nothing was written");
     } else if (keystroke) {
       return Fail(kExitBad, "a keystroke needs --key; nothing was written");
     }
@@ -783,6 +793,9 @@ int Set(const Options& o) {
       act.repeat = UInt8(v);
     }
   }
+  if (NeedsMainClick(index, r) && !HasMainClick(r))
+    return Fail(kExitBad, "that leaves no main click: " + MainClickRuleText(index) +
+                              "; nothing was written");
   return WriteRecords(f.target, records);
 }
 
@@ -844,7 +857,7 @@ int AddApp(const Options& o) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return Fail(kExitBad, path + ": no such application");
   std::string name = path.substr(path.find_last_of('/') + 1);
-  if (name.size() > 254) name.resize(254);
+  name.resize(corvimus::Utf8CutLength(name.data(), name.size(), 254));
   if (name.size() > 4) {
     std::string tail = name.substr(name.size() - 4);
     for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -863,11 +876,8 @@ int AddApp(const Options& o) {
     r.device[0].acceleration = 255;
   }
   r.application = SignatureOf(path);
-  Str255 pname;
-  pname[0] = UInt8(name.size());
-  std::memcpy(pname + 1, name.data(), name.size());
-  PStringCopy(pname, r.appFileName, 63);
-  PStringCopy(pname, r.appName, 31);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appFileName, 63);
+  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
   r.active = 1;
   records.push_back(r);
   std::stable_sort(
@@ -896,11 +906,25 @@ int RemoveApp(const Options& o) {
 // What the pane does after every save: the agent re-reads the user's settings file and hands the
 // record for the front application to the mice. The agent reads only that file, so --file has no
 // meaning here.
+// Only this session's agent is asked: one of another session (another display or runtime folder)
+// serves mice for someone else's desktop, and its event socket may not even be reachable from here.
 int Apply(const Options& o) {
   if (o.file) return Fail(kExitUsage, "apply works on the user's own settings file; no --file");
   OSErr e = RequestDriverPrefsUpdate();
-  if (e == procNotFound) return Fail(kExitBad, "the agent CorvimusHelper is not running");
-  if (e != noErr) return Fail(kExitUsage, "cannot reach the agent: error " + std::to_string(e));
+  if (e == procNotFound) {
+    if (FindNamedProcessInAnySession(kCorvimusHelperName, nullptr) == noErr)
+      return Fail(kExitBad,
+                  "CorvimusHelper is not running in this session; the one that runs belongs to "
+                  "another session (another display or runtime folder) and was left alone. Run "
+                  "apply in that session, or with DISPLAY set to its display.");
+    return Fail(kExitBad,
+                "CorvimusHelper is not running in this session; it starts at login or when the "
+                "Corvimus settings pane is opened, and reads the settings file as it starts.");
+  }
+  if (e != noErr)
+    return Fail(kExitUsage, "CorvimusHelper runs in this session but did not take the request "
+                            "(error " + std::to_string(e) + "); it may still be starting: try "
+                            "again in a moment");
   return 0;
 }
 

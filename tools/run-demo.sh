@@ -23,8 +23,8 @@ simdriver="$stage/lib/corvimus/Extensions/Corvimus.kext/Contents/MacOS/corvimus-
 prefs="$stage/bin/corvimus-prefs"
 
 if pgrep -u "$(id -u)" -x CorvimusHelper >/dev/null 2>&1; then
-  echo "corvimus: note: another CorvimusHelper of yours is running; the pane and corvimus-prefs"
-  echo "          talk to the first one they find."
+  echo "corvimus: note: another CorvimusHelper of yours is running; when it runs on this display,"
+  echo "          the pane and corvimus-prefs may talk to it rather than to the demo's."
 fi
 
 sim_pid=""

@@ -8,16 +8,51 @@
 
 namespace {
 
-OSStatus SendSettings(io_connect_t connection) {
-  return IOConnectMethodScalarIStructureI(
-      connection, kCorvimusSelectorSetPrefs, 4, sizeof(CorvimusPrefsRec), int(connection),
-      int(kCorvimusSetPrefsCode), int(kCorvimusSetPrefsVersion), 0, gCurrentPrefs);
+// With `wait` false nothing waits for the driver's answer: for the calls whose result is ignored.
+OSStatus SendSettings(io_connect_t connection, bool wait) {
+  if (wait)
+    return IOConnectMethodScalarIStructureI(
+        connection, kCorvimusSelectorSetPrefs, 4, sizeof(CorvimusPrefsRec), int(connection),
+        int(kCorvimusSetPrefsCode), int(kCorvimusSetPrefsVersion), 0, gCurrentPrefs);
+  const UInt64 scalars[] = {connection, kCorvimusSetPrefsCode, kCorvimusSetPrefsVersion, 0};
+  return IOConnectCallAsyncMethod(connection, kCorvimusSelectorSetPrefs, MACH_PORT_NULL, nullptr,
+                                  0, scalars, 4, gCurrentPrefs, sizeof(CorvimusPrefsRec), nullptr,
+                                  nullptr, nullptr, nullptr);
 }
 
-OSStatus SendOwnAppMode(io_connect_t connection, Boolean on) {
+OSStatus SendOwnAppMode(io_connect_t connection, Boolean on, bool wait) {
   int ignored = 0;
-  return IOConnectMethodScalarIScalarO(connection, kCorvimusSelectorScalar, 3, 1, int(connection),
-                                       int(kCorvimusOwnAppModeCode), on ? 1 : 0, &ignored);
+  if (wait)
+    return IOConnectMethodScalarIScalarO(connection, kCorvimusSelectorScalar, 3, 1,
+                                         int(connection), int(kCorvimusOwnAppModeCode), on ? 1 : 0,
+                                         &ignored);
+  const UInt64 scalars[] = {connection, kCorvimusOwnAppModeCode, UInt64(on ? 1 : 0)};
+  UInt32 ignoredOut = 1;
+  return IOConnectCallAsyncMethod(connection, kCorvimusSelectorScalar, MACH_PORT_NULL, nullptr, 0,
+                                  scalars, 3, nullptr, 0, nullptr, &ignoredOut, nullptr, nullptr);
+}
+
+// Results that say this one connection could not be reached (its driver is gone, broke the
+// protocol, has not answered the open, or is late with its answer), not that the driver refused
+// the call. The drivers behind such a connection may be others, so a pass goes on past it.
+bool ConnectionUnreachable(OSStatus result) {
+  return result == kIOReturnNotAttached || result == kIOReturnNotOpen ||
+         result == kIOReturnNotResponding || result == kIOReturnTimeout ||
+         result == kIOReturnIPCError;
+}
+
+// One call to every connection in order of arrival. The first refusal ends the pass; connections
+// that cannot be reached are passed over. Returns the first failure of either kind.
+template <typename Call>
+OSStatus CallEachConnection(Call call) {
+  OSStatus first = 0;
+  for (DriverConnection* node = gConnections; node; node = node->next) {
+    OSStatus result = call(node->connection);
+    if (result == 0) continue;
+    if (first == 0) first = result;
+    if (!ConnectionUnreachable(result)) break;
+  }
+  return first;
 }
 
 void ReadDeviceInfo(io_connect_t connection, CorvimusDeviceInfo* info) {
@@ -48,8 +83,8 @@ void DeviceAdded(void*, io_iterator_t iterator) {
     CorvimusDeviceInfo info;
     ReadDeviceInfo(connection, &info);
     RememberDriverConnection(connection, &info);
-    SendSettings(connection);
-    SendOwnAppMode(connection, gFrontSignature == kCorvimusAppSignature);
+    SendSettings(connection, false);
+    SendOwnAppMode(connection, gFrontSignature == kCorvimusAppSignature, false);
     IOObjectRelease(service);
   }
 }
@@ -59,19 +94,12 @@ void DeviceTerminated(void*, io_iterator_t iterator) {
 }
 
 OSStatus PushSettingsToDrivers() {
-  for (DriverConnection* node = gConnections; node; node = node->next) {
-    OSStatus result = SendSettings(node->connection);
-    if (result != 0) return result;
-  }
-  return 0;
+  return CallEachConnection([](io_connect_t connection) { return SendSettings(connection, true); });
 }
 
 OSStatus SendOwnAppModeToDrivers(Boolean on) {
-  for (DriverConnection* node = gConnections; node; node = node->next) {
-    OSStatus result = SendOwnAppMode(node->connection, on);
-    if (result != 0) return result;
-  }
-  return 0;
+  return CallEachConnection(
+      [on](io_connect_t connection) { return SendOwnAppMode(connection, on, true); });
 }
 
 DriverConnection* FindDriverConnection(io_connect_t connection) {

@@ -14,6 +14,11 @@ Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
 
+// No front process has been seen yet, and whether the mice were given the record for "no known
+// application" (the global one) because the first look failed.
+bool sFrontKnown = false;
+bool sUnknownFrontApplied = false;
+
 FrontSwitchWatcherRef sSwitchWatcher = nullptr;
 EventLoopSourceRef sSwitchSource = nullptr;
 
@@ -55,7 +60,17 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 
 void CheckFrontProcess() {
   ProcessSerialNumber front;
-  if (GetFrontProcess(&front) != noErr) return;
+  if (GetFrontProcess(&front) != noErr) {
+    // Nothing to follow (no display, or one that cannot be read): the global record is in force,
+    // rather than the built-in defaults the mice were opened with. Once a front application has
+    // been known, a failed look only skips the tick, so that a moment without an active window
+    // between two others does not flip the mice to the global record and back.
+    if (!sFrontKnown && !sUnknownFrontApplied && sChangeProc) {
+      sUnknownFrontApplied = true;
+      sChangeProc(0, nullptr, sChangeRefcon);
+    }
+    return;
+  }
   Boolean same = false;
   if (SameProcess(&front, &sLastProcess, &same) == noErr && same) return;
 
@@ -70,6 +85,7 @@ void CheckFrontProcess() {
   if (GetProcessInformation(&front, &info) != noErr) return;
 
   sLastProcess = front;
+  sFrontKnown = true;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
   if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
@@ -77,7 +93,7 @@ void CheckFrontProcess() {
 
 OSStatus ReapplyFrontProcess() {
   if (!sTimer || !sChangeProc) return ioErr;
-  sChangeProc(sLastSignature, sLastName, sChangeRefcon);
+  sChangeProc(sLastSignature, sFrontKnown ? sLastName : nullptr, sChangeRefcon);
   return 0;
 }
 

@@ -81,9 +81,11 @@ void PerformDriverAction(io_connect_t connection, const void* argument) {
   }
   if (ch == 0 || !gCharKeyCodes || !gCharModifiers) return;
   UInt32 keystroke = MakeLayoutKeystroke(ch, mods, gCharKeyCodes, gCharModifiers);
-  int ignored = 0;
-  IOConnectMethodScalarIScalarO(connection, kCorvimusSelectorScalar, 3, 1, int(connection),
-                                int(kCorvimusKeystrokeCode), int(keystroke), &ignored);
+  // The result is ignored, so nothing waits for it: a slow driver cannot hold the agent here.
+  const UInt64 scalars[] = {connection, kCorvimusKeystrokeCode, keystroke};
+  UInt32 ignoredOut = 1;
+  IOConnectCallAsyncMethod(connection, kCorvimusSelectorScalar, MACH_PORT_NULL, nullptr, 0,
+                           scalars, 3, nullptr, 0, nullptr, &ignoredOut, nullptr, nullptr);
 }
 
 OSErr ForwardDriverReport(const void* report) {

@@ -16,12 +16,15 @@ void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32) {
     const void* global = gSettingsBase ? QBaseGetRecord(gSettingsBase, 0, &size) : nullptr;
     if (!global || size != kCorvimusPrefsRecSize) return;
     std::memcpy(gCurrentPrefs, global, sizeof *gCurrentPrefs);
+    PrepareRecordForDrivers(gSettingsBase, kGlobalRecord, gCurrentPrefs);
     PushSettingsToDrivers();
     return;
   }
   if (gOwnAppMode == 1) SendOwnAppModeToDrivers(false);
   gOwnAppMode = 0;
-  if (ChooseSettingsRecord(gSettingsBase, signature, name, &chosen) == kNoSettingsRecord) return;
+  SettingsChoice choice = ChooseSettingsRecord(gSettingsBase, signature, name, &chosen);
+  if (choice == kNoSettingsRecord) return;
+  PrepareRecordForDrivers(gSettingsBase, choice, &chosen);
   std::memcpy(gCurrentPrefs, &chosen, sizeof *gCurrentPrefs);
   PushSettingsToDrivers();
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "settings/MouseSettings.h"
+
 Boolean IsApplicationSignature(OSType signature) {
   return signature != 0 && signature != kUnknownSignature && signature != FourCC("    ");
 }
@@ -96,4 +98,18 @@ SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStr
     return kGlobalRecord;
   }
   return kNoSettingsRecord;
+}
+
+void PrepareRecordForDrivers(QBaseHandle base, SettingsChoice choice, CorvimusPrefsRec* record) {
+  if (!record || choice == kNoSettingsRecord) return;
+  if (choice == kGlobalRecord) {
+    MakeRecordDefinedForDriver(record, kCorvimusDefaultPrefs, true);
+    return;
+  }
+  CorvimusPrefsRec global;
+  if (!base || !CopySettingsRecord(base, 0, &global)) global = kCorvimusDefaultPrefs;
+  MakeRecordDefinedForDriver(&global, kCorvimusDefaultPrefs, true);
+  MakeRecordDefinedForDriver(record, global, false);
+  // A slot still deferring to the global record took a global action that was itself undefined.
+  FillActionsFromGlobal(record, &global);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agent/AgentSelection.h"
+#include "settings/MouseSettings.h"
 
 namespace {
 
@@ -145,6 +146,14 @@ TEST(ChooseSettingsRecord, RecordsOfTheWrongSizeArePassedOver) {
   ASSERT_EQ(kApplicationRecord, Choose(base.get(), kUnknownSignature, "Editor", &out));
   EXPECT_EQ(5, out.device[0].speed);
   EXPECT_EQ(kCmdAsGlobal, out.device[0].action[0].command);  // no global record to fill from
+
+  // Readied for the drivers, what defers to a missing global record takes the built-in defaults.
+  PrepareRecordForDrivers(base.get(), kApplicationRecord, &out);
+  for (int slot = 0; slot < kCorvimusActionCount; ++slot)
+    EXPECT_EQ(kCorvimusDefaultPrefs.device[0].action[slot].command,
+              out.device[0].action[slot].command)
+        << slot;
+  EXPECT_EQ(255, out.device[0].speed) << "5 is no speed";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The agent following the front application: which record each mouse gets, with real processes.
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -46,6 +47,36 @@ TEST_F(AgentFrontTest, WithoutSettingsFileMiceKeepTheDefaultRecord) {
     EXPECT_EQ(1, modes[1].scalars.at(2));
     EXPECT_EQ(0, modes[2].scalars.at(2));
   }
+}
+
+// With nothing to follow, the file's global record is what the mice get, not the built-in defaults
+// they were opened with: without a display at all, and on a display with no active window yet.
+TEST_F(AgentFrontTest, WithoutAKnownFrontApplicationTheGlobalRecordIsInForce) {
+  WriteSettings({MakeRecord(0, "", 10), MakeRecord(FourCC("ttxt"), "Editor", 20)});
+  StartDriver(2);
+  ASSERT_TRUE(agent_.Start({CORVIMUS_HELPER}, {"DISPLAY="}));
+  ASSERT_TRUE(WaitForSpeed(2, 10));
+  // A reload chooses the same way. (Sent to the agent itself: one without a display is not in
+  // this test's session, where the pane's look-up searches.)
+  WriteSettings({MakeRecord(0, "", 15), MakeRecord(FourCC("ttxt"), "Editor", 20)});
+  ASSERT_EQ(noErr, SendToAgent(kCorvimusEventClass, kCorvimusEventReload));
+  ASSERT_TRUE(WaitForSpeed(2, 15));
+  agent_.Signal(SIGINT);
+  ASSERT_EQ(0, agent_.Wait(10000));
+
+  // The mice remember the first agent's record: this one's pushes are counted from here, the
+  // defaults as each mouse opens, then the global record.
+  size_t before[2] = {CallsOf(1, "CvSe").size(), CallsOf(2, "CvSe").size()};
+  ASSERT_TRUE(agent_.Start({CORVIMUS_HELPER}));
+  for (UInt32 mouse : {1u, 2u}) {
+    ASSERT_TRUE(WaitForCount(mouse, "CvSe", before[mouse - 1] + 2)) << "mouse " << mouse;
+    EXPECT_EQ(0, std::memcmp(&CallsOf(mouse, "CvSe")[before[mouse - 1]].record,
+                             &kCorvimusDefaultPrefs, sizeof(CorvimusPrefsRec)));
+  }
+  ASSERT_TRUE(WaitForSpeed(2, 15));
+  // Once an application is known, its record follows as always.
+  Front(Launch("Editor", "Editor", "ttxt"));
+  ASSERT_TRUE(WaitForSpeed(2, 20));
 }
 
 TEST_F(AgentFrontTest, RecordsFollowSignatureThenFileName) {
@@ -132,12 +163,15 @@ TEST_F(AgentFrontTest, ReloadRequestRereadsTheFileAndPushes) {
   ASSERT_EQ(noErr, RequestDriverPrefsUpdate());
   ASSERT_TRUE(WaitForSpeed(2, 21));
 
-  // A file that holds no record: nothing is pushed and the mice keep what they have.
+  // A file that holds no record: nothing is pushed and the mice keep what they have. (The query
+  // first lets the last reload finish: it pushes twice, and the second push may still be on its
+  // way when the first one's record is seen.)
+  CorvimusDeviceList list;
+  ASSERT_EQ(noErr, Devices(&list));
   size_t before = CallsOf(2, "CvSe").size();
   corvimus::testing::WriteFile(SettingsPath(), "");
   ASSERT_EQ(noErr, RequestDriverPrefsUpdate());
   // The device query goes out after the reload request and is answered after it.
-  CorvimusDeviceList list;
   ASSERT_EQ(noErr, Devices(&list));
   EXPECT_EQ(before, CallsOf(2, "CvSe").size());
   CorvimusPrefsRec got;

@@ -22,15 +22,7 @@ TEST_F(AgentLifeTest, QuitEventEndsItWithZero) {
   ASSERT_EQ(noErr, GetProcessPID(&psn, &pid));
   EXPECT_EQ(agent_.pid(), pid);
 
-  AEAddressDesc target;
-  ASSERT_EQ(noErr, AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target));
-  AppleEvent quit;
-  ASSERT_EQ(noErr, AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target,
-                                      kAutoGenerateReturnID, kAnyTransactionID, &quit));
-  AEDisposeDesc(&target);
-  EXPECT_EQ(noErr, AESend(&quit, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                          nullptr));
-  AEDisposeDesc(&quit);
+  EXPECT_EQ(noErr, SendToAgent(kCoreEventClass, kAEQuitApplication));
   int status = -1;
   ASSERT_TRUE(agent_.Wait(&status, 10000));
   EXPECT_EQ(0, status);

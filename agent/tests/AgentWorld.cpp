@@ -233,6 +233,22 @@ bool AgentWorld::WaitForSpeed(int mice, UInt8 speed) {
   });
 }
 
+OSErr AgentWorld::SendToAgent(AEEventClass eventClass, AEEventID eventID) {
+  ProcessSerialNumber psn;
+  OSErr err = GetProcessForPID(agent_.pid(), &psn);
+  if (err != noErr) return err;
+  AEAddressDesc target;
+  if ((err = AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target)) != noErr) return err;
+  AppleEvent event;
+  err = AECreateAppleEvent(eventClass, eventID, &target, kAutoGenerateReturnID, kAnyTransactionID,
+                           &event);
+  AEDisposeDesc(&target);
+  if (err != noErr) return err;
+  err = AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
+  AEDisposeDesc(&event);
+  return err;
+}
+
 OSErr AgentWorld::Devices(CorvimusDeviceList* list) {
   OSErr err = noErr;
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -79,6 +79,9 @@ class AgentWorld : public ::testing::Test {
   // Waits until the last record of every one of `mice` mice has `speed`.
   bool WaitForSpeed(int mice, UInt8 speed);
 
+  // Sends the agent process an event without reply, addressed by its serial number.
+  OSErr SendToAgent(AEEventClass eventClass, AEEventID eventID);
+
   // The pane's device query, retried for a while when the agent is busy.
   OSErr Devices(CorvimusDeviceList* list);
   bool WaitForDeviceCount(SInt16 count);

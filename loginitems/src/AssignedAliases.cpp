@@ -207,6 +207,24 @@ OSErr GetFSRefFromNSString(const char* path, FSRef* outRef) {
   return FSPathMakeRef(reinterpret_cast<const UInt8*>(path), outRef, nullptr);
 }
 
+void MakeAssignedAliasName(const std::string& itemName, Str31 out) {
+  std::string name;
+  for (std::size_t i = 0; i < itemName.size() && name.size() < kMaxAssignedAliasNameLength;) {
+    auto c = static_cast<unsigned char>(itemName[i]);
+    // One question mark for each character beyond ASCII (its continuation bytes go with it).
+    std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    std::size_t next = i + 1;
+    while (next < itemName.size() && next < i + length &&
+           (static_cast<unsigned char>(itemName[next]) & 0xC0) == 0x80)
+      ++next;
+    name.push_back(c < 0x80 && c != ':' ? char(c) : '?');
+    i = next;
+  }
+  if (corvimus::IsSidecarName(name) || name == "._") name[0] = '?';
+  out[0] = static_cast<UInt8>(name.size());
+  std::memcpy(out + 1, name.data(), name.size());
+}
+
 OSErr OpenAssignedAliasItem(const UInt8* actionData) {
   if (!actionData || actionData[0] > kMaxAssignedAliasNameLength || actionData[0] == 0)
     return paramErr;

@@ -312,3 +312,59 @@ TEST_F(AssignedAliases, AnActionsAliasOpensItsResolvedTargetAndNothingOnFailure)
   EXPECT_EQ(opened.size(), 1u);
   SetLaunchServicesOpenerForTesting(nullptr);
 }
+
+namespace {
+
+std::string AliasName(const std::string& itemName) {
+  Str31 out;
+  MakeAssignedAliasName(itemName, out);
+  return std::string(reinterpret_cast<const char*>(out + 1), out[0]);
+}
+
+}  // namespace
+
+TEST(AssignedAliasNames, AreAsciiThatTheFileManagerTakesAsOneName) {
+  EXPECT_EQ(AliasName("notes.txt"), "notes.txt");
+  EXPECT_EQ(AliasName("Caf\xC3\xA9 \xF0\x9F\x8E\xB5.mp3"), "Caf? ?.mp3") << "one mark a character";
+  EXPECT_EQ(AliasName("Meeting 10:30.pdf"), "Meeting 10?30.pdf");
+  EXPECT_EQ(AliasName("::"), "??");
+  EXPECT_EQ(AliasName("._notes"), "?_notes");
+  EXPECT_EQ(AliasName("._"), "?_");
+  EXPECT_EQ(AliasName(".notes"), ".notes") << "a hidden name is a name like any other";
+  EXPECT_EQ(AliasName("a._b"), "a._b");
+  EXPECT_EQ(AliasName(std::string(40, 'n')), std::string(31, 'n'));
+  EXPECT_EQ(AliasName(std::string(30, 'n') + "\xC3\xA9\xC3\xA9"), std::string(30, 'n') + "?");
+  EXPECT_EQ(AliasName("\xFF\xFE" "x"), "??x") << "bytes that are no UTF-8 count one by one";
+  EXPECT_EQ(AliasName(""), "");
+}
+
+// The item the user chose opens, whatever its name: the alias file is made and found by the name
+// the action holds, and the clean-up keeps it while an action names it.
+TEST_F(AssignedAliases, ItemsWithColonsOrSidecarLikeNamesOpenThroughTheirAliases) {
+  std::vector<LSOpenRequest> opened;
+  SetLaunchServicesOpenerForTesting([&](const LSOpenRequest& r) {
+    opened.push_back(r);
+    return OSStatus(noErr);
+  });
+  TempDir items;
+  std::vector<std::string> names = {"Meeting 10:30.pdf", "._notes", "12:00:00"};
+  std::vector<std::pair<int, std::string>> slots;
+  for (size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    WriteFile(items / names[i], "x");
+    Str31 alias;
+    MakeAssignedAliasName(names[i], alias);
+    std::string aliasText(reinterpret_cast<const char*>(alias + 1), alias[0]);
+    ASSERT_EQ(MakeAlias(items / names[i], aliasText.c_str()), noErr);
+    ASSERT_EQ(OpenAssignedAliasItem(alias), noErr);
+    ASSERT_EQ(opened.size(), i + 1);
+    FSRef target = RefOf(items / names[i]);
+    EXPECT_EQ(opened.back().path, corvimus::PathOfRef(&target));
+    slots.emplace_back(int(i), aliasText);
+  }
+  BasePtr base = Base({Record(0, slots)});
+  ASSERT_EQ(CheckAssignedAliases(kFolderName, base.get()), noErr);
+  EXPECT_EQ(FolderNames(AliasFolder(), Sidecars::kHidden),
+            (std::vector<std::string>{"12?00?00", "?_notes", "Meeting 10?30.pdf"}));
+  SetLaunchServicesOpenerForTesting(nullptr);
+}

@@ -40,6 +40,7 @@
 #include "loginitems/LoginItems.h"
 #include "platform/FileRefs.h"
 #include "platform/Folders.h"
+#include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "settings/CommandTable.h"
 #include "settings/KeyNames.h"
@@ -60,9 +61,22 @@ struct PName {
   explicit PName(const char* c) { CStringPCopy(c, s, 255); }
 };
 
+// Key names hold what keys type as Latin-1 bytes.
 QString FromPString(const unsigned char* p, int max) {
   int n = p[0] > max ? max : p[0];
   return QString::fromLatin1(reinterpret_cast<const char*>(p + 1), n);
+}
+
+// Application names are stored in the system's 8-bit encoding, which here is UTF-8.
+QString AppNameText(const unsigned char* p) {
+  int n = p[0] > 31 ? 31 : p[0];
+  return QString::fromUtf8(reinterpret_cast<const char*>(p + 1), n);
+}
+
+// A file error in the words of a message.
+QString FileProblem(OSErr err) {
+  const char* what = DescribeFileError(err);
+  return what ? QString::fromUtf8(what) : QString("error %1").arg(err);
 }
 
 void SelectComboRow(QComboBox* combo, int row) {
@@ -383,9 +397,14 @@ QWidget* CorvimusPane::createMainView() {
   auto [deleteSheet, deleteOK, deleteCancel] =
       makeSheet("outletDeleteAlert", tr("Remove the settings of this application?"), tr("Remove"),
                 &outletDeleteName);
+  auto [problemSheet, problemOK, problemCancel] = makeSheet(
+      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText);
+  outletProblemText->setWordWrap(true);
+  problemCancel->hide();  // there is nothing to choose, only something to know
   outletMainClickAlert = clickSheet;
   outletDeleteAlert = deleteSheet;
-  for (QPushButton* b : {clickOK, deleteOK})
+  outletProblemAlert = problemSheet;
+  for (QPushButton* b : {clickOK, deleteOK, problemOK})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
   for (QPushButton* b : {clickCancel, deleteCancel})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
@@ -455,7 +474,8 @@ QWidget* CorvimusPane::createMainView() {
       {outletInfoCountBth, "outletInfoCountBth"},
       {outletInfoUserGuide, "outletInfoUserGuide"},
       {outletInfoURL, "outletInfoURL"},
-      {outletDeleteName, "outletDeleteName"}};
+      {outletDeleteName, "outletDeleteName"},
+      {outletProblemText, "outletProblemText"}};
   for (auto [object, name] : names) object->setObjectName(name);
   return view;
 }
@@ -518,9 +538,14 @@ void CorvimusPane::didSelect() {
 void CorvimusPane::willUnselect() {
   if (fCountConnectedTimer) fCountConnectedTimer->stop();
   SwapNSAppMethods();
+  // After a failed load the base is not the user's settings: saving it would overwrite them, and
+  // cleaning up by it would delete the alias files they use. Leaving then changes nothing.
+  if (!fBaseLoaded) return;
   SaveUIToPrefs();
   SavePrefsToBase();
-  SaveBaseToFile();
+  // The clean-up goes by the base, so only once the file holds what the base holds: after a failed
+  // save the file may still name alias files the base no longer does.
+  if (SaveBaseToFile() != noErr) return;
   PName folder(kCorvimusAliasFolderName);
   CheckAssignedAliases(folder.s, fSettingsBase);
 }
@@ -529,7 +554,9 @@ void CorvimusPane::willUnselect() {
 
 SInt16 CorvimusPane::GetBaseFromFile() {
   PName name(kCorvimusPrefsFileName);
-  return LoadMouseSettings(fSettingsBase, name.s, &gDefaultGlobalPrefs);
+  fLoadError = LoadMouseSettings(fSettingsBase, name.s, &gDefaultGlobalPrefs);
+  fBaseLoaded = fLoadError == noErr;
+  return fLoadError;
 }
 
 void CorvimusPane::GetPrefsFromBase() {
@@ -679,9 +706,23 @@ void CorvimusPane::EnableDisableApplyRevert() {
 }
 
 void CorvimusPane::actionPrefsApply() {
+  // Refused rather than confirmed: what the pane shows after a failed load is not the user's
+  // settings, and the file may be whole and only unreadable for now (its permissions, a full
+  // disk, a FIFO in its place). Revert reads it again once it can be read.
+  if (!fBaseLoaded) {
+    ShowSaveProblem(tr("The settings file could not be read (%1), so nothing is saved: saving "
+                       "would replace the settings it holds. Make it readable again, then press "
+                       "Revert to read it.")
+                        .arg(FileProblem(fLoadError)));
+    return;
+  }
   SaveUIToPrefs();
   SavePrefsToBase();
-  SaveBaseToFile();
+  if (SInt16 status = SaveBaseToFile(); status != noErr)
+    ShowSaveProblem(status == fLckdErr
+                        ? tr("The settings file is read-only. Make it writable to save changes.")
+                        : tr("The settings file could not be written (%1).")
+                              .arg(FileProblem(status)));
   EnableDisableApplyRevert();
 }
 
@@ -741,15 +782,17 @@ void CorvimusPane::RebuildTargetAppMenu() {
       outletPrefsTarget->removeItem(outletPrefsTarget->count() - 1);
   }
   QBaseLock(fSettingsBase);
+  // One item for every record, whatever it holds: item k must stay record k - 1.
   for (SInt32 r = 1; r < n; ++r) {
     SInt32 size = 0;
     auto* record = static_cast<const unsigned char*>(QBaseGetRecord(fSettingsBase, r, &size));
-    if (!record || size < kCorvimusPrefsRecSize) continue;
+    if (!record || size != kCorvimusPrefsRecSize) {
+      outletPrefsTarget->addItem(tr("Damaged settings (%1)").arg(r));
+      continue;
+    }
     Str31 name;
     std::memcpy(name, record + offsetof(CorvimusPrefsRec, appName), sizeof name);
-    // Names are stored in the system's 8-bit encoding, which here is UTF-8.
-    int len = name[0] > 31 ? 31 : name[0];
-    outletPrefsTarget->addItem(QString::fromUtf8(reinterpret_cast<const char*>(name + 1), len));
+    outletPrefsTarget->addItem(AppNameText(name));
   }
   QBaseUnlock(fSettingsBase, 0);
 }
@@ -785,7 +828,8 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
   ApplicationIdentity app = DescribeApplication(path);
   OSType signature = app.signature ? app.signature : OSType(kUnknownSignature);
-  QByteArray name = app.name.left(254);
+  QByteArray name = app.name.left(
+      qsizetype(corvimus::Utf8CutLength(app.name.constData(), size_t(app.name.size()), 254)));
   if (name.size() > 4 && name.right(4).toLower() == ".app") name.chop(4);
   if (name.isEmpty()) return;
 
@@ -800,8 +844,8 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
     record->device[0].acceleration = 255;
   }
   record->application = signature;
-  CStringPCopy(name.left(63).constData(), record->appFileName, 63);
-  CStringPCopy(name.left(31).constData(), record->appName, 31);
+  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appFileName, 63);
+  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appName, 31);
   record->active = 1;
   SInt32 i = QBaseAddRecord(fSettingsBase, record.get(), kCorvimusPrefsRecSize);
   if (i < 0) return;
@@ -816,7 +860,7 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
 void CorvimusPane::actionPrefsRemove() {
   if (fSettingsIndex <= 0) return;
-  outletDeleteName->setText(FromPString(fSettings.appName, 31));
+  outletDeleteName->setText(AppNameText(fSettings.appName));
   if (RunSheet(outletDeleteAlert) != 1) return;
   QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
   QBaseRemoveMarkedRecords(fSettingsBase);
@@ -833,6 +877,11 @@ int CorvimusPane::RunSheet(QDialog* sheet) {
   fRunningSheet = nullptr;
   sheet->hide();
   return code == 1 ? 1 : 0;
+}
+
+void CorvimusPane::ShowSaveProblem(const QString& why) {
+  outletProblemText->setText(why);
+  RunSheet(outletProblemAlert);
 }
 
 void CorvimusPane::actionAlertOK() {
@@ -949,12 +998,10 @@ void CorvimusPane::actionPrefsBrowse() {
 void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
   CorvimusActionRec* slot = SelectedAction();
   if (returnCode != 1 || !slot || path.isEmpty() || !QFileInfo::exists(path)) return;
-  // ASCII only, a question mark for anything else, at most 31 characters.
-  QString last = QFileInfo(path).fileName();
-  QByteArray name;
-  for (QChar c : last.left(31))
-    name.append(c.unicode() < 128 && c.unicode() > 0 ? char(c.unicode()) : '?');
-  if (name.isEmpty()) return;
+  Str31 aliasName;
+  MakeAssignedAliasName(QFileInfo(path).fileName().toStdString(), aliasName);
+  if (aliasName[0] == 0) return;
+  QByteArray name(reinterpret_cast<const char*>(aliasName + 1), aliasName[0]);
 
   // The folder is made here when missing: otherwise an item chosen before the pane was ever left
   // (which is when the folder is first made) could never be assigned.
@@ -983,7 +1030,7 @@ void CorvimusPane::browseDidEnd(const QString& path, int returnCode) {
   for (int i = 0; i < name.size(); ++i) uniName.unicode[i] = UInt16(UInt8(name[i]));
   if (CreateAliasFile(&item, &folderRef, &uniName) != noErr) return;
 
-  CStringPCopy(name.constData(), slot->data, 31);
+  std::memcpy(slot->data, aliasName, size_t(aliasName[0]) + 1);
   GetUIFromPrefs();
 }
 

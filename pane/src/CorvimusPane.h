@@ -138,6 +138,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   QDialog* outletMainClickAlert = nullptr;
   QDialog* outletDeleteAlert = nullptr;
   QLabel* outletDeleteName = nullptr;
+  QDialog* outletProblemAlert = nullptr;  // a settings file that cannot be read or written
+  QLabel* outletProblemText = nullptr;
 
   // State.
   corvimus::prefpane::PaneBundle fMainBundle;
@@ -145,6 +147,11 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   SInt32 fSettingsIndex = 0;
   SInt16 fActionIndex = -1;
   CorvimusPrefsRec fSettings{};
+  // Whether the last read of the settings file succeeded. Until one has, the base holds nothing
+  // of the user's, and writing it would replace the settings the file holds: nothing is saved and
+  // no alias file is cleaned up.
+  bool fBaseLoaded = false;
+  OSErr fLoadError = noErr;
   QTimer* fCountConnectedTimer = nullptr;
   SInt16 fConnectedCount = -1;
   SInt16 fConnectedFiller = 0;
@@ -160,6 +167,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
  private:
   // Runs a sheet's modal loop until actionAlertOK or actionAlertCancel ends it; returns 1 or 0.
   int RunSheet(QDialog* sheet);
+  // Tells the user why the settings were not saved, in a sheet.
+  void ShowSaveProblem(const QString& why);
   CorvimusActionRec* SelectedAction();
   void ShowActionEditor();
   void MakeClickableLink(QPushButton* button);

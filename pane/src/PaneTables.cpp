@@ -149,15 +149,9 @@ void ResetActionForRow(CorvimusActionRec* action, int row) {
   action->command = CommandForActionRow(row);
 }
 
-bool NeedsMainClick(SInt32 settingsIndex, const CorvimusPrefsRec& prefs) {
-  return settingsIndex == 0 || prefs.application == FourCC("sprf") ||
-         prefs.application == FourCC("MACS");
-}
-
 bool EnforceMainClick(CorvimusPrefsRec* prefs) {
+  if (HasMainClick(*prefs)) return false;
   CorvimusActionRec* a = prefs->device[0].action;
-  for (int i = 0; i < 3; ++i)
-    if (a[i].command == kCmdMainClick) return false;
   a[0].command = kCmdMainClick;
   a[0].reserved1 = 0;
   a[0].modifiers = 0;
@@ -170,19 +164,19 @@ bool EnforceMainClick(CorvimusPrefsRec* prefs) {
 }
 
 SInt16 CompareByApp(const void* a, SInt32 sizeA, const void* b, SInt32 sizeB) {
+  // A record of another size is not a settings record: it goes after all of them, so that it can
+  // never take the global record's place in front.
+  bool settingsA = sizeA == kCorvimusPrefsRecSize, settingsB = sizeB == kCorvimusPrefsRecSize;
+  if (!settingsA || !settingsB) return SInt16(settingsB - settingsA);
   // Records sit 2-aligned in the base: read the fields by copying, never through the struct.
   UInt32 appA = 0, appB = 0;
   Str31 nameA = {0}, nameB = {0};
-  if (sizeA >= kCorvimusPrefsRecSize) {
-    std::memcpy(&appA, a, 4);
-    std::memcpy(nameA, static_cast<const char*>(a) + offsetof(CorvimusPrefsRec, appName),
-                sizeof(Str31));
-  }
-  if (sizeB >= kCorvimusPrefsRecSize) {
-    std::memcpy(&appB, b, 4);
-    std::memcpy(nameB, static_cast<const char*>(b) + offsetof(CorvimusPrefsRec, appName),
-                sizeof(Str31));
-  }
+  std::memcpy(&appA, a, 4);
+  std::memcpy(nameA, static_cast<const char*>(a) + offsetof(CorvimusPrefsRec, appName),
+              sizeof(Str31));
+  std::memcpy(&appB, b, 4);
+  std::memcpy(nameB, static_cast<const char*>(b) + offsetof(CorvimusPrefsRec, appName),
+              sizeof(Str31));
   if (appA == 0) return -1;
   if (appB == 0) return 1;
   // A damaged length byte must not make the comparison read past the field.

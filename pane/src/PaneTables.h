@@ -4,6 +4,7 @@
 
 #include "platform/MacTypes.h"
 #include "settings/CorvimusPrefs.h"
+#include "settings/PrefsRules.h"
 
 // Menu-table markers: a separator row, the end of a table, and the three group rows of the action
 // pop-up that stand for a whole sub-menu.
@@ -68,11 +69,9 @@ bool ApplyScrollDirection(CorvimusActionRec* action, int row);
 // Resets the slot for a newly chosen action row and writes its command.
 void ResetActionForRow(CorvimusActionRec* action, int row);
 
-// The main-click rule: when none of slots 0-2 holds the main click, slot 0 gets it. True when the
-// record was changed (and the user should be told).
+// The main-click rule (NeedsMainClick says where it applies): when none of slots 0-2 holds the
+// main click, slot 0 gets it. True when the record was changed (and the user should be told).
 bool EnforceMainClick(CorvimusPrefsRec* prefs);
-// Whether the rule applies: the global record, or the applications 'sprf' and 'MACS'.
-bool NeedsMainClick(SInt32 settingsIndex, const CorvimusPrefsRec& prefs);
 
 // Record-base order of the settings: the global record first, then by appName, letters compared
 // without regard to case.

@@ -18,7 +18,9 @@
 
 #include "PaneTables.h"
 #include "PaneTestSupport.h"
+#include "loginitems/Aliases.h"
 #include "platform/FileRefs.h"
+#include "platform/LaunchServices.h"
 #include "recordbase/PStrings.h"
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
@@ -594,4 +596,42 @@ TEST_F(PaneTest, BrowsingCanChooseAFolder) {
   QApplication::processEvents();
   EXPECT_EQ(Name(Slot(pane_, 3).data), "Projects");
   EXPECT_TRUE(QFile::exists(QString::fromStdString(config_ + "/com.kelvane.mouse.files/Projects")));
+}
+
+// Items whose names the File Manager would misread (a colon is a folder separator to it, a leading
+// "._" names another file's sidecar) are assigned under names it reads as one, and open.
+TEST_F(PaneTest, ItemsWithColonsOrSidecarLikeNamesAreAssignedAndOpen) {
+  std::vector<LSOpenRequest> opened;
+  SetLaunchServicesOpenerForTesting([&](const LSOpenRequest& r) {
+    opened.push_back(r);
+    return OSStatus(noErr);
+  });
+  OpenPane();
+  const struct {
+    int slot;
+    const char* item;
+    const char* alias;
+  } cases[] = {{5, "Meeting 10:30.pdf", "Meeting 10?30.pdf"}, {6, "._notes", "?_notes"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    std::string target = *tmp_ / c.item;
+    WriteFile(target, "x");
+    SelectControlRow(RowForSlot(c.slot));
+    Choose(pane_->outletPrefsAction, 6);  // open item
+    pane_->browseDidEnd(QString::fromStdString(target), 1);
+    EXPECT_EQ(Name(Slot(pane_, c.slot).data), c.alias);
+    EXPECT_EQ(pane_->outletPrefsItemToOpen->text(), c.alias);
+    opened.clear();
+    ASSERT_EQ(OpenAssignedAliasItem(Slot(pane_, c.slot).data), noErr);
+    ASSERT_EQ(opened.size(), 1u);
+    FSRef ref;
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(target.c_str()), &ref, nullptr), noErr);
+    EXPECT_EQ(opened[0].path, corvimus::PathOfRef(&ref));
+  }
+  ClosePane();
+  SetLaunchServicesOpenerForTesting(nullptr);
+  // In use, so the clean-up on leaving keeps both.
+  std::string folder = config_ + "/com.kelvane.mouse.files";
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/Meeting 10?30.pdf")));
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/?_notes")));
 }

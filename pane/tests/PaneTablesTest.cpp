@@ -174,6 +174,14 @@ TEST(CompareByApp, GlobalFirstThenNamesWithoutCase) {
   auto damaged = App(3, "Zed");
   damaged.appName[0] = 200;
   EXPECT_GT(CompareByApp(&damaged, n, &beta, n), 0);
+  // A record of another size is no settings record: it goes last, behind the global one too.
+  auto shortRecord = App(0, "");
+  for (SInt32 size : {0, 1000, n - 1, n + 1}) {
+    EXPECT_GT(CompareByApp(&shortRecord, size, &global, n), 0) << size;
+    EXPECT_LT(CompareByApp(&global, n, &shortRecord, size), 0) << size;
+    EXPECT_GT(CompareByApp(&shortRecord, size, &beta, n), 0) << size;
+    EXPECT_EQ(CompareByApp(&shortRecord, size, &shortRecord, size), 0) << size;
+  }
 }
 
 TEST(CaptureModifiers, EventFlagsBecomeSlotBits) {

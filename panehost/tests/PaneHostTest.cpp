@@ -1,6 +1,9 @@
 // Runs the host program itself, with a small test pane, and checks the life cycle it drives.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -114,6 +117,28 @@ TEST(PaneHost, QuitEventLeavesPaneAndEnds) {
   int status = -1;
   ASSERT_TRUE(host.Wait(&status));
   EXPECT_EQ(status, 0);
+}
+
+// A logout ends the session's programs with SIGTERM; a closed terminal sends SIGHUP. Either is a
+// request to quit: the pane is left (so it saves) before the host ends.
+TEST(PaneHost, TerminationSignalsLeaveThePaneLikeTheQuitEvent) {
+  for (int signo : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(strsignal(signo));
+    TempDir dir;
+    std::string pane = MakeTestPane(dir);
+    corvimus::testing::ChildProcess host;
+    ASSERT_TRUE(host.Start({PANEHOST_EXECUTABLE, "--pane", pane}, {"QT_QPA_PLATFORM=offscreen"}));
+    std::string line;
+    ASSERT_TRUE(host.ReadLine(&line));
+    ASSERT_TRUE(host.ReadLine(&line));
+    ASSERT_EQ(line, "pane selected");
+    host.Signal(signo);
+    ASSERT_TRUE(host.ReadLine(&line)) << "the host ended without leaving the pane";
+    EXPECT_EQ(line, "pane unselected");
+    int status = -1;
+    ASSERT_TRUE(host.Wait(&status));
+    EXPECT_EQ(status, 0);
+  }
 }
 
 // Without --pane the host loads what the PreferencePanes folders of the installation hold, and says

@@ -176,6 +176,12 @@ UInt16 FindModifierByWord(const std::string& word) {
   return 0;
 }
 
+UInt16 AllModifierBits() {
+  UInt16 bits = 0;
+  for (const ModifierInfo& m : kModifierTable) bits |= m.bit;
+  return bits;
+}
+
 const ControlInfo* FindControl(int slot) {
   for (const ControlInfo& c : kControlTable)
     if (c.slot == slot) return &c;

@@ -1,10 +1,8 @@
 #include "settings/MouseSettings.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -12,7 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Resources.h"
-#include "recordbase/PStrings.h"
+#include "platform/TextUtils.h"
 
 namespace {
 
@@ -20,25 +18,6 @@ enum : SInt16 { kGlobalNameList = 132, kGlobalNameIndex = 1, kMaxSettingsName = 
 
 void CutName(StringPtr fileName) {
   if (fileName && fileName[0] > kMaxSettingsName) fileName[0] = kMaxSettingsName;
-}
-
-// A copy of a Pascal string cut to `limit` bytes without ending inside a UTF-8 character.
-void CopyNameCut(ConstStringPtr source, StringPtr destination, SInt16 limit) {
-  SInt16 n = PStringCopy(source, destination, limit);
-  // The first byte left out must not continue a character that was cut.
-  while (n > 0 && n < source[0] && (source[n + 1] & 0xC0) == 0x80) --n;
-  destination[0] = static_cast<UInt8>(n);
-}
-
-// A fresh name for the temporary file a save writes first: hidden, in the same folder, and short
-// enough for any settings file name.
-void MakeTemporaryName(const FSSpec* file, unsigned attempt, Str63 name) {
-  static unsigned counter = 0;
-  std::string base(reinterpret_cast<const char*>(file->name) + 1, std::min<int>(file->name[0], 40));
-  std::string temp = "." + base + ".save-" + std::to_string(getpid() % 100000) + "-" +
-                     std::to_string((counter++ + attempt) % 10000);
-  name[0] = static_cast<UInt8>(temp.size());
-  std::memcpy(name + 1, temp.data(), temp.size());
 }
 
 }  // namespace
@@ -72,7 +51,9 @@ OSErr FinishLoad(QBaseHandle base, OSErr r, CorvimusPrefsRec* defaultRecord) {
   if (QBaseCountRecords(base) == 0 && defaultRecord) {
     Str255 name;
     GetIndString(name, kGlobalNameList, kGlobalNameIndex);
-    if (name[0] != 0) CopyNameCut(name, defaultRecord->appName, 31);
+    if (name[0] != 0)
+      corvimus::StorePascalUtf8(reinterpret_cast<const char*>(name + 1), name[0],
+                                defaultRecord->appName, 31);
     if (QBaseAddRecord(base, defaultRecord, kCorvimusPrefsRecSize) < 0) return memFullErr;
   }
   return QBaseCountRecords(base) == 0 ? OSErr(resNotFound) : OSErr(noErr);
@@ -145,30 +126,27 @@ OSErr SaveMouseSettingsToSpec(QBaseHandle base, const FSSpec* linkOrFile, OSType
   FSSpec resolved;
   if (OSErr e = FollowLink(linkOrFile, &resolved); e != noErr) return e;
   const FSSpec* file = &resolved;
+  // Only a regular file the user may write is replaced: a FIFO or a device where the settings
+  // belong, or a file made read-only, is refused before anything is written beside it.
+  OSErr replaceable = FSpCheckReplaceable(file);
+  if (replaceable != noErr && replaceable != fnfErr) return replaceable;
   // An existing file keeps its own type and creator.
   FInfo info;
   if (FSpGetFInfo(file, &info) == noErr && (info.fdType != 0 || info.fdCreator != 0)) {
     fileType = info.fdType;
     creator = info.fdCreator;
   }
-  FSSpec temp = *file;
-  OSErr err = dupFNErr;
-  for (unsigned attempt = 0; attempt < 100 && err == dupFNErr; ++attempt) {
-    MakeTemporaryName(file, attempt, temp.name);
-    err = FSpCreate(&temp, creator, fileType, smSystemScript);
-  }
+  FSSpec temp;
+  SInt16 ref = 0;
+  OSErr err = FSpCreateSaveFile(file, creator, fileType, &temp, &ref);
   if (err != noErr) return err;
 
   // A failed save must not make the base look saved.
   UInt16 recordsChanged = QBaseGetRecordsChanged(base);
   UInt16 userFieldsChanged = QBaseGetUserFieldsChanged(base);
-  SInt16 ref = 0;
-  err = FSpOpenDF(&temp, fsRdWrPerm, &ref);
-  if (err == noErr) {
-    err = QBaseWrite(base, ref, 1, 1);  // ends with a flush of the file
-    OSErr closed = FSCloseFork(ref);
-    if (err == noErr) err = closed;
-  }
+  err = QBaseWrite(base, ref, 1, 1);  // ends with a flush of the file
+  OSErr closed = FSCloseFork(ref);
+  if (err == noErr) err = closed;
   if (err == noErr) err = FSpReplaceFile(&temp, file);
   if (err != noErr) {
     FSpDelete(&temp);

@@ -20,9 +20,9 @@ OSErr MakeAgentEvent(AEEventID eventID, AppleEvent* event) {
   return err;
 }
 
-}  // namespace
-
-OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn) {
+// The walk of FindNamedProcess; with `thisSessionOnly` false, a process of another login session
+// of the user counts too.
+OSErr FindProcessByName(ConstStr255Param name, bool thisSessionOnly, ProcessSerialNumber* psn) {
   if (!name) return paramErr;
   ProcessSerialNumber current = {0, kNoProcess};
   for (;;) {
@@ -36,11 +36,26 @@ OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn) {
     // A process that ended since the walk began is simply passed over.
     if (err == procNotFound) continue;
     if (err != noErr) return err;
-    if (EqualString(name, processName, false, true)) {
-      if (psn) *psn = current;
-      return noErr;
+    if (!EqualString(name, processName, false, true)) continue;
+    if (thisSessionOnly) {
+      Boolean inSession = false;
+      err = IsProcessInCurrentSession(&current, &inSession);
+      if (err == procNotFound || (err == noErr && !inSession)) continue;
+      if (err != noErr) return err;
     }
+    if (psn) *psn = current;
+    return noErr;
   }
+}
+
+}  // namespace
+
+OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn) {
+  return FindProcessByName(name, true, psn);
+}
+
+OSErr FindNamedProcessInAnySession(ConstStr255Param name, ProcessSerialNumber* psn) {
+  return FindProcessByName(name, false, psn);
 }
 
 OSErr RequestDriverPrefsUpdate() {

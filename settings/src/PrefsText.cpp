@@ -41,9 +41,8 @@ int SlotFromText(const std::string& text) {
 
 std::string DescribeModifiers(UInt16 modifiers) {
   std::string out;
-  UInt16 known = 0;
+  const UInt16 known = AllModifierBits();
   for (const ModifierInfo& m : kModifierTable) {
-    known |= m.bit;
     if (!(modifiers & m.bit)) continue;
     if (!out.empty()) out += "+";
     out += m.name;

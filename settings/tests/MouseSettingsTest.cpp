@@ -1,9 +1,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "SettingsTestSupport.h"
+#include "testing/FifoWatch.h"
 #include "platform/FileRefs.h"
 #include "platform/Files.h"
 #include "settings/MouseSettings.h"
@@ -431,6 +436,96 @@ TEST_F(SettingsFile, SaveThroughASymbolicLinkKeepsTheLink) {
   CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
   EXPECT_EQ(Load(&defaults), noErr);
   EXPECT_EQ(QBaseCountRecords(base.get()), 2);
+}
+
+TEST_F(SettingsFile, SaveKeepsTheFilesModeAndRefusesAReadOnlyFile) {
+  AddRecords(1);
+  ASSERT_EQ(Save(), noErr);
+  ASSERT_EQ(chmod(FilePath().c_str(), 0600), 0);
+  AddRecords(1);
+  ASSERT_EQ(Save(), noErr);
+  struct stat st;
+  ASSERT_EQ(stat(FilePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_size, off_t(64 + 2 * 4 + 2 * 1022));
+
+  // The user made it read-only: the save says so and changes nothing, the mode included.
+  ASSERT_EQ(chmod(FilePath().c_str(), 0444), 0);
+  std::string before;
+  ASSERT_TRUE(ReadFile(FilePath(), &before));
+  const std::vector<std::string> listing = Listing(tmp / "config");
+  AddRecords(1);
+  EXPECT_EQ(Save(), fLckdErr);
+  std::string after;
+  ASSERT_TRUE(ReadFile(FilePath(), &after));
+  EXPECT_EQ(after, before);
+  ASSERT_EQ(stat(FilePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(Listing(tmp / "config"), listing) << "nothing was written beside it";
+  EXPECT_EQ(QBaseGetRecordsChanged(base.get()), 1) << "the refused save does not look saved";
+}
+
+TEST_F(SettingsFile, AFifoOrADeviceWhereTheFileBelongsIsNeverReadNorReplaced) {
+  corvimus::testing::FifoWatch fifo(FilePath());
+  AddRecords(2);
+  CorvimusPrefsRec defaults = kCorvimusDefaultPrefs;
+  EXPECT_EQ(Load(&defaults), notAFileErr);
+  EXPECT_EQ(QBaseCountRecords(base.get()), 2) << "the base stays as it was";
+  EXPECT_EQ(Save(), notAFileErr);
+  EXPECT_TRUE(fifo.StillAFifo());
+  EXPECT_FALSE(fifo.ReaderSeen());
+  EXPECT_EQ(Listing(tmp / "config"), (std::vector<std::string>{"com.kelvane.mouse.prefs"}));
+
+  // Through a link: the devices read as empty or endless files and are no settings files either.
+  for (const char* device : {"/dev/null", "/dev/zero"}) {
+    SCOPED_TRACE(device);
+    unlink(FilePath().c_str());
+    ASSERT_EQ(symlink(device, FilePath().c_str()), 0);
+    EXPECT_EQ(Load(&defaults), notAFileErr);
+    EXPECT_EQ(QBaseCountRecords(base.get()), 2);
+  }
+  // A save through a link to a device would put a file in the device's place; a device of the
+  // test's own stands in for /dev/zero.
+  std::string device = tmp / "zero";
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 5)) != 0)
+    GTEST_SKIP() << "no device nodes may be made here: " << std::strerror(errno);
+  unlink(FilePath().c_str());
+  ASSERT_EQ(symlink(device.c_str(), FilePath().c_str()), 0);
+  EXPECT_EQ(Save(), notAFileErr);
+  struct stat st;
+  ASSERT_EQ(lstat(device.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_EQ(Listing(tmp.path()), (std::vector<std::string>{"config", "zero"}));
+}
+
+// Saves killed at every moment, as a logout kills the pane: the file is always whole, and what a
+// killed save left is gone once a later save has run.
+TEST_F(SettingsFile, KilledSavesNeverLeaveAHalfFileAndTheNextSaveSweepsTheirRemains) {
+  AddRecords(1);
+  ASSERT_EQ(Save(), noErr);
+  for (int round = 0; round < 40; ++round) {
+    pid_t saver = fork();
+    ASSERT_GE(saver, 0);
+    if (saver == 0) {
+      for (int n = 0;; ++n) {
+        AddRecords(1);
+        Save();
+      }
+    }
+    usleep(useconds_t(200 + (round * 397) % 3000));
+    kill(saver, SIGKILL);
+    ASSERT_EQ(waitpid(saver, nullptr, 0), saver);
+    BasePtr check(NewMouseSettingsBase(4));
+    Str255 name;
+    Name(name, kCorvimusPrefsFileName);
+    FSSpec spec;
+    ASSERT_EQ(FindMouseSettingsFile(name, kDontCreateFolder, &spec), noErr);
+    ASSERT_EQ(ReadMouseSettingsFile(check.get(), &spec), noErr) << "round " << round;
+    EXPECT_GE(QBaseCountRecords(check.get()), 1);
+  }
+  ASSERT_EQ(Save(), noErr);
+  EXPECT_EQ(Listing(tmp / "config"),
+            (std::vector<std::string>{"._com.kelvane.mouse.prefs", "com.kelvane.mouse.prefs"}));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,6 +15,8 @@
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsJson.h"
+#include "settings/CommandTable.h"
+#include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::ReadFile;
@@ -175,6 +179,86 @@ TEST_F(PrefsTool, MissingFileCannotBeOpened) {
   EXPECT_EQ(RunOn("folder", {"check"}).exitCode, 2);
 }
 
+// A FIFO would hold every command forever, and a device reads as an empty file; neither is a
+// settings file, and neither is replaced by a file of the tool's.
+TEST_F(PrefsTool, AFifoOrADeviceIsNoSettingsFileAndIsNeverReplaced) {
+  corvimus::testing::FifoWatch fifo(tmp / "fifo");
+  ASSERT_EQ(symlink("/dev/null", (tmp / "null").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/zero", (tmp / "zero").c_str()), 0);
+  ASSERT_EQ(symlink((tmp / "fifo").c_str(), (tmp / "to-fifo").c_str()), 0);
+  auto kindOf = [](const std::string& file) {
+    return file.find("fifo") != std::string::npos
+               ? "it is a FIFO, not a regular file"
+               : "it is a character device, not a regular file";
+  };
+  for (const char* file : {"fifo", "null", "zero", "to-fifo"}) {
+    SCOPED_TRACE(file);
+    for (std::vector<std::string> args : {std::vector<std::string>{"check"}, {"show"},
+                                          {"show", "--json"}, {"export", "-"}}) {
+      RunResult r = RunOn(file, args);
+      EXPECT_EQ(r.exitCode, 2) << args[0] << ": " << r.out << r.err;
+      EXPECT_NE(r.err.find("cannot open " + tmp / file + ": " + kindOf(file)), std::string::npos)
+          << r.err;
+    }
+  }
+  // Edits and writes refuse it before they write anything. They are tried on a device of the
+  // test's own rather than on /dev/null: should the refusal ever be lost, a save run as root would
+  // put a file in the place of the system's device.
+  std::vector<std::string> writable = {"fifo", "to-fifo"};
+  if (mknod((tmp / "own-null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    ASSERT_EQ(symlink((tmp / "own-null").c_str(), (tmp / "to-own-null").c_str()), 0);
+    writable.push_back("to-own-null");
+  }
+  for (const std::string& file : writable) {
+    SCOPED_TRACE(file);
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"set", "speed", "50"}, {"init"}, {"remove-app", "x"}}) {
+      RunResult r = RunOn(file, args);
+      EXPECT_EQ(r.exitCode, 2) << args[0] << ": " << r.err;
+      EXPECT_NE(r.err.find(kindOf(file)), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_FALSE(fifo.ReaderSeen());
+  EXPECT_TRUE(fifo.StillAFifo());
+  struct stat st;
+  if (writable.size() == 3) {
+    ASSERT_EQ(lstat((tmp / "own-null").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+  // Nor does an export replace one.
+  RunOn("p", {"init"});
+  RunResult r = RunOn("p", {"export", tmp / "fifo"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("it is a FIFO"), std::string::npos) << r.err;
+  EXPECT_TRUE(fifo.StillAFifo());
+  EXPECT_FALSE(fifo.ReaderSeen());
+}
+
+TEST_F(PrefsTool, WritesKeepTheFilesModeAndRefuseAReadOnlyFile) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  ASSERT_EQ(chmod((tmp / "p").c_str(), 0600), 0);
+  ASSERT_EQ(RunOn("p", {"set", "speed", "50"}).exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(stat((tmp / "p").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  ASSERT_EQ(chmod((tmp / "p").c_str(), 0400), 0);
+  const std::string before = Read("p");
+  ASSERT_EQ(RunOn("p", {"export", tmp / "out.json"}).exitCode, 0) << "reading it is fine";
+  for (std::vector<std::string> args : {std::vector<std::string>{"set", "speed", "60"},
+                                        {"init"},
+                                        {"import", tmp / "out.json"}}) {
+    SCOPED_TRACE(args[0]);
+    RunResult r = RunOn("p", args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(Read("p"), before);
+  }
+  ASSERT_EQ(stat((tmp / "p").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0400u);
+}
+
 TEST_F(PrefsTool, EmptyFileHoldsNoRecordsAndIsValid) {
   WriteFile(tmp / "p", "");
   RunResult r = RunOn("p", {"check"});
@@ -249,8 +333,19 @@ TEST_F(PrefsTool, BigEndianFileIsShownConvertedAndNamedBig) {
   EXPECT_TRUE(big);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(Bytes(records[1]), Bytes(app));
+  // The sample's values are chosen to tell the byte orders apart, not to make sense: check names
+  // them. A record of sensible values in the same order passes.
   RunResult r = RunOn("p", {"check"});
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("records[1].options"), std::string::npos) << r.err;
+  CorvimusPrefsRec sensible = kCorvimusDefaultPrefs;
+  sensible.application = FourCC("ttxt");
+  sensible.device[0].action[5] = {kCmdKeystroke, 0, cmdKey | shiftKey, 0, 0, 0x24, 0, 0, {}};
+  WriteFile(tmp / "p",
+            BaseFile({RecordBytes(kCorvimusDefaultPrefs, true), RecordBytes(sensible, true)}, true));
+  EXPECT_EQ(Bytes(Records("p")[1]), Bytes(sensible));
+  r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("big-endian"), std::string::npos) << r.out;
   // An edit writes the file back in this machine's order.
   ASSERT_EQ(RunOn("p", {"set", "speed", "60"}).exitCode, 0);
@@ -375,6 +470,111 @@ TEST_F(PrefsTool, ImportRefusesEveryKindOfBadInputAndWritesNothing) {
   EXPECT_EQ(RunOn("p", {"import", tmp / "missing.json"}).exitCode, 2);
   EXPECT_EQ(RunOn("p", {"import", tmp.path()}).exitCode, 2);
   EXPECT_EQ(Read("p"), before);
+}
+
+// Values no pane writes and no driver defines: check names each one, import refuses them.
+TEST_F(PrefsTool, CheckNamesValuesOutOfRangeAndImportRefusesThem) {
+  CorvimusPrefsRec global = kCorvimusDefaultPrefs;
+  global.device[0].speed = 250;
+  global.device[0].acceleration = 254;
+  global.device[0].options = 0xFFFF;
+  global.device[0].action[3].command = 60000;
+  global.device[0].action[4].command = kCmdAsGlobal;  // the global record cannot defer to itself
+  CorvimusPrefsRec app = kCorvimusDefaultPrefs;
+  app.application = FourCC("ttxt");
+  app.active = 7;
+  app.device[0].action[5] = {kCmdKeystroke, 0, 0x4100, 0, 0, 200, 0, 0, {}};
+  app.device[0].action[6] = {8, 0, 0, 0, 0, 0, 31, 0, {}};
+  app.device[0].action[7] = {kCmdOpenItem, 0, 0, 0, 0, 0, 0, 0, {3, 'a', ':', 'b'}};
+  app.device[0].action[12] = {kCmdOpenItem, 0, 0, 0, 0, 0, 0, 0, {7, '.', '_', 'n', 'o', 't', 'e', 's'}};
+  const char* named[] = {"records[0].speed: 250",
+                         "records[0].acceleration: 254",
+                         "records[0].options: 65535",
+                         "records[0].actions[3].command: 60000 is not a command",
+                         "records[0].actions[4].command: 1",
+                         "records[1].active: 7",
+                         "records[1].actions[5].modifiers: 0x4100 holds bits 0x4000",
+                         "records[1].actions[5].keyCode: 200",
+                         "records[1].actions[6].repeat: 31",
+                         "records[1].actions[7].data: \"a:b\"",
+                         "records[1].actions[12].data: \"._notes\""};
+  const std::string file =
+      BaseFile({RecordBytes(global, false), RecordBytes(app, false)}, false);
+  WriteFile(tmp / "p", file);
+  RunResult r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const char* field : named) EXPECT_NE(r.err.find(field), std::string::npos) << field;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Read("p"), file);
+
+  // The same records as JSON are refused by import, each field named, and nothing is written.
+  RunResult json = RunOn("p", {"export", "-"});
+  ASSERT_EQ(json.exitCode, 0);
+  ASSERT_EQ(RunOn("q", {"init"}).exitCode, 0);
+  const std::string before = Read("q");
+  WriteFile(tmp / "in.json", json.out);
+  r = RunOn("q", {"import", tmp / "in.json"});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const char* field : named) EXPECT_NE(r.err.find(field), std::string::npos) << field;
+  EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("q"), before);
+
+  // The edges themselves are fine.
+  global = kCorvimusDefaultPrefs;
+  global.device[0].speed = 8;
+  global.device[0].acceleration = 200;
+  app = kCorvimusDefaultPrefs;
+  app.application = FourCC("ttxt");
+  app.active = 0;
+  app.device[0].speed = 140;
+  app.device[0].action[5] = {kCmdKeystroke, 0, AllModifierBits(), 0, 0, 127, 0, 0, {}};
+  app.device[0].action[6] = {11, 0, 0, 0, 0, 0, 30, 0, {}};
+  app.device[0].action[7] = {kCmdAsGlobal, 0, 0, 0, 0, 0, 0, 0, {}};
+  WriteFile(tmp / "p", BaseFile({RecordBytes(global, false), RecordBytes(app, false)}, false));
+  r = RunOn("p", {"check"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+// The pane keeps the main click on one of the first three buttons of the global record and of
+// the records of 'sprf' and 'MACS'; without it a mouse has no button that clicks.
+TEST_F(PrefsTool, SetAndImportKeepTheMainClickOnTheFirstThreeButtons) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("Finder.app", "MACS")}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle("Other.app", "OthR")}).exitCode, 0);
+  const std::string before = Read("p");
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"set", "C0", "copy"},
+        {"set", "C0", "keystroke", "--key", "return"},
+        {"set", "--app", "Finder", "C0", "back"}}) {
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    RunResult r = RunOn("p", args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("main click"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("C0, C1 or C2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(Read("p"), before);
+  }
+  // Another application may do without; and once C2 clicks, C0 is free.
+  EXPECT_EQ(RunOn("p", {"set", "--app", "Other", "C0", "back"}).exitCode, 0);
+  ASSERT_EQ(RunOn("p", {"set", "C2", "main-click"}).exitCode, 0);
+  RunResult r = RunOn("p", {"set", "C0", "copy"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Records("p")[0].device[0].action[0].command, kCmdCopy);
+  EXPECT_EQ(RunOn("p", {"check"}).exitCode, 0);
+
+  // An import that takes it away is refused, naming the record.
+  std::vector<CorvimusPrefsRec> records = Records("p");
+  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records[1].application, FourCC("MACS"));
+  records[1].device[0].action[0].command = kCmdBack;
+  records[0].device[0].action[2].command = kCmdNone;
+  WriteFile(tmp / "in.json", PrefsDocumentToJson(false, records));
+  const std::string kept = Read("p");
+  r = RunOn("p", {"import", tmp / "in.json"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("records[0]: the main click"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("records[1]: the main click"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("p"), kept);
 }
 
 TEST_F(PrefsTool, SetChangesOneFieldOfTheChosenRecord) {
@@ -536,6 +736,20 @@ TEST_F(PrefsTool, AddAppCopiesTheGlobalRecordAndKeepsThePaneOrder) {
   EXPECT_EQ(name(r[2]), "Beta");
   EXPECT_EQ(RunOn("p", {"remove-app", "Nobody"}).exitCode, 1);
   EXPECT_EQ(Records("p").size(), 5u);
+}
+
+TEST_F(PrefsTool, AddAppCutsNamesWhereACharacterEnds) {
+  ASSERT_EQ(RunOn("p", {"init"}).exitCode, 0);
+  // 64 bytes: an "é" across the 31st and 32nd, and another across the 63rd and 64th.
+  const std::string accented =
+      std::string(30, 'a') + "\xC3\xA9" + std::string(30, 'z') + "\xC3\xA9";
+  ASSERT_EQ(RunOn("p", {"add-app", MakeBundle(accented + ".app", "Acnt")}).exitCode, 0);
+  std::vector<CorvimusPrefsRec> r = Records("p");
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r[1].appName) + 1, r[1].appName[0]),
+            std::string(30, 'a'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r[1].appFileName) + 1, r[1].appFileName[0]),
+            accented.substr(0, 62));
 }
 
 TEST_F(PrefsTool, AddAppRefusesWhatIsNoApplication) {

@@ -11,11 +11,13 @@ void DeviceAdded(void* refcon, io_iterator_t iterator);
 // connection itself goes with the service's terminated message.
 void DeviceTerminated(void* refcon, io_iterator_t iterator);
 
-// Sends gCurrentPrefs to every connection in order of arrival; the first failure ends the pass
-// and is returned.
+// Sends gCurrentPrefs to every connection in order of arrival. The first refusal by a driver ends
+// the pass; a connection that cannot be reached (its driver gone, broken or late to answer) is
+// passed over, since the connections behind it may belong to another driver. Returns the first
+// failure, 0 when there was none.
 OSStatus PushSettingsToDrivers();
 
-// Sends the own-application mode to every connection; the first failure ends the pass.
+// Sends the own-application mode to every connection, passing failures the same way.
 OSStatus SendOwnAppModeToDrivers(Boolean on);
 
 // The node for a connection, or null.

@@ -6,6 +6,8 @@
 #include "platform/EventLoop.h"
 #include "platform/MacTypes.h"
 
+// `name` is null (and `signature` 0) when no front application is known: no display, or one whose
+// active window cannot be read, since start-up.
 using FrontProcessChangeProcPtr = void (*)(OSType signature, ConstStringPtr name, UInt32 refcon);
 
 inline constexpr EventTimerInterval kFrontProcessInterval = 0.5;
@@ -15,14 +17,15 @@ inline constexpr EventTimerInterval kFrontProcessInterval = 0.5;
 // result, and the change procedure is kept only when that was 0.
 OSStatus InstallFrontProcessWatcher(FrontProcessChangeProcPtr changeProc, UInt32 refcon);
 
-// The timer procedure.
+// The timer procedure. When the first look at the front process fails, the change procedure runs
+// once for "no known application".
 void FrontProcessTimer(EventLoopTimerRef timer, void* userData);
 
 // One look at the front process, exactly as a tick does.
 void CheckFrontProcess();
 
-// Runs the change procedure again for the last front process. ioErr when there is no timer or no
-// change procedure.
+// Runs the change procedure again for the last front process (for "no known application" before
+// one was seen). ioErr when there is no timer or no change procedure.
 OSStatus ReapplyFrontProcess();
 
 // Listens for the X server's active-window changes and runs CheckFrontProcess on each. An error

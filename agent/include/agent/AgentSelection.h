@@ -8,6 +8,7 @@
 #include "platform/MacTypes.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusPrefs.h"
+#include "settings/PrefsRules.h"
 
 // True for a signature that names an application; '????', '    ' and 0 do not.
 Boolean IsApplicationSignature(OSType signature);
@@ -37,7 +38,15 @@ enum SettingsChoice : SInt16 {
 SettingsChoice ChooseSettingsRecord(QBaseHandle base, OSType signature, ConstStringPtr processName,
                                     CorvimusPrefsRec* out);
 
+// Readies a chosen record for the drivers, so that none is handed a value the system does not
+// define (MakeRecordDefinedForDriver). An action of the global record that breaks a rule gives way
+// to the built-in default of its slot; one of an application's record to the global record's
+// action of its slot (itself readied first), as an action "as in the global record" would: the
+// control does what it does everywhere else. Without a global record, the defaults stand in.
+void PrepareRecordForDrivers(QBaseHandle base, SettingsChoice choice, CorvimusPrefsRec* record);
+
 // The front-process change procedure: records the signature, switches the drivers' own-application
-// mode on or off, chooses the record, puts it in gCurrentPrefs and pushes it to every connection.
-// Nothing is pushed when the base has neither the application's record nor a global record.
+// mode on or off, chooses the record, readies it, puts it in gCurrentPrefs and pushes it to every
+// connection. Nothing is pushed when the base has neither the application's record nor a global
+// record. A null `name` (no front application known) chooses the global record.
 void SelectSettingsForProcess(OSType signature, ConstStringPtr name, UInt32 refcon);

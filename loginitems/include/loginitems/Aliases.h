@@ -15,6 +15,8 @@
 //   any other file                        its type its creator
 #pragma once
 
+#include <string>
+
 #include "platform/FileCatalog.h"
 #include "platform/FileRefs.h"
 #include "platform/MacTypes.h"
@@ -30,6 +32,13 @@ enum : OSType {
 
 // Longest name of an alias file, as the action's data field holds it.
 enum { kMaxAssignedAliasNameLength = 31 };
+
+// The name of the alias file for an item whose own name (its last path component) is the UTF-8
+// `itemName`: ASCII, with a question mark for each character that is not, at most 31 characters.
+// The same question mark stands for what the File Manager would read otherwise: a colon, which
+// makes a name a partial path, and the dot of a leading "._", which makes it another file's
+// sidecar. The name goes into the action's data as it is, so the agent finds the file by it.
+void MakeAssignedAliasName(const std::string& itemName, Str31 out);
 
 // Finds the folder `folderName` (a Pascal string, cut to 63 characters) in the user's Preferences
 // folder, creating it when `create` is non-zero. ioErr when a file of that name is in the way.

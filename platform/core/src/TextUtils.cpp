@@ -1,6 +1,7 @@
 #include "platform/TextUtils.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -125,6 +126,20 @@ Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSe
 }
 
 namespace corvimus {
+
+size_t Utf8CutLength(const char* text, size_t length, size_t limit) {
+  if (length <= limit) return length;
+  size_t n = limit;
+  // The first byte left out must not continue the character before it.
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
+void StorePascalUtf8(const char* text, size_t length, StringPtr out, size_t limit) {
+  size_t n = Utf8CutLength(text, length, limit < 255 ? limit : 255);
+  out[0] = static_cast<UInt8>(n);
+  std::memcpy(out + 1, text, n);
+}
 
 void AppendUtf8(char32_t c, std::string* out) {
   if (c < 0x80) {

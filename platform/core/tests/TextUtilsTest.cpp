@@ -55,4 +55,19 @@ TEST(EqualString, InvalidBytesCompareAsThemselves) {
   EXPECT_FALSE(Equal(std::string("a\0", 2), "a", false, true));
 }
 
+TEST(Utf8CutLength, NeverEndsInsideACharacter) {
+  const std::string cafe = "Caf\xC3\xA9";          // é is two bytes
+  const std::string clef = "\xF0\x9D\x84\x9E!";    // U+1D11E is four
+  EXPECT_EQ(corvimus::Utf8CutLength(cafe.data(), cafe.size(), 10), 5u);
+  EXPECT_EQ(corvimus::Utf8CutLength(cafe.data(), cafe.size(), 5), 5u);
+  EXPECT_EQ(corvimus::Utf8CutLength(cafe.data(), cafe.size(), 4), 3u);
+  for (size_t limit = 0; limit < 4; ++limit)
+    EXPECT_EQ(corvimus::Utf8CutLength(clef.data(), clef.size(), limit), 0u) << limit;
+  EXPECT_EQ(corvimus::Utf8CutLength(clef.data(), clef.size(), 4), 4u);
+  // Bytes that are no UTF-8 are cut anywhere, one at a time.
+  const std::string latin1 = "Caf\xE9s";
+  EXPECT_EQ(corvimus::Utf8CutLength(latin1.data(), latin1.size(), 4), 4u);
+  EXPECT_EQ(corvimus::Utf8CutLength(cafe.data(), 0, 0), 0u);
+}
+
 }  // namespace

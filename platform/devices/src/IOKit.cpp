@@ -29,8 +29,22 @@ namespace {
 
 constexpr mach_port_t kMasterPort = 0x0B07;
 constexpr mach_port_t kOwnTask = 0x0103;
+// A driver that has not finished its greeting by then is dropped.
 constexpr int kHandshakeTimeoutMs = 2000;
+// The longest a call waits for its reply. A driver that answers later is not dropped: the caller
+// goes on, the late reply is passed over when it comes, and while a reply is overdue further calls
+// to that driver do not wait at all. So one slow or hostile driver can hold the caller up by this
+// much at a time, never the callers of another driver. A healthy driver answers within a
+// millisecond; the rest is room for a machine under load.
+constexpr int kReplyWaitMs = 40;
+// A driver that leaves a request unanswered, or its socket unread, this long is dropped.
 constexpr int kCallTimeoutMs = 5000;
+// Requests not yet taken by a driver's socket; beyond this it is not reading and is dropped.
+constexpr size_t kMaxUnsentBytes = 256 * 1024;
+// Frames from a driver held back while a call waits; beyond this it is flooding and is dropped.
+constexpr size_t kMaxHeldBackFrames = 4096;
+// Calls made without waiting on a connection whose open is not answered yet.
+constexpr size_t kMaxQueuedCalls = 64;
 constexpr int kUnwatchedRetryMs = 2000;
 constexpr int kQuickRetryMs = 250;
 constexpr size_t kMaxServicesPerDriver = 4096;
@@ -61,6 +75,18 @@ struct Object {
   io_service_t service = 0;
   UInt32 remoteConnection = 0;
   bool closedByDriver = false;
+  // connection whose open the driver has not answered yet; calls made without waiting meanwhile
+  bool openPending = false;
+  std::vector<DriverFrame> queued;
+};
+
+// A request the driver has not answered. Replies come in the order of the requests.
+struct Outstanding {
+  UInt32 requestId = 0;
+  UInt8 replyType = 0;
+  SInt64 sentMs = 0;
+  bool abandoned = false;     // nobody waits for the reply: it is passed over when it comes
+  io_connect_t openFor = 0;  // an abandoned open: the connection its reply completes
 };
 
 // One driver socket place and, while a driver listens there, the link to it.
@@ -69,9 +95,16 @@ struct Place {
   std::string folder, folderName, parent, socketName;
   int folderWatch = -1, parentWatch = -1;
   int fd = -1;
-  bool ready = false;
+  bool greeted = false;  // the driver answered the greeting
+  bool ready = false;    // ... and has listed its services
+  SInt64 handshakeDeadlineMs = 0;
   DriverFrameReader reader;
   std::deque<DriverFrame> pending;  // taken in while waiting for a reply; processed on dispatch
+  std::deque<Outstanding> outstanding;
+  std::vector<UInt8> unsent;  // requests the socket has not taken yet, from unsentDone on
+  size_t unsentDone = 0;
+  SInt64 unsentSinceMs = 0;  // when the socket last took something while requests waited
+  bool watchingOutput = false;
   std::map<UInt32, io_service_t> services;
   UInt32 nextRequestId = 1;
 };
@@ -97,7 +130,8 @@ namespace {
 
 struct Registry {
   bool started = false;
-  int epfd = -1, wakeFd = -1, inotifyFd = -1, timerFd = -1;
+  // timerFd: retries of places that cannot be watched; deadlineFd: the drivers' deadlines.
+  int epfd = -1, wakeFd = -1, inotifyFd = -1, timerFd = -1, deadlineFd = -1;
   Place places[kPlaceCount];
   std::unordered_map<io_object_t, Object> objects;
   io_object_t nextHandle = 0x1001;
@@ -222,43 +256,6 @@ void TerminateService(io_service_t handle) {
 void ProcessPending(int index);
 constexpr int kQuickRetries = 4;
 
-void CloseLink(int index) {
-  Place& place = gRegistry.places[index];
-  if (place.fd < 0) return;
-  epoll_ctl(gRegistry.epfd, EPOLL_CTL_DEL, place.fd, nullptr);
-  close(place.fd);
-  place.fd = -1;
-  place.ready = false;
-  place.reader = DriverFrameReader();
-  place.pending.clear();
-  std::vector<io_service_t> gone;
-  for (auto& [remote, handle] : place.services) gone.push_back(handle);
-  for (io_service_t handle : gone) TerminateService(handle);
-  place.services.clear();
-  // A driver that restarts at once is found even if its socket appeared before we saw it leave.
-  gRegistry.quickRetriesLeft = kQuickRetries;
-  gRegistry.quickRetry = true;
-}
-
-bool WriteAll(int fd, const std::vector<UInt8>& bytes, int timeoutMs) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{fd, POLLOUT, 0};
-      if (poll(&p, 1, timeoutMs) <= 0) return false;
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
-
 SInt64 NowMs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -271,67 +268,134 @@ bool IsReply(UInt8 type) {
          type == kDriverFrameCallReply;
 }
 
-// Sends a request and waits for its reply. Unsolicited frames that arrive meanwhile are kept, in
-// order, for the next dispatch. A driver that breaks the protocol, goes away or stays silent past
-// the timeout is dropped (its services terminate).
-IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame* reply,
-                  int timeoutMs) {
+void WatchLink(int index) {
   Place& place = gRegistry.places[index];
-  if (place.fd < 0) return kIOReturnNotAttached;
+  bool wantOutput = place.unsentDone < place.unsent.size();
+  if (place.fd < 0 || wantOutput == place.watchingOutput) return;
+  epoll_event ev{};
+  ev.events = EPOLLIN | (wantOutput ? EPOLLOUT : 0u);
+  ev.data.u32 = static_cast<UInt32>(index);
+  epoll_ctl(gRegistry.epfd, EPOLL_CTL_MOD, place.fd, &ev);
+  place.watchingOutput = wantOutput;
+}
+
+void CloseLink(int index) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return;
+  epoll_ctl(gRegistry.epfd, EPOLL_CTL_DEL, place.fd, nullptr);
+  close(place.fd);
+  place.fd = -1;
+  place.greeted = place.ready = place.watchingOutput = false;
+  place.reader = DriverFrameReader();
+  place.pending.clear();
+  place.outstanding.clear();
+  place.unsent.clear();
+  place.unsentDone = 0;
+  for (auto& [h, o] : gRegistry.objects)
+    if (o.kind == kObjConnection && o.place == index && o.openPending) {
+      o.openPending = false;
+      o.queued.clear();
+    }
+  std::vector<io_service_t> gone;
+  for (auto& [remote, handle] : place.services) gone.push_back(handle);
+  for (io_service_t handle : gone) TerminateService(handle);
+  place.services.clear();
+  // A driver that restarts at once is found even if its socket appeared before we saw it leave.
+  gRegistry.quickRetriesLeft = kQuickRetries;
+  gRegistry.quickRetry = true;
+}
+
+// Writes what the driver's socket takes now. False when the driver is gone or not reading.
+bool FlushLink(int index) {
+  Place& place = gRegistry.places[index];
+  while (place.unsentDone < place.unsent.size()) {
+    ssize_t n = send(place.fd, place.unsent.data() + place.unsentDone,
+                     place.unsent.size() - place.unsentDone, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      place.unsentDone += static_cast<size_t>(n);
+      place.unsentSinceMs = NowMs();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return false;
+  }
+  if (place.unsentDone == place.unsent.size()) {
+    place.unsent.clear();
+    place.unsentDone = 0;
+  } else if (place.unsent.size() - place.unsentDone > kMaxUnsentBytes) {
+    return false;
+  }
+  WatchLink(index);
+  return true;
+}
+
+// Queues a request, hands the driver what its socket takes and returns its id (0 when the link
+// broke and was closed). Nothing waits here.
+UInt32 SendRequest(int index, DriverFrame& request, UInt8 replyType, bool abandoned) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return 0;
   request.requestId = place.nextRequestId++;
   if (place.nextRequestId == 0) place.nextRequestId = 1;
-  std::vector<UInt8> bytes;
-  if (EncodeDriverFrame(request, &bytes) != noErr) return kIOReturnBadArgument;
-  if (!WriteAll(place.fd, bytes, timeoutMs)) {
+  bool wasEmpty = place.unsentDone == place.unsent.size();
+  if (EncodeDriverFrame(request, &place.unsent) != noErr) return 0;
+  if (wasEmpty) place.unsentSinceMs = NowMs();
+  Outstanding entry;
+  entry.requestId = request.requestId;
+  entry.replyType = replyType;
+  entry.sentMs = NowMs();
+  entry.abandoned = abandoned;
+  place.outstanding.push_back(entry);
+  if (!FlushLink(index)) {
     CloseLink(index);
-    return kIOReturnNotResponding;
+    return 0;
   }
-  SInt64 deadline = NowMs() + timeoutMs;
-  bool ended = false;
-  for (;;) {
-    DriverFrame frame;
-    DriverDecodeResult r;
-    while ((r = place.reader.Next(&frame)) == kDriverDecodeOK) {
-      bool handshake = !place.ready && request.type == kDriverFrameHello;
-      if (DriverFrameFromClient(frame.type) || (handshake && frame.type != replyType)) {
-        CloseLink(index);
-        return kIOReturnIPCError;
-      }
-      if (IsReply(frame.type)) {
-        if (frame.type != replyType || frame.requestId != request.requestId) {
-          CloseLink(index);
-          return kIOReturnIPCError;
-        }
-        // A driver that answered and then went away still answered; the end of the stream is
-        // seen again on the next dispatch, which drops the link then.
-        *reply = std::move(frame);
-        // Frames that came in the same read as the reply are already off the socket, so its
-        // descriptor will not wake the loop for them: the wake descriptor must.
-        if (!place.pending.empty() || place.reader.Buffered() > 0) Signal(gRegistry.wakeFd);
-        return kIOReturnSuccess;
-      }
-      place.pending.push_back(std::move(frame));
-    }
-    if (r == kDriverDecodeMalformed) {
-      CloseLink(index);
-      return kIOReturnIPCError;
-    }
-    if (ended) {
-      // What the driver said before it went away still counts: act on it, then drop the link.
-      ProcessPending(index);
-      CloseLink(index);
-      return kIOReturnNotResponding;
-    }
-    SInt64 left = deadline - NowMs();
-    pollfd p{place.fd, POLLIN, 0};
-    int n = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      CloseLink(index);
-      return n == 0 ? kIOReturnTimeout : kIOReturnIPCError;
-    }
-    ended = !place.reader.ReadFrom(place.fd);
+  return request.requestId;
+}
+
+// A reply is overdue: the driver is behind, and calls to it do not wait until it catches up.
+bool Lagging(const Place& place) {
+  return !place.outstanding.empty() &&
+         NowMs() - place.outstanding.front().sentMs > kReplyWaitMs;
+}
+
+void SendQueuedCalls(int index, Object& connection) {
+  std::vector<DriverFrame> queued;
+  queued.swap(connection.queued);
+  for (DriverFrame& call : queued) {
+    call.connectionId = connection.remoteConnection;
+    if (!SendRequest(index, call, kDriverFrameCallReply, true)) return;
   }
+}
+
+// The reply to a request nobody waited for. An open completes its connection (or, when that
+// connection was closed meanwhile, is closed in its turn); anything else is passed over. False
+// when the reply breaks the protocol.
+bool TakeLateReply(int index, const Outstanding& entry, const DriverFrame& reply) {
+  if (reply.type != kDriverFrameOpenReply || !entry.openFor) return true;
+  bool opened = reply.result == kIOReturnSuccess;
+  if (opened && reply.connectionId == 0) return false;
+  Object* connection = Find(entry.openFor, kObjConnection);
+  if (!connection || !connection->openPending) {
+    if (opened) {
+      DriverFrame close;
+      close.type = kDriverFrameClose;
+      close.connectionId = reply.connectionId;
+      SendRequest(index, close, kDriverFrameCloseReply, true);
+    }
+    return true;
+  }
+  connection->openPending = false;
+  if (opened) {
+    connection->remoteConnection = reply.connectionId;
+    SendQueuedCalls(index, *connection);
+  } else {
+    // As if the driver had closed it: the owner hears so and lets it go.
+    connection->closedByDriver = true;
+    connection->queued.clear();
+    DeliverInterest(connection->service, kIOMessageServiceWasClosed, {});
+  }
+  return true;
 }
 
 bool ProcessFrame(int index, const DriverFrame& frame) {
@@ -375,6 +439,123 @@ bool ProcessFrame(int index, const DriverFrame& frame) {
   }
 }
 
+enum FrameUse { kFrameTaken, kFrameAwaited, kFrameBroken };
+
+// One frame from a driver. A reply must answer the oldest request; the one with id `awaited`
+// goes back to the caller in *reply. Unsolicited frames are acted on at once, or held back for
+// the next dispatch when `holdBack` (a caller waits inside a call and must not see the registry
+// change under it).
+FrameUse TakeFrame(int index, DriverFrame& frame, UInt32 awaited, DriverFrame* reply,
+                   bool holdBack) {
+  Place& place = gRegistry.places[index];
+  if (DriverFrameFromClient(frame.type)) return kFrameBroken;
+  if (IsReply(frame.type)) {
+    if (place.outstanding.empty()) return kFrameBroken;
+    Outstanding entry = place.outstanding.front();
+    if (frame.type != entry.replyType || frame.requestId != entry.requestId) return kFrameBroken;
+    place.outstanding.pop_front();
+    if (frame.type == kDriverFrameHelloReply) {
+      place.greeted = true;
+      return kFrameTaken;
+    }
+    if (frame.type == kDriverFramePong) {
+      place.ready = true;
+      return kFrameTaken;
+    }
+    if (awaited && entry.requestId == awaited && !entry.abandoned) {
+      *reply = std::move(frame);
+      return kFrameAwaited;
+    }
+    return TakeLateReply(index, entry, frame) ? kFrameTaken : kFrameBroken;
+  }
+  if (!place.greeted) return kFrameBroken;  // nothing comes before the greeting's answer
+  if (holdBack) {
+    if (place.pending.size() >= kMaxHeldBackFrames) return kFrameBroken;
+    place.pending.push_back(std::move(frame));
+    return kFrameTaken;
+  }
+  return ProcessFrame(index, frame) ? kFrameTaken : kFrameBroken;
+}
+
+// Waits, until `deadline` at the latest, for the reply to request `awaited`, taking in what the
+// driver sends meanwhile (what it sent already is always looked at, even with no time left).
+// kIOReturnTimeout when the reply did not come: the request is then abandoned. A driver that
+// breaks the protocol or goes away is dropped (its services terminate).
+IOReturn AwaitReply(int index, UInt32 awaited, DriverFrame* reply, SInt64 deadline) {
+  Place& place = gRegistry.places[index];
+  bool ended = false;
+  bool looked = false;
+  for (;;) {
+    DriverFrame frame;
+    DriverDecodeResult r;
+    while ((r = place.reader.Next(&frame)) == kDriverDecodeOK) {
+      FrameUse use = TakeFrame(index, frame, awaited, reply, true);
+      if (use == kFrameBroken) {
+        CloseLink(index);
+        return kIOReturnIPCError;
+      }
+      if (place.fd < 0) return kIOReturnNotResponding;
+      if (use == kFrameAwaited) {
+        // Frames that came in the same read as the reply are already off the socket, so its
+        // descriptor will not wake the loop for them: the wake descriptor must.
+        if (!place.pending.empty() || place.reader.Buffered() > 0) Signal(gRegistry.wakeFd);
+        return kIOReturnSuccess;
+      }
+    }
+    if (r == kDriverDecodeMalformed) {
+      CloseLink(index);
+      return kIOReturnIPCError;
+    }
+    if (ended) {
+      // What the driver said before it went away still counts: act on it, then drop the link.
+      ProcessPending(index);
+      CloseLink(index);
+      return kIOReturnNotResponding;
+    }
+    SInt64 left = std::max<SInt64>(deadline - NowMs(), 0);
+    if (left == 0 && looked) break;
+    looked = left == 0;
+    bool output = place.unsentDone < place.unsent.size();
+    pollfd p{place.fd, static_cast<short>(POLLIN | (output ? POLLOUT : 0)), 0};
+    int n = poll(&p, 1, static_cast<int>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      CloseLink(index);
+      return kIOReturnIPCError;
+    }
+    if ((p.revents & POLLOUT) && !FlushLink(index)) {
+      CloseLink(index);
+      return kIOReturnNotResponding;
+    }
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) ended = !place.reader.ReadFrom(place.fd);
+  }
+  for (Outstanding& entry : place.outstanding)
+    if (entry.requestId == awaited) entry.abandoned = true;
+  if (!place.pending.empty() || place.reader.Buffered() > 0) Signal(gRegistry.wakeFd);
+  return kIOReturnTimeout;
+}
+
+void ArmDeadlines();
+
+// Sends a request and waits a short while for its reply (not at all while the driver is behind).
+// Afterwards request.requestId names the request.
+IOReturn Transact(int index, DriverFrame& request, UInt8 replyType, DriverFrame* reply) {
+  Place& place = gRegistry.places[index];
+  if (place.fd < 0) return kIOReturnNotAttached;
+  // Answers already on the socket are taken in first: only a driver really behind counts as late.
+  if (Lagging(place)) {
+    DriverFrame unused;
+    AwaitReply(index, 0, &unused, NowMs());
+    if (place.fd < 0) return kIOReturnNotAttached;
+  }
+  bool lagging = Lagging(place);
+  UInt32 id = SendRequest(index, request, replyType, false);
+  if (!id) return kIOReturnNotResponding;
+  IOReturn err = AwaitReply(index, id, reply, lagging ? NowMs() : NowMs() + kReplyWaitMs);
+  ArmDeadlines();
+  return err;
+}
+
 void ProcessPending(int index) {
   Place& place = gRegistry.places[index];
   while (!place.pending.empty()) {
@@ -392,18 +573,19 @@ void PumpLink(int index) {
   if (place.fd < 0) return;
   ProcessPending(index);
   if (place.fd < 0) return;
+  if (!FlushLink(index)) return CloseLink(index);
   bool open = place.reader.ReadFrom(place.fd);
-  DriverFrame frame;
+  DriverFrame frame, unused;
   DriverDecodeResult r;
   while ((r = place.reader.Next(&frame)) == kDriverDecodeOK) {
-    if (!ProcessFrame(index, frame)) {
-      CloseLink(index);
-      return;
-    }
+    if (TakeFrame(index, frame, 0, &unused, false) == kFrameBroken) return CloseLink(index);
+    if (place.fd < 0) return;
   }
   if (r == kDriverDecodeMalformed || !open) CloseLink(index);
 }
 
+// Connects to a place's driver without waiting: the greeting and the question whose answer comes
+// after the driver's list of services go out together, and the answers are taken in as they come.
 void ConnectPlace(int index) {
   Place& place = gRegistry.places[index];
   if (place.socketPath.empty() || place.fd >= 0) return;
@@ -411,40 +593,37 @@ void ConnectPlace(int index) {
   addr.sun_family = AF_UNIX;
   if (place.socketPath.size() >= sizeof addr.sun_path) return;
   std::memcpy(addr.sun_path, place.socketPath.c_str(), place.socketPath.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return;
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    // A socket file whose driver is not (yet) listening: look again shortly, once.
+    // A socket file whose driver is not (yet) listening, or is not accepting: look again shortly.
     if ((errno == ECONNREFUSED || errno == EAGAIN) && gRegistry.quickRetriesLeft > 0)
       gRegistry.quickRetry = true;
     close(fd);
     return;
   }
-  place.fd = fd;
-  place.reader = DriverFrameReader();
-  place.pending.clear();
-  place.nextRequestId = 1;
-  DriverFrame hello, reply;
-  hello.type = kDriverFrameHello;
-  if (Transact(index, hello, kDriverFrameHelloReply, &reply, kHandshakeTimeoutMs) !=
-      kIOReturnSuccess) {
-    CloseLink(index);
-    return;
-  }
-  place.ready = true;
-  // The ping comes back only after the driver's list of services: once it is here, the mice that
-  // exist are known.
-  DriverFrame ping;
-  ping.type = kDriverFramePing;
-  if (Transact(index, ping, kDriverFramePong, &reply, kHandshakeTimeoutMs) != kIOReturnSuccess) {
-    CloseLink(index);
-    return;
-  }
   epoll_event ev{};
   ev.events = EPOLLIN;
   ev.data.u32 = static_cast<UInt32>(index);
-  epoll_ctl(gRegistry.epfd, EPOLL_CTL_ADD, fd, &ev);
-  ProcessPending(index);
+  if (epoll_ctl(gRegistry.epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+    close(fd);
+    return;
+  }
+  place.fd = fd;
+  place.greeted = place.ready = place.watchingOutput = false;
+  place.reader = DriverFrameReader();
+  place.pending.clear();
+  place.outstanding.clear();
+  place.unsent.clear();
+  place.unsentDone = 0;
+  place.nextRequestId = 1;
+  place.handshakeDeadlineMs = NowMs() + kHandshakeTimeoutMs;
+  DriverFrame hello;
+  hello.type = kDriverFrameHello;
+  if (!SendRequest(index, hello, kDriverFrameHelloReply, true)) return;
+  DriverFrame ping;
+  ping.type = kDriverFramePing;
+  SendRequest(index, ping, kDriverFramePong, true);
 }
 
 void WatchPlace(int index) {
@@ -519,8 +698,50 @@ void HandleInotify() {
   for (int i = 0; i < kPlaceCount; ++i) WatchPlace(i);
 }
 
+SInt64 LinkDeadline(const Place& place) {
+  SInt64 deadline = -1;
+  auto consider = [&](SInt64 t) {
+    if (deadline < 0 || t < deadline) deadline = t;
+  };
+  if (!place.ready) consider(place.handshakeDeadlineMs);
+  if (!place.outstanding.empty()) consider(place.outstanding.front().sentMs + kCallTimeoutMs);
+  if (place.unsentDone < place.unsent.size()) consider(place.unsentSinceMs + kCallTimeoutMs);
+  return deadline;
+}
+
+// The deadline timer runs only while a driver owes something: an idle client is never woken.
+void ArmDeadlines() {
+  SInt64 earliest = -1;
+  for (const Place& place : gRegistry.places) {
+    if (place.fd < 0) continue;
+    SInt64 deadline = LinkDeadline(place);
+    if (deadline >= 0 && (earliest < 0 || deadline < earliest)) earliest = deadline;
+  }
+  itimerspec spec{};
+  if (earliest >= 0) {
+    if (earliest < 1) earliest = 1;  // zero would disarm
+    spec.it_value.tv_sec = earliest / 1000;
+    spec.it_value.tv_nsec = (earliest % 1000) * 1000000L;
+  }
+  timerfd_settime(gRegistry.deadlineFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+// Drops the drivers past a deadline: a greeting not finished, a request unanswered or requests
+// not taken for too long.
+void EnforceDeadlines() {
+  Drain(gRegistry.deadlineFd);
+  SInt64 now = NowMs();
+  for (int i = 0; i < kPlaceCount; ++i) {
+    const Place& place = gRegistry.places[i];
+    if (place.fd < 0) continue;
+    SInt64 deadline = LinkDeadline(place);
+    if (deadline >= 0 && deadline <= now) CloseLink(i);
+  }
+}
+
 void Pump() {
   Drain(gRegistry.wakeFd);
+  EnforceDeadlines();
   // Links first: a driver that went away is dropped before a new one at the same place is looked
   // for, or the new one would be missed as "already connected".
   for (int i = 0; i < kPlaceCount; ++i) PumpLink(i);
@@ -535,6 +756,7 @@ void Pump() {
     }
   }
   RearmTimer();
+  ArmDeadlines();
 }
 
 void SplitPath(const std::string& path, std::string* folder, std::string* name) {
@@ -572,7 +794,8 @@ void Shutdown() {
     close(port->eventFd);
     delete port;
   }
-  for (int fd : {gRegistry.epfd, gRegistry.wakeFd, gRegistry.inotifyFd, gRegistry.timerFd})
+  for (int fd : {gRegistry.epfd, gRegistry.wakeFd, gRegistry.inotifyFd, gRegistry.timerFd,
+                 gRegistry.deadlineFd})
     if (fd >= 0) close(fd);
   gRegistry = Registry{};
 }
@@ -580,6 +803,12 @@ void Shutdown() {
 // Sends the close for a connection the driver still knows; a connection whose service or driver is
 // gone has nothing left to close.
 IOReturn CloseRemoteConnection(Object& connection) {
+  if (connection.openPending) {
+    // The open's answer has not come: when it does, the connection it names is closed then.
+    connection.openPending = false;
+    connection.queued.clear();
+    return kIOReturnSuccess;
+  }
   if (connection.closedByDriver || connection.remoteConnection == 0) return kIOReturnSuccess;
   Object* service = Find(connection.service, kObjService);
   if (!service || service->terminated) return kIOReturnSuccess;
@@ -587,8 +816,7 @@ IOReturn CloseRemoteConnection(Object& connection) {
   request.type = kDriverFrameClose;
   request.connectionId = connection.remoteConnection;
   connection.remoteConnection = 0;
-  IOReturn err =
-      Transact(connection.place, request, kDriverFrameCloseReply, &reply, kCallTimeoutMs);
+  IOReturn err = Transact(connection.place, request, kDriverFrameCloseReply, &reply);
   return err != kIOReturnSuccess ? err : reply.result;
 }
 
@@ -613,14 +841,15 @@ kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort) {
   r.epfd = epoll_create1(EPOLL_CLOEXEC);
   r.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   r.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  r.deadlineFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   r.inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (r.epfd < 0 || r.wakeFd < 0 || r.timerFd < 0) {
+  if (r.epfd < 0 || r.wakeFd < 0 || r.timerFd < 0 || r.deadlineFd < 0) {
     Shutdown();
     *masterPort = MACH_PORT_NULL;
     return kIOReturnNoResources;
   }
   // Link sockets are registered with their place index; the others with markers above it.
-  for (int fd : {r.wakeFd, r.timerFd, r.inotifyFd}) {
+  for (int fd : {r.wakeFd, r.timerFd, r.deadlineFd, r.inotifyFd}) {
     if (fd < 0) continue;
     epoll_event ev{};
     ev.events = EPOLLIN;
@@ -641,7 +870,29 @@ kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort) {
     WatchPlace(i);
     ConnectPlace(i);
   }
+  // The drivers running now greet us and list their services together, so that the services that
+  // exist are known when this returns; one that does not finish in time goes on in the background
+  // until its deadline.
+  SInt64 deadline = NowMs() + kHandshakeTimeoutMs;
+  for (;;) {
+    pollfd fds[kPlaceCount];
+    int which[kPlaceCount];
+    int count = 0;
+    for (int i = 0; i < kPlaceCount; ++i) {
+      const Place& place = r.places[i];
+      if (place.fd < 0 || place.ready) continue;
+      bool output = place.unsentDone < place.unsent.size();
+      fds[count] = {place.fd, static_cast<short>(POLLIN | (output ? POLLOUT : 0)), 0};
+      which[count++] = i;
+    }
+    SInt64 left = deadline - NowMs();
+    if (count == 0 || left <= 0) break;
+    if (poll(fds, nfds_t(count), int(left)) < 0 && errno != EINTR) break;
+    for (int k = 0; k < count; ++k)
+      if (fds[k].revents) PumpLink(which[k]);
+  }
   RearmTimer();
+  ArmDeadlines();
   *masterPort = kMasterPort;
   return kIOReturnSuccess;
 }
@@ -846,10 +1097,11 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, UInt32
   request.type = kDriverFrameOpen;
   request.serviceId = s->remoteId;
   request.openType = type;
-  IOReturn err = Transact(index, request, kDriverFrameOpenReply, &reply, kCallTimeoutMs);
-  if (err != kIOReturnSuccess) return err;
-  if (reply.result != kIOReturnSuccess) return reply.result;
-  if (reply.connectionId == 0) {
+  IOReturn err = Transact(index, request, kDriverFrameOpenReply, &reply);
+  bool pending = err == kIOReturnTimeout;
+  if (!pending && err != kIOReturnSuccess) return err;
+  if (!pending && reply.result != kIOReturnSuccess) return reply.result;
+  if (!pending && reply.connectionId == 0) {
     CloseLink(index);
     return kIOReturnIPCError;
   }
@@ -861,7 +1113,13 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, UInt32
   connection.place = index;
   connection.service = service;
   connection.remoteConnection = reply.connectionId;
+  // Not answered yet: the connection is handed out now and completed when the answer comes;
+  // calls that wait for nothing are kept for it meanwhile, calls that want an answer fail.
+  connection.openPending = pending;
   *connect = NewObject(std::move(connection));
+  if (pending)
+    for (Outstanding& entry : gRegistry.places[index].outstanding)
+      if (entry.requestId == request.requestId) entry.openFor = *connect;
   return kIOReturnSuccess;
 }
 
@@ -873,36 +1131,64 @@ kern_return_t IOServiceClose(io_connect_t connect) {
   return err;
 }
 
+namespace {
+
+// Checks a call's arguments and the connection, and makes the frame; kIOReturnSuccess when it may
+// be sent. An open still waiting for its answer leaves connectionId 0.
+IOReturn MakeCall(io_connect_t connect, UInt32 selector, const UInt64* input, UInt32 inputCnt,
+                  const void* inputStruct, size_t inputStructCnt, UInt32 outWanted,
+                  bool outputWithoutBuffer, size_t structCapacity, DriverFrame* request) {
+  Object* c = Find(connect, kObjConnection);
+  if (!c) return kIOReturnBadArgument;
+  if (inputCnt > kDriverMaxScalars || outWanted > kDriverMaxScalars ||
+      inputStructCnt > kDriverMaxStructSize || structCapacity > kDriverMaxStructSize ||
+      (inputCnt && !input) || (inputStructCnt && !inputStruct) || outputWithoutBuffer)
+    return kIOReturnBadArgument;
+  Object* service = Find(c->service, kObjService);
+  if (c->closedByDriver) return kIOReturnNotOpen;
+  if (!service || service->terminated || (c->remoteConnection == 0 && !c->openPending))
+    return kIOReturnNotAttached;
+  request->type = kDriverFrameCall;
+  request->connectionId = c->remoteConnection;
+  request->selector = selector;
+  request->scalarCount = inputCnt;
+  for (UInt32 i = 0; i < inputCnt; ++i) request->scalars[i] = input[i];
+  request->scalarOutWanted = outWanted;
+  request->structOutSize = static_cast<UInt32>(structCapacity);
+  if (inputStructCnt) {
+    const auto* bytes = static_cast<const UInt8*>(inputStruct);
+    request->data.assign(bytes, bytes + inputStructCnt);
+  }
+  return kIOReturnSuccess;
+}
+
+}  // namespace
+
 kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const UInt64* input,
                                   UInt32 inputCnt, const void* inputStruct, size_t inputStructCnt,
                                   UInt64* output, UInt32* outputCnt, void* outputStruct,
                                   size_t* outputStructCnt) {
-  Object* c = Find(connect, kObjConnection);
-  if (!c) return kIOReturnBadArgument;
   UInt32 outWanted = outputCnt ? *outputCnt : 0;
   size_t structCapacity = outputStructCnt ? *outputStructCnt : 0;
-  if (inputCnt > kDriverMaxScalars || outWanted > kDriverMaxScalars ||
-      inputStructCnt > kDriverMaxStructSize || structCapacity > kDriverMaxStructSize ||
-      (inputCnt && !input) || (inputStructCnt && !inputStruct) || (outWanted && !output) ||
-      (structCapacity && !outputStruct))
-    return kIOReturnBadArgument;
-  Object* service = Find(c->service, kObjService);
-  if (c->closedByDriver) return kIOReturnNotOpen;
-  if (!service || service->terminated || c->remoteConnection == 0) return kIOReturnNotAttached;
   DriverFrame request, reply;
-  request.type = kDriverFrameCall;
-  request.connectionId = c->remoteConnection;
-  request.selector = selector;
-  request.scalarCount = inputCnt;
-  for (UInt32 i = 0; i < inputCnt; ++i) request.scalars[i] = input[i];
-  request.scalarOutWanted = outWanted;
-  request.structOutSize = static_cast<UInt32>(structCapacity);
-  if (inputStructCnt) {
-    const auto* bytes = static_cast<const UInt8*>(inputStruct);
-    request.data.assign(bytes, bytes + inputStructCnt);
-  }
+  IOReturn err = MakeCall(connect, selector, input, inputCnt, inputStruct, inputStructCnt,
+                          outWanted, (outWanted && !output) || (structCapacity && !outputStruct),
+                          structCapacity, &request);
+  if (err != kIOReturnSuccess) return err;
+  Object* c = Find(connect, kObjConnection);
   int index = c->place;
-  IOReturn err = Transact(index, request, kDriverFrameCallReply, &reply, kCallTimeoutMs);
+  if (c->openPending) {
+    // The open's answer may have come in since: take in what is there.
+    DriverFrame unused;
+    AwaitReply(index, 0, &unused, NowMs());
+    c = Find(connect, kObjConnection);
+    if (!c || c->closedByDriver) return kIOReturnNotOpen;
+    // Not answered yet: nothing can answer this either.
+    if (c->openPending) return kIOReturnNotResponding;
+    if (c->remoteConnection == 0) return kIOReturnNotAttached;
+    request.connectionId = c->remoteConnection;
+  }
+  err = Transact(index, request, kDriverFrameCallReply, &reply);
   if (err != kIOReturnSuccess) return err;
   // A driver that answers with more than was asked for breaks the protocol.
   if (reply.scalarCount > outWanted || reply.data.size() > structCapacity) {
@@ -914,6 +1200,35 @@ kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const U
   if (!reply.data.empty()) std::memcpy(outputStruct, reply.data.data(), reply.data.size());
   if (outputStructCnt) *outputStructCnt = reply.data.size();
   return reply.result;
+}
+
+kern_return_t IOConnectCallAsyncMethod(io_connect_t connect, UInt32 selector, mach_port_t wakePort,
+                                       UInt64* reference, UInt32 referenceCnt,
+                                       const UInt64* input, UInt32 inputCnt,
+                                       const void* inputStruct, size_t inputStructCnt,
+                                       UInt64* output, UInt32* outputCnt, void* outputStruct,
+                                       size_t* outputStructCnt) {
+  (void)reference;
+  (void)referenceCnt;
+  (void)output;
+  (void)outputStruct;
+  if (wakePort != MACH_PORT_NULL) return kIOReturnUnsupported;
+  // The driver is asked for the outputs as stated, as the waiting form would; nothing is kept.
+  DriverFrame request;
+  IOReturn err = MakeCall(connect, selector, input, inputCnt, inputStruct, inputStructCnt,
+                          outputCnt ? *outputCnt : 0, false,
+                          outputStructCnt ? *outputStructCnt : 0, &request);
+  if (err != kIOReturnSuccess) return err;
+  Object* c = Find(connect, kObjConnection);
+  if (c->openPending) {
+    // Sent as soon as the open is answered, in the order they were made.
+    if (c->queued.size() >= kMaxQueuedCalls) return kIOReturnNoResources;
+    c->queued.push_back(std::move(request));
+    return kIOReturnSuccess;
+  }
+  UInt32 id = SendRequest(c->place, request, kDriverFrameCallReply, true);
+  ArmDeadlines();
+  return id ? kIOReturnSuccess : kIOReturnNotResponding;
 }
 
 kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, UInt32 index,

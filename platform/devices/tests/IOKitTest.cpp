@@ -17,190 +17,14 @@
 
 #include "platform/DriverProtocol.h"
 #include "platform/IOKit.h"
+#include "testing/ScriptedDriver.h"
 #include "testing/TempDir.h"
 
 using namespace corvimus;
+using corvimus::testing::ScriptedDriver;
 using corvimus::testing::TempDir;
 
 namespace {
-
-// A driver that answers the protocol plainly: services on request, calls echoed (scalars in become
-// scalars out, the structure in becomes the structure out), and raw bytes when a test wants a
-// fault.
-class ScriptedDriver {
- public:
-  explicit ScriptedDriver(std::string path) : path_(std::move(path)) {}
-  ~ScriptedDriver() { Stop(); }
-
-  void Start() {
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::string temp = path_ + ".new";
-    std::strcpy(addr.sun_path, temp.c_str());
-    ASSERT_EQ(bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listen_, 8), 0);
-    ASSERT_EQ(rename(temp.c_str(), path_.c_str()), 0);
-    thread_ = std::thread([this] { Run(); });
-  }
-  void Stop() {
-    if (!thread_.joinable()) return;
-    stop_ = true;
-    Wake();
-    thread_.join();
-    close(listen_);
-    close(wake_);
-    unlink(path_.c_str());
-  }
-  void Publish(UInt32 id, std::vector<std::pair<std::string, std::string>> props = {}) {
-    DriverFrame f;
-    f.type = kDriverFramePublish;
-    f.serviceId = id;
-    f.className = "Corvimus";
-    f.properties = std::move(props);
-    std::lock_guard lock(mutex_);
-    services_.push_back(f);
-    Queue(f);
-  }
-  void Terminate(UInt32 id) {
-    DriverFrame f;
-    f.type = kDriverFrameTerminate;
-    f.serviceId = id;
-    std::lock_guard lock(mutex_);
-    std::erase_if(services_, [&](const DriverFrame& s) { return s.serviceId == id; });
-    Queue(f);
-  }
-  void Interest(UInt32 service, UInt32 connection, UInt32 type, std::vector<UInt8> arg) {
-    DriverFrame f;
-    f.type = kDriverFrameInterest;
-    f.serviceId = service;
-    f.connectionId = connection;
-    f.messageType = type;
-    f.data = std::move(arg);
-    std::lock_guard lock(mutex_);
-    Queue(f);
-  }
-  void SendRaw(std::vector<UInt8> bytes) {
-    std::lock_guard lock(mutex_);
-    outgoing_.insert(outgoing_.end(), bytes.begin(), bytes.end());
-    Wake();
-  }
-  // Replaces the echo for calls: the reply the client gets.
-  void OnCall(std::function<void(const DriverFrame&, DriverFrame*)> handler) {
-    std::lock_guard lock(mutex_);
-    onCall_ = std::move(handler);
-  }
-  // The next reply is the driver's last word: it hangs up right after writing it.
-  void HangUpAfterNextReply() { hangUp_ = true; }
-  int closes() const { return closes_; }
-  int clients() const { return clients_; }
-
- private:
-  void Queue(const DriverFrame& f) {
-    if (client_ >= 0 && greeted_) EncodeDriverFrame(f, &outgoing_);
-    Wake();
-  }
-  void Wake() {
-    UInt64 one = 1;
-    (void)!write(wake_, &one, sizeof one);
-  }
-  void Run() {
-    DriverFrameReader reader;
-    while (!stop_) {
-      pollfd fds[3] = {{listen_, POLLIN, 0}, {wake_, POLLIN, 0}, {client_, POLLIN, 0}};
-      poll(fds, client_ >= 0 ? 3 : 2, 1000);
-      if (fds[1].revents) {
-        UInt64 v;
-        (void)!read(wake_, &v, sizeof v);
-      }
-      if (fds[0].revents & POLLIN) {
-        int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        std::lock_guard lock(mutex_);
-        if (client_ >= 0) close(client_);
-        client_ = fd;
-        greeted_ = false;
-        reader = DriverFrameReader();
-        ++clients_;
-      }
-      if (client_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
-        if (!reader.ReadFrom(client_)) {
-          std::lock_guard lock(mutex_);
-          close(client_);
-          client_ = -1;
-          continue;
-        }
-        DriverFrame f;
-        while (reader.Next(&f) == kDriverDecodeOK) Answer(f);
-      }
-      std::vector<UInt8> out;
-      {
-        std::lock_guard lock(mutex_);
-        out.swap(outgoing_);
-      }
-      if (client_ >= 0 && !out.empty()) {
-        (void)!send(client_, out.data(), out.size(), MSG_NOSIGNAL);
-        if (hangUp_ && answered_) {
-          std::lock_guard lock(mutex_);
-          close(client_);
-          client_ = -1;
-          hangUp_ = false;
-        }
-      }
-    }
-    if (client_ >= 0) close(client_);
-  }
-  void Answer(const DriverFrame& f) {
-    std::lock_guard lock(mutex_);
-    DriverFrame r;
-    r.requestId = f.requestId;
-    switch (f.type) {
-      case kDriverFrameHello:
-        r.type = kDriverFrameHelloReply;
-        EncodeDriverFrame(r, &outgoing_);
-        greeted_ = true;
-        for (const DriverFrame& s : services_) EncodeDriverFrame(s, &outgoing_);
-        return;
-      case kDriverFramePing:
-        r.type = kDriverFramePong;
-        break;
-      case kDriverFrameOpen:
-        r.type = kDriverFrameOpenReply;
-        r.connectionId = 100 + f.serviceId;
-        break;
-      case kDriverFrameClose:
-        r.type = kDriverFrameCloseReply;
-        ++closes_;
-        break;
-      case kDriverFrameCall:
-        answered_ = true;
-        r.type = kDriverFrameCallReply;
-        if (onCall_) {
-          onCall_(f, &r);
-        } else {
-          r.scalarCount = std::min(f.scalarCount, f.scalarOutWanted);
-          std::memcpy(r.scalars, f.scalars, sizeof r.scalars);
-          r.data = f.data;
-          if (r.data.size() > f.structOutSize) r.data.resize(f.structOutSize);
-        }
-        break;
-      default:
-        return;
-    }
-    EncodeDriverFrame(r, &outgoing_);
-  }
-
-  std::string path_;
-  int listen_ = -1, wake_ = -1, client_ = -1;
-  bool greeted_ = false;
-  std::atomic<bool> stop_{false}, hangUp_{false}, answered_{false};
-  std::atomic<int> closes_{0}, clients_{0};
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<DriverFrame> services_;
-  std::vector<UInt8> outgoing_;
-  std::function<void(const DriverFrame&, DriverFrame*)> onCall_;
-};
 
 struct Seen {
   std::vector<io_service_t> matched, terminated;
@@ -296,7 +120,7 @@ TEST_F(IOKitClient, StartsWithoutAnyDriverAndFindsOneThatAppearsLater) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
   driver.Publish(2);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   ASSERT_TRUE(DispatchUntil([&] { return seen_.matched.size() == 2; }));
   io_name_t name;
   ASSERT_EQ(IOObjectGetClass(seen_.matched[0], name), kIOReturnSuccess);
@@ -313,7 +137,7 @@ TEST_F(IOKitClient, FindsADriverWhoseFolderIsMadeAfterStartUp) {
   mkdir((dir_ / "late").c_str(), 0700);
   ScriptedDriver driver(late);
   driver.Publish(7);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   ASSERT_TRUE(DispatchUntil([&] { return seen_.matched.size() == 1; }));
 }
 
@@ -321,8 +145,8 @@ TEST_F(IOKitClient, ServicesOfBothPlacesAreSeenAndADriverLeavingTakesOnlyItsOwn)
   ScriptedDriver sys(system_), user(user_);
   sys.Publish(1);
   user.Publish(1);  // the same id at another driver is another service
-  sys.Start();
-  user.Start();
+  ASSERT_TRUE(sys.Start());
+  ASSERT_TRUE(user.Start());
   StartClient();
   ASSERT_EQ(seen_.matched.size(), 2u);
   EXPECT_NE(seen_.matched[0], seen_.matched[1]);
@@ -351,7 +175,7 @@ TEST_F(IOKitClient, ServicesOfBothPlacesAreSeenAndADriverLeavingTakesOnlyItsOwn)
 TEST_F(IOKitClient, EveryCallFormRoundTripsScalarsAndStructures) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   ASSERT_EQ(seen_.matched.size(), 1u);
   io_connect_t c = Open(seen_.matched[0]);
@@ -410,7 +234,7 @@ TEST_F(IOKitClient, EveryCallFormRoundTripsScalarsAndStructures) {
 TEST_F(IOKitClient, AReplyWrittenJustBeforeTheDriverLeftStillCounts) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   io_connect_t c = Open(seen_.matched[0]);
   driver.OnCall([](const DriverFrame&, DriverFrame* r) {
@@ -431,7 +255,7 @@ TEST_F(IOKitClient, AReplyWrittenJustBeforeTheDriverLeftStillCounts) {
 TEST_F(IOKitClient, TheDriversResultAndRefusalsComeBackUnchanged) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   io_connect_t c = Open(seen_.matched[0]);
   driver.OnCall([](const DriverFrame&, DriverFrame* r) { r->result = kIOReturnBadArgument; });
@@ -456,7 +280,7 @@ TEST_F(IOKitClient, TheDriversResultAndRefusalsComeBackUnchanged) {
 TEST_F(IOKitClient, ADriverAnsweringWithMoreThanTheBufferHoldsIsDropped) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   io_connect_t c = Open(seen_.matched[0]);
   driver.OnCall([](const DriverFrame&, DriverFrame* r) { r->data.assign(200, 1); });
@@ -472,7 +296,7 @@ TEST_F(IOKitClient, InterestMessagesReachEveryRegistrationOfTheirServiceOnly) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
   driver.Publish(2);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   ASSERT_EQ(seen_.matched.size(), 2u);
   io_object_t n1 = 0, n2 = 0;
@@ -502,7 +326,7 @@ TEST_F(IOKitClient, InterestMessagesReachEveryRegistrationOfTheirServiceOnly) {
 TEST_F(IOKitClient, AConnectionTheDriverClosedIsNotClosedAgain) {
   ScriptedDriver driver(user_);
   driver.Publish(1);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   io_connect_t c = Open(seen_.matched[0]);
   io_object_t n = 0;
@@ -554,8 +378,8 @@ TEST_F(IOKitClient, GarbageFromADriverDropsThatDriverAndNothingElse) {
     ScriptedDriver good(system_), bad(user_);
     good.Publish(1);
     bad.Publish(1);
-    good.Start();
-    bad.Start();
+    ASSERT_TRUE(good.Start());
+    ASSERT_TRUE(bad.Start());
     StartClient();
     ASSERT_EQ(seen_.matched.size(), 2u);
     bad.SendRaw(fault.bytes);
@@ -571,7 +395,7 @@ TEST_F(IOKitClient, GarbageFromADriverDropsThatDriverAndNothingElse) {
 
 TEST_F(IOKitClient, ANotificationStaysQuietUntilItsIteratorIsDrained) {
   ScriptedDriver driver(user_);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   ASSERT_EQ(IOMasterPort(MACH_PORT_NULL, &master_), kIOReturnSuccess);
   port_ = IONotificationPortCreate(master_);
   ASSERT_EQ(
@@ -601,7 +425,7 @@ TEST_F(IOKitClient, MatchingDictionariesAndObjectsCountTheirReferences) {
   ScriptedDriver driver(user_);
   driver.Publish(1, {{"Transport", "Bluetooth"}});
   driver.Publish(2, {{"Transport", "USB"}});
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   ASSERT_EQ(IOMasterPort(MACH_PORT_NULL, &master_), kIOReturnSuccess);
   port_ = IONotificationPortCreate(master_);
   CFMutableDictionaryRef matching = IOServiceMatching("Corvimus");
@@ -644,7 +468,7 @@ TEST_F(IOKitClient, MatchingDictionariesAndObjectsCountTheirReferences) {
 
 TEST_F(IOKitClient, TheRunLoopSourceServesThePort) {
   ScriptedDriver driver(user_);
-  driver.Start();
+  ASSERT_TRUE(driver.Start());
   StartClient();
   IORunLoopSourceRef source = IONotificationPortGetRunLoopSource(port_);
   ASSERT_NE(source, nullptr);
@@ -658,4 +482,159 @@ TEST_F(IOKitClient, TheRunLoopSourceServesThePort) {
   EXPECT_EQ(mach_port_deallocate(mach_task_self(), master_), KERN_SUCCESS);
   IONotificationPortDestroy(port_);
   port_ = nullptr;
+}
+
+// A driver that answers late holds up its caller for a moment only, and the callers of another
+// driver not at all; its late answers are passed over, not taken for those of later calls, and it
+// is not dropped for being late.
+TEST_F(IOKitClient, ALateDriverIsWaitedForBrieflyAndItsLateAnswersArePassedOver) {
+  ScriptedDriver good(system_), late(user_);
+  good.Publish(1);
+  late.Publish(1);
+  ASSERT_TRUE(good.Start());
+  ASSERT_TRUE(late.Start());
+  StartClient();
+  ASSERT_EQ(seen_.matched.size(), 2u);
+  io_connect_t fast = Open(seen_.matched[0]);
+  io_connect_t slow = Open(seen_.matched[1]);
+  auto call = [](io_connect_t c, UInt64 value, UInt64* out) {
+    UInt32 count = 1;
+    return IOConnectCallMethod(c, 1, &value, 1, nullptr, 0, out, &count, nullptr, nullptr);
+  };
+  UInt64 out = 0;
+  late.HoldAnswers();
+  EXPECT_EQ(call(slow, 11, &out), kIOReturnTimeout);
+  EXPECT_EQ(call(fast, 12, &out), kIOReturnSuccess);
+  EXPECT_EQ(out, 12u);
+  // While its answer is overdue, a call to the late driver does not wait at all, but it is made.
+  EXPECT_EQ(call(slow, 13, &out), kIOReturnTimeout);
+  ASSERT_TRUE(DispatchUntil([&] { return late.calls() == 2; }));
+  late.ReleaseAnswers();
+  // Once the late answers are in, calls are answered again, each with its own answer.
+  EXPECT_TRUE(DispatchUntil([&] { return call(slow, 14, &out) == kIOReturnSuccess; }));
+  EXPECT_EQ(out, 14u);
+  EXPECT_EQ(call(slow, 15, &out), kIOReturnSuccess);
+  EXPECT_EQ(out, 15u);
+  EXPECT_TRUE(seen_.terminated.empty());
+}
+
+// A driver that never answers is dropped once a request has waited five seconds.
+TEST_F(IOKitClient, ADriverThatStopsAnsweringIsDropped) {
+  ScriptedDriver silent(user_);
+  silent.Publish(1);
+  ASSERT_TRUE(silent.Start());
+  StartClient();
+  io_connect_t c = Open(seen_.matched[0]);
+  silent.HoldAnswers();
+  UInt64 in = 1;
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+            kIOReturnTimeout);
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.terminated.size() == 1; }));
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+            kIOReturnNotAttached);
+}
+
+// A driver that leaves its greeting halfway holds nothing up: the other driver's calls go on, and
+// once it finishes, that same connection carries on.
+TEST_F(IOKitClient, AGreetingLeftHalfwayHoldsNothingUp) {
+  ScriptedDriver good(system_), halting(user_);
+  good.Publish(1);
+  ASSERT_TRUE(good.Start());
+  StartClient();
+  io_connect_t c = Open(seen_.matched[0]);
+  halting.Publish(7);
+  halting.HalveGreetings();
+  ASSERT_TRUE(halting.Start());
+  ASSERT_TRUE(DispatchUntil([&] { return halting.clients() == 1; }));
+  UInt64 in = 5, out = 0;
+  UInt32 count = 1;
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnSuccess);
+  EXPECT_EQ(out, 5u);
+  halting.FinishGreeting();
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.matched.size() == 2; }));
+  EXPECT_EQ(halting.clients(), 1) << "the first connection should have been kept";
+}
+
+// An open the driver answers late still gives a connection: calls made without waiting are kept
+// and sent once the answer comes, and a refusal arrives as the connection's closing.
+TEST_F(IOKitClient, AnOpenAnsweredLateCompletesItsConnection) {
+  ScriptedDriver driver(user_);
+  driver.Publish(1);
+  driver.Publish(2);
+  driver.Publish(3);
+  ASSERT_TRUE(driver.Start());
+  StartClient();
+  ASSERT_EQ(seen_.matched.size(), 3u);
+  io_object_t interest = 0;
+  ASSERT_EQ(IOServiceAddInterestNotification(port_, seen_.matched[1], kIOGeneralInterest,
+                                             OnInterest, reinterpret_cast<void*>(22), &interest),
+            kIOReturnSuccess);
+
+  driver.HoldAnswers();
+  io_connect_t accepted = Open(seen_.matched[0]);
+  ASSERT_NE(accepted, 0u);
+  UInt64 in[2] = {41, 42};
+  EXPECT_EQ(IOConnectCallAsyncMethod(accepted, 1, MACH_PORT_NULL, nullptr, 0, in, 2, nullptr, 0,
+                                     nullptr, nullptr, nullptr, nullptr),
+            kIOReturnSuccess);
+  UInt64 out = 0;
+  UInt32 count = 1;
+  EXPECT_EQ(IOConnectCallMethod(accepted, 1, in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnNotResponding);
+  EXPECT_EQ(driver.calls(), 0) << "nothing can be sent before the open is answered";
+  ASSERT_TRUE(DispatchUntil([&] { return driver.opens() == 1; }));
+  driver.SetOpenResult(kIOReturnNotPermitted);
+  io_connect_t refused = Open(seen_.matched[1]);
+  ASSERT_TRUE(DispatchUntil([&] { return driver.opens() == 2; }));
+  driver.SetOpenResult(kIOReturnSuccess);
+  io_connect_t forgotten = Open(seen_.matched[2]);
+  EXPECT_EQ(IOServiceClose(forgotten), kIOReturnSuccess);
+
+  driver.ReleaseAnswers();
+  ASSERT_TRUE(DispatchUntil([&] { return driver.calls() == 1 && !seen_.messages.empty(); }));
+  EXPECT_EQ(seen_.messages[0].type, kIOMessageServiceWasClosed);
+  EXPECT_EQ(seen_.messages[0].refcon, reinterpret_cast<void*>(22));
+  EXPECT_EQ(IOConnectCallMethod(refused, 1, in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnNotOpen);
+  count = 1;
+  EXPECT_EQ(IOConnectCallMethod(accepted, 1, in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnSuccess);
+  EXPECT_EQ(out, 41u);
+  // The connection closed before its open was answered is closed at the driver in its turn.
+  ASSERT_TRUE(DispatchUntil([&] { return driver.closes() == 1; }));
+}
+
+TEST_F(IOKitClient, CallsThatWaitForNothingAreSentInOrder) {
+  ScriptedDriver driver(user_);
+  driver.Publish(1);
+  ASSERT_TRUE(driver.Start());
+  StartClient();
+  io_connect_t c = Open(seen_.matched[0]);
+  std::vector<UInt64> received;
+  std::mutex mutex;
+  driver.OnCall([&](const DriverFrame& f, DriverFrame* r) {
+    std::lock_guard lock(mutex);
+    received.push_back(f.scalars[0]);
+    r->result = kIOReturnBadArgument;  // refusals of calls nobody waits for are passed over
+  });
+  for (UInt64 v = 1; v <= 5; ++v)
+    EXPECT_EQ(IOConnectCallAsyncMethod(c, 1, MACH_PORT_NULL, nullptr, 0, &v, 1, nullptr, 0,
+                                       nullptr, nullptr, nullptr, nullptr),
+              kIOReturnSuccess);
+  EXPECT_EQ(IOConnectCallAsyncMethod(c, 1, 0x55, nullptr, 0, nullptr, 0, nullptr, 0, nullptr,
+                                     nullptr, nullptr, nullptr),
+            kIOReturnUnsupported);
+  ASSERT_TRUE(DispatchUntil([&] { return driver.calls() == 5; }));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(received, (std::vector<UInt64>{1, 2, 3, 4, 5}));
+  }
+  driver.OnCall(nullptr);
+  UInt64 in = 6, out = 0;
+  UInt32 count = 1;
+  EXPECT_EQ(IOConnectCallMethod(c, 1, &in, 1, nullptr, 0, &out, &count, nullptr, nullptr),
+            kIOReturnSuccess);
+  EXPECT_EQ(out, 6u);
+  EXPECT_TRUE(seen_.terminated.empty());
 }

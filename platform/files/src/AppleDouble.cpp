@@ -84,7 +84,9 @@ std::vector<UInt8> SerializeAppleDouble(const AppleDouble& sidecar) {
 
 OSErr ReadSidecar(const std::string& filePath, AppleDouble* out) {
   out->entries.clear();
-  int fd = open(SidecarPathFor(filePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // A FIFO put where a sidecar belongs must not hold the open.
+  int fd = open(SidecarPathFor(filePath).c_str(),
+                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return MacErrorFromErrno(errno);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kAppleDoubleMaxSize) {

@@ -459,42 +459,6 @@ OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName) {
   return noErr;
 }
 
-OSErr FSpReplaceFile(const FSSpec* source, const FSSpec* target) {
-  if (!source || !target) return paramErr;
-  if (source->parID != target->parID || source->vRefNum != target->vRefNum) return paramErr;
-  std::string from, to;
-  if (OSErr e = FSSpecToPath(source, &from); e != noErr) return e;
-  if (OSErr e = FSSpecToPath(target, &to); e != noErr) return e;
-  if (source->name[0] == 0 || target->name[0] == 0) return bdNamErr;
-  struct stat st;
-  if (lstat(from.c_str(), &st) != 0) return MacErrorFromErrno(errno);
-  if (!S_ISREG(st.st_mode)) return paramErr;
-
-  // The data rename is the one step that decides; the sidecars are arranged around it so that a
-  // failure can put the target's old sidecar back.
-  std::string fromSidecar = SidecarPathFor(from), toSidecar = SidecarPathFor(to);
-  std::string backup = toSidecar + ".old" + std::to_string(getpid());
-  bool hadTargetSidecar = lstat(toSidecar.c_str(), &st) == 0;
-  bool hasSourceSidecar = lstat(fromSidecar.c_str(), &st) == 0;
-  unlink(backup.c_str());
-  if (hadTargetSidecar && link(toSidecar.c_str(), backup.c_str()) != 0)
-    return MacErrorFromErrno(errno);
-  if (hasSourceSidecar && rename(fromSidecar.c_str(), toSidecar.c_str()) != 0) {
-    OSErr e = MacErrorFromErrno(errno);
-    if (hadTargetSidecar) unlink(backup.c_str());
-    return e;
-  }
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    OSErr e = MacErrorFromErrno(errno);
-    if (hasSourceSidecar) rename(toSidecar.c_str(), fromSidecar.c_str());
-    if (hadTargetSidecar) rename(backup.c_str(), toSidecar.c_str());
-    return e;
-  }
-  if (hadTargetSidecar) unlink(backup.c_str());
-  if (!hasSourceSidecar) unlink(toSidecar.c_str());
-  return SyncFolder(Parent(to).c_str());
-}
-
 OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
   if (!path || !ref) return paramErr;
   std::string canon;

@@ -180,26 +180,76 @@ OSErr MacErrorFromErrno(int err) {
   }
 }
 
+namespace {
+
+// A data fork is a regular file. Anything else named by a path (a FIFO, which would hold the open
+// or the first read until some writer came, a device, a socket) is refused before it is opened,
+// and again after, for the item that may have been put there in between; the open itself never
+// waits and never makes a terminal the controlling one.
+OSErr OpenRegularFile(const char* path, int flags, SInt16* refNum, bool canRead, bool canWrite) {
+  *refNum = 0;
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
+    return S_ISDIR(st.st_mode) ? OSErr(permErr) : OSErr(notAFileErr);
+  int fd = open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+  if (fd < 0) return MacErrorFromErrno(errno);
+  if (fstat(fd, &st) != 0) {
+    OSErr e = MacErrorFromErrno(errno);
+    close(fd);
+    return e;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return S_ISDIR(st.st_mode) ? OSErr(permErr) : OSErr(notAFileErr);
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return Register(fd, canRead, canWrite, refNum);
+}
+
+}  // namespace
+
+const char* DescribeFileError(OSErr err) {
+  switch (err) {
+    case fnfErr:
+      return "no such file";
+    case dirNFErr:
+      return "no such folder";
+    case permErr:
+    case afpAccessDenied:
+      return "permission denied";
+    case wPrErr:
+    case wrPermErr:
+      return "not writable";
+    case fLckdErr:
+      return "the file is read-only";
+    case notAFileErr:
+      return "not a regular file";
+    case dskFulErr:
+      return "disk full";
+    case ioErr:
+      return "input/output error";
+    case eofErr:
+      return "unexpected end of file";
+    case bdNamErr:
+      return "bad file name";
+    case memFullErr:
+      return "out of memory";
+    case tmfoErr:
+      return "too many files open";
+    default:
+      return nullptr;
+  }
+}
+
 OSErr FSOpenPath(const char* path, SInt8 permission, SInt16* refNum) {
   if (!path || !refNum) return paramErr;
-  *refNum = 0;
   bool readOnly = permission == fsRdPerm;
-  int fd = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  if (fd < 0) return MacErrorFromErrno(errno);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
-    return permErr;
-  }
-  return Register(fd, true, !readOnly, refNum);
+  return OpenRegularFile(path, readOnly ? O_RDONLY : O_RDWR, refNum, true, !readOnly);
 }
 
 OSErr FSCreateOpenPath(const char* path, SInt16* refNum) {
   if (!path || !refNum) return paramErr;
-  *refNum = 0;
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return MacErrorFromErrno(errno);
-  return Register(fd, true, true, refNum);
+  return OpenRegularFile(path, O_RDWR | O_CREAT, refNum, true, true);
 }
 
 OSErr FSOpenDescriptor(int fd, SInt8 permission, SInt16* refNum) {

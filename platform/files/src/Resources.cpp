@@ -292,10 +292,5 @@ void corvimus::GetIndStringNear(const void* anchor, Str255 theString, SInt16 str
   theString[0] = 0;
   std::string text;
   if (!GetIndStringFromBundle(BundleForCode(anchor), strListID, index, &text)) return;
-  size_t n = std::min<size_t>(text.size(), 255);
-  // Never end inside a UTF-8 character.
-  if (n < text.size())
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  theString[0] = static_cast<UInt8>(n);
-  std::memcpy(theString + 1, text.data(), n);
+  StorePascalUtf8(text.data(), text.size(), theString, 255);
 }

@@ -1,14 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/AppleDouble.h"
 #include "platform/FileRefs.h"
 #include "platform/Files.h"
+#include "testing/FifoWatch.h"
 #include "testing/MacFiles.h"
 #include "testing/TempDir.h"
 
@@ -282,3 +289,142 @@ TEST_F(FileRefs, DamagedSidecarIsAnErrorNotACrash) {
 }
 
 }  // namespace
+
+namespace {
+
+OSType kType = FourCC("pref"), kCreator = FourCC("CvMP");
+
+std::string Text(const std::string& path) {
+  std::string bytes;
+  EXPECT_TRUE(ReadFile(path, &bytes)) << path;
+  return bytes;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st{};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode;
+}
+
+}  // namespace
+
+TEST_F(FileRefs, ReplacingKeepsTheModeAndRefusesWhatMayNotBeReplaced) {
+  FSSpec target, source;
+  Spec("target", &target);
+  WriteFile(tmp / "target", "old");
+  ASSERT_EQ(chmod((tmp / "target").c_str(), 0600), 0);
+  Spec("source", &source);
+  WriteFile(tmp / "source", "new");
+  ASSERT_EQ(chmod((tmp / "source").c_str(), 0644), 0);
+  EXPECT_EQ(FSpCheckReplaceable(&target), noErr);
+  ASSERT_EQ(FSpReplaceFile(&source, &target), noErr);
+  EXPECT_EQ(Text(tmp / "target"), "new");
+  EXPECT_EQ(ModeOf(tmp / "target") & 07777, 0600u) << "a private file stays private";
+
+  // Read-only: refused, and both files stay as they were.
+  ASSERT_EQ(chmod((tmp / "target").c_str(), 0444), 0);
+  WriteFile(tmp / "source", "newer");
+  ASSERT_EQ(Spec("source", &source), noErr);
+  EXPECT_EQ(FSpCheckReplaceable(&target), fLckdErr);
+  EXPECT_EQ(FSpReplaceFile(&source, &target), fLckdErr);
+  EXPECT_EQ(Text(tmp / "target"), "new");
+  EXPECT_EQ(Text(tmp / "source"), "newer");
+
+  // Nothing but a regular file is replaced: not a FIFO, not a link (to a device or anything).
+  corvimus::testing::FifoWatch fifo(tmp / "fifo");
+  ASSERT_EQ(symlink("/dev/null", (tmp / "null").c_str()), 0);
+  for (const char* name : {"fifo", "null"}) {
+    SCOPED_TRACE(name);
+    FSSpec odd;
+    ASSERT_EQ(Spec(name, &odd), noErr);
+    EXPECT_EQ(FSpCheckReplaceable(&odd), notAFileErr);
+    EXPECT_EQ(FSpReplaceFile(&source, &odd), notAFileErr);
+  }
+  EXPECT_TRUE(fifo.StillAFifo());
+  EXPECT_TRUE(S_ISLNK(ModeOf(tmp / "null")));
+  EXPECT_FALSE(fifo.ReaderSeen());
+  FSSpec missing;
+  EXPECT_EQ(Spec("missing", &missing), fnfErr);
+  EXPECT_EQ(FSpCheckReplaceable(&missing), fnfErr);
+}
+
+TEST_F(FileRefs, ASidecarThatIsAFifoIsDamageNotAWait) {
+  WriteFile(tmp / "file", "x");
+  corvimus::testing::FifoWatch fifo(tmp / "._file");
+  FSSpec spec;
+  ASSERT_EQ(Spec("file", &spec), noErr);
+  FInfo info;
+  EXPECT_EQ(FSpGetFInfo(&spec, &info), ioErr);
+  EXPECT_FALSE(fifo.ReaderSeen());
+}
+
+// What saves leave when they are killed: each child below is a save killed at one step, as a
+// logout or a crash kills one.
+TEST_F(FileRefs, SavesKilledHalfWayAreSweptAndLivingOnesAreNot) {
+  FSSpec file;
+  Spec("settings", &file);
+  WriteFile(tmp / "settings", "old");
+  auto killedSave = [&](bool replaceStarted) {
+    pid_t child = fork();
+    if (child == 0) {
+      FSSpec temp;
+      SInt16 ref = 0;
+      if (FSpCreateSaveFile(&file, kCreator, kType, &temp, &ref) != noErr) _exit(1);
+      if (replaceStarted) {
+        // The copy of the file's sidecar FSpReplaceFile makes while the sidecars change places.
+        std::string backup = tmp / ("._settings.old" + std::to_string(getpid()));
+        WriteFile(backup, "sidecar");
+      }
+      raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+  };
+  const std::vector<std::string> bystanders = {".settings.save-x-1", ".settings.save-",
+                                                "settings.save-1-1", "._settings",
+                                                ".other.save-1-1",   "._settings.old"};
+  for (const std::string& name : bystanders) WriteFile(tmp / name, "mine");
+  const std::vector<std::string> clean = Listing();
+  killedSave(true);
+  EXPECT_EQ(Listing().size(), clean.size() + 3) << "a temporary file, its sidecar, a backup";
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 3);
+  EXPECT_EQ(Listing(), clean) << "only what the killed save left went";
+
+  // Each save sweeps first, so killed saves one after another leave one save's remains at most.
+  for (int i = 0; i < 3; ++i) killedSave(false);
+  EXPECT_EQ(Listing().size(), clean.size() + 2);
+  // A save of this process that is still writing is left alone.
+  FSSpec live;
+  SInt16 ref = 0;
+  ASSERT_EQ(FSpCreateSaveFile(&file, kCreator, kType, &live, &ref), noErr);
+  std::vector<std::string> during = Listing();
+  EXPECT_EQ(during.size(), clean.size() + 2);
+  EXPECT_TRUE(std::find(during.begin(), during.end(), NameOf(live)) != during.end());
+  EXPECT_TRUE(std::find(during.begin(), during.end(), "._" + NameOf(live)) != during.end());
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 0);
+
+  // Its process lives, but a save left unlocked more than an hour ago is over.
+  EXPECT_EQ(FSCloseFork(ref), noErr);
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 0);
+  std::string livePath = PathOf(live);
+  struct timespec times[2] = {{time(nullptr) - 2 * 3600, 0}, {time(nullptr) - 2 * 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, livePath.c_str(), times, 0), 0);
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 2);
+  EXPECT_EQ(Text(tmp / "settings"), "old");
+
+  // A save whose process number means nothing here (one run in another process namespace, a
+  // container sharing the home folder) still holds its lock, and that is what counts.
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  std::string foreign = tmp / (".settings.save-" + std::to_string(gone) + "-7");
+  WriteFile(foreign, "being written");
+  int held = open(foreign.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 0);
+  close(held);
+  EXPECT_EQ(FSpSweepSaveFiles(&file), 1);
+  EXPECT_EQ(Listing(), clean);
+}

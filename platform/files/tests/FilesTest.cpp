@@ -1,12 +1,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/Files.h"
+#include "testing/FifoWatch.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::ReadFile;
@@ -110,6 +114,34 @@ TEST_F(Files, PermissionDenied) {
   chmod(path.c_str(), 0400);
   SInt16 ref = 0;
   EXPECT_EQ(FSOpenPath(path.c_str(), fsRdWrPerm, &ref), permErr);
+}
+
+// A data fork is a regular file. A FIFO would hold the open (or the first read) until a writer
+// came, and a device reads as an endless or an empty file: both are refused before any transfer.
+TEST_F(Files, FifosDevicesAndSocketsAreNoFiles) {
+  corvimus::testing::FifoWatch fifo(dir / "fifo");
+  SInt16 ref = 77;
+  EXPECT_EQ(FSOpenPath(fifo.path().c_str(), fsRdPerm, &ref), notAFileErr);
+  EXPECT_EQ(ref, 0);
+  EXPECT_EQ(FSOpenPath(fifo.path().c_str(), fsRdWrPerm, &ref), notAFileErr);
+  EXPECT_EQ(FSCreateOpenPath(fifo.path().c_str(), &ref), notAFileErr);
+  EXPECT_FALSE(fifo.ReaderSeen());
+  for (const char* device : {"/dev/null", "/dev/zero"}) {
+    EXPECT_EQ(FSOpenPath(device, fsRdPerm, &ref), notAFileErr) << device;
+    EXPECT_EQ(FSCreateOpenPath(device, &ref), notAFileErr) << device;
+  }
+  // A link leads to what it names.
+  ASSERT_EQ(symlink("/dev/zero", (dir / "zero").c_str()), 0);
+  EXPECT_EQ(FSOpenPath((dir / "zero").c_str(), fsRdPerm, &ref), notAFileErr);
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = dir / "socket";
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(FSOpenPath(socketPath.c_str(), fsRdPerm, &ref), notAFileErr);
+  close(sock);
 }
 
 TEST_F(Files, ReferenceNumbersAreReusedAndDistinct) {

@@ -6,12 +6,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -41,9 +45,24 @@ struct OpaqueAEDataStorageType {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 60 * 1000;
+// A reply the peer has not taken by then closes its connection.
 constexpr int kReplyWriteTimeoutMs = 1000;
+// A connection that brings no complete event for this long is closed; its client connects again
+// on its next send. The pane asks every second, so its own connection never gets that old.
+constexpr int kIdleTimeoutMs = 10 * 1000;
 constexpr size_t kMaxIncomingConnections = 64;
+// One client (process) holds at most this many connections: a further one takes the place of its
+// oldest, and when every place is taken the client holding the most gives up its oldest, so that
+// nobody can lock the others out by holding connections open.
+constexpr size_t kMaxConnectionsPerPeer = 4;
+// Events handled from one connection before the others have their turn.
+constexpr int kEventsPerTurn = 8;
 constexpr size_t kMaxCachedConnections = 8;
+constexpr int kConnectRetryMs = 1000;
+// An event sent without reply is handed over within this long or not at all: a receiver whose
+// socket is full (it does not read, or has not accepted for a while) must not hold the sender.
+constexpr int kNoReplyHandoverMs = 100;
+constexpr int kListenBacklog = 64;
 
 struct Handler {
   AEEventClass eventClass;
@@ -55,14 +74,25 @@ struct Handler {
 struct Connection {
   int fd = -1;
   std::vector<UInt8> in;
+  // Incoming connections only.
+  pid_t peer = 0;
+  std::vector<UInt8> out;  // a reply the peer has not taken yet, from outDone on
+  size_t outDone = 0;
+  std::int64_t idleSinceMs = 0;     // accepted, or the last complete event
+  std::int64_t writeDeadlineMs = 0;  // while a reply waits
+  bool peerClosed = false;           // hung up after sending: what it sent still counts
 };
 
 struct Listener {
   pid_t ownerPid = 0;
   int epollFd = -1;
   int listenFd = -1;
+  int timerFd = -1;  // the earliest idle or write deadline of the connections
+  int wakeFd = -1;   // events are waiting in a connection's buffer: serve it again
   std::string path;
   std::map<int, std::unique_ptr<Connection>> connections;
+  std::vector<int> again;  // connections with events left over from their turn
+  int idleTimeoutMs = kIdleTimeoutMs;
   EventLoopSourceRef source = nullptr;
   bool dispatching = false;
 };
@@ -220,6 +250,75 @@ void CloseIncoming(int fd) {
   gListener.connections.erase(fd);
 }
 
+bool ReplyWaiting(const Connection& c) {
+  return c.outDone < c.out.size();
+}
+
+std::int64_t DeadlineOf(const Connection& c) {
+  return ReplyWaiting(c) ? c.writeDeadlineMs : c.idleSinceMs + gListener.idleTimeoutMs;
+}
+
+// Arms the timer for the earliest deadline, or disarms it: an idle listener is never woken.
+void ArmListenerTimer() {
+  std::int64_t earliest = -1;
+  for (const auto& [fd, c] : gListener.connections) {
+    std::int64_t deadline = DeadlineOf(*c);
+    if (earliest < 0 || deadline < earliest) earliest = deadline;
+  }
+  itimerspec spec{};
+  if (earliest >= 0) {
+    if (earliest < 1) earliest = 1;  // zero would disarm
+    spec.it_value.tv_sec = earliest / 1000;
+    spec.it_value.tv_nsec = long(earliest % 1000) * 1000000;
+  }
+  timerfd_settime(gListener.timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void CloseExpiredConnections() {
+  std::uint64_t expirations;
+  while (read(gListener.timerFd, &expirations, sizeof expirations) > 0) {
+  }
+  std::int64_t now = NowMs();
+  std::vector<int> expired;
+  for (const auto& [fd, c] : gListener.connections)
+    if (DeadlineOf(*c) <= now) expired.push_back(fd);
+  for (int fd : expired) CloseIncoming(fd);
+}
+
+// Reading while a reply waits for its reader would only pile up more replies: the connection is
+// watched for writing alone until the reply is gone.
+void WatchConnection(const Connection& c) {
+  epoll_event ev{};
+  ev.events = ReplyWaiting(c) ? EPOLLOUT : EPOLLIN;
+  ev.data.fd = c.fd;
+  epoll_ctl(gListener.epollFd, EPOLL_CTL_MOD, c.fd, &ev);
+}
+
+// Writes what the socket takes now; false when the peer is gone.
+bool FlushReply(Connection* c) {
+  while (ReplyWaiting(*c)) {
+    ssize_t n = send(c->fd, c->out.data() + c->outDone, c->out.size() - c->outDone,
+                     MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c->outDone += size_t(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
+  c->out.clear();
+  c->outDone = 0;
+  return true;
+}
+
+void ServeAgainLater(int fd) {
+  if (std::find(gListener.again.begin(), gListener.again.end(), fd) == gListener.again.end())
+    gListener.again.push_back(fd);
+  std::uint64_t one = 1;
+  ssize_t ignored = write(gListener.wakeFd, &one, sizeof one);
+  (void)ignored;
+}
+
 void AcceptConnections() {
   for (;;) {
     int fd = accept4(gListener.listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -227,13 +326,35 @@ void AcceptConnections() {
       if (errno == EINTR) continue;
       return;
     }
-    if (gListener.connections.size() >= kMaxIncomingConnections || !PeerIsSameUser(fd, 0)) {
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || cred.uid != getuid()) {
       close(fd);
       continue;
+    }
+    // Room for the newcomer: first its own client's oldest connection beyond the client's share;
+    // then, when every place is taken, the oldest of the client holding the most, so that a
+    // client with a single connection (the pane's) keeps it.
+    std::map<pid_t, size_t> perPeer;
+    for (const auto& [other, c] : gListener.connections) ++perPeer[c->peer];
+    size_t most = 0;
+    for (const auto& [peer, count] : perPeer) most = std::max(most, count);
+    auto oldestOf = [&](auto&& eligible) {
+      const Connection* found = nullptr;
+      for (const auto& [other, c] : gListener.connections)
+        if (eligible(*c) && (!found || c->idleSinceMs < found->idleSinceMs)) found = c.get();
+      return found ? found->fd : -1;
+    };
+    if (perPeer[cred.pid] >= kMaxConnectionsPerPeer) {
+      CloseIncoming(oldestOf([&](const Connection& c) { return c.peer == cred.pid; }));
+    } else if (gListener.connections.size() >= kMaxIncomingConnections) {
+      CloseIncoming(oldestOf([&](const Connection& c) { return perPeer[c.peer] == most; }));
     }
     try {
       auto c = std::make_unique<Connection>();
       c->fd = fd;
+      c->peer = cred.pid;
+      c->idleSinceMs = NowMs();
       epoll_event ev{};
       ev.events = EPOLLIN;
       ev.data.fd = fd;
@@ -248,33 +369,44 @@ void AcceptConnections() {
   }
 }
 
+// Serves one connection: sends what is left of its reply, reads, and handles the events that came
+// complete, up to its turn's share. Never waits for the peer.
 void ServeConnection(int fd) {
   auto it = gListener.connections.find(fd);
   if (it == gListener.connections.end()) return;
   Connection* c = it->second.get();
-  bool open = ReadAvailable(c);
+  if (ReplyWaiting(*c)) {
+    if (!FlushReply(c)) return CloseIncoming(fd);
+    if (ReplyWaiting(*c)) return;
+    WatchConnection(*c);
+  }
+  if (!c->peerClosed && !ReadAvailable(c)) {
+    // More than a few frames can hold means the peer is not speaking the protocol.
+    if (c->in.size() > 4 * (corvimus::ae::kFrameHeaderSize + corvimus::ae::kMaxFrameBody))
+      return CloseIncoming(fd);
+    c->peerClosed = true;
+  }
   // Handle the frames that arrived complete, even from a peer that hung up after sending.
-  for (;;) {
+  for (int handled = 0;; ++handled) {
+    if (handled == kEventsPerTurn) return ServeAgainLater(fd);
     FrameMessage message;
     FrameStatus status = TakeFrame(c, &message);
     if (status == FrameStatus::kIncomplete) break;
-    if (status == FrameStatus::kMalformed || message.kind != corvimus::ae::kFrameEvent) {
-      CloseIncoming(fd);
-      return;
-    }
+    if (status == FrameStatus::kMalformed || message.kind != corvimus::ae::kFrameEvent)
+      return CloseIncoming(fd);
+    c->idleSinceMs = NowMs();
     bool wantsReply = (message.flags & corvimus::ae::kFrameFlagWantsReply) != 0;
     FrameMessage reply;
     Dispatch(message, wantsReply, &reply);
-    if (wantsReply) {
-      std::vector<UInt8> bytes;
-      if (!EncodeFrame(reply, &bytes) ||
-          !WriteAll(fd, bytes.data(), bytes.size(), NowMs() + kReplyWriteTimeoutMs)) {
-        CloseIncoming(fd);
-        return;
-      }
+    if (!wantsReply) continue;
+    if (!EncodeFrame(reply, &c->out) || !FlushReply(c)) return CloseIncoming(fd);
+    if (ReplyWaiting(*c)) {
+      // The rest goes when the peer reads; its further events wait until then.
+      c->writeDeadlineMs = NowMs() + kReplyWriteTimeoutMs;
+      return WatchConnection(*c);
     }
   }
-  if (!open) CloseIncoming(fd);
+  if (c->peerClosed) CloseIncoming(fd);
 }
 
 void RemoveOwnSocket() {
@@ -316,17 +448,24 @@ OSErr StartListener() {
   if (fd < 0) return ioErr;
   unlink(path.c_str());  // a socket of this serial number can only be a leftover
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      chmod(path.c_str(), 0600) != 0 || listen(fd, 16) != 0) {
+      chmod(path.c_str(), 0600) != 0 || listen(fd, kListenBacklog) != 0) {
     close(fd);
     unlink(path.c_str());
     return ioErr;
   }
   int ep = epoll_create1(EPOLL_CLOEXEC);
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.fd = fd;
-  if (ep < 0 || epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) != 0) {
-    if (ep >= 0) close(ep);
+  int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  bool added = ep >= 0 && timer >= 0 && wake >= 0;
+  for (int watched : {fd, timer, wake}) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = watched;
+    added = added && epoll_ctl(ep, EPOLL_CTL_ADD, watched, &ev) == 0;
+  }
+  if (!added) {
+    for (int opened : {ep, timer, wake})
+      if (opened >= 0) close(opened);
     close(fd);
     unlink(path.c_str());
     return ioErr;
@@ -336,12 +475,15 @@ OSErr StartListener() {
   gListener.ownerPid = getpid();
   gListener.listenFd = fd;
   gListener.epollFd = ep;
+  gListener.timerFd = timer;
+  gListener.wakeFd = wake;
   gListener.path = path;
   InstallEventLoopSource(GetMainEventLoop(), ep, ListenerReadable, nullptr, &gListener.source);
   return noErr;
 }
 
-OSErr ConnectTo(const ProcessSerialNumber& target, Connection** out) {
+// `deadline` (-1: none) bounds the wait for a listener whose backlog is full.
+OSErr ConnectTo(const ProcessSerialNumber& target, std::int64_t deadline, Connection** out) {
   // A forked child shares the parent's sockets: replies could reach either. It makes its own.
   static pid_t outgoingOwner = 0;
   if (outgoingOwner != getpid()) {
@@ -374,14 +516,18 @@ OSErr ConnectTo(const ProcessSerialNumber& target, Connection** out) {
   if (!FillAddress(path, &addr)) return bdNamErr;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return ioErr;
+  // A full backlog (the listener is busy, or others flood it with connections) refuses a
+  // non-blocking connect at once rather than queueing it: try again for a moment while the
+  // listener accepts.
   int rc;
-  do {
+  std::int64_t giveUp = NowMs() + kConnectRetryMs;
+  if (deadline >= 0 && deadline < giveUp) giveUp = deadline;
+  for (;;) {
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0 && errno == EAGAIN) {
-    // Backlog full: the listener is busy; give it a moment to accept.
-    pollfd p{fd, POLLOUT, 0};
-    rc = poll(&p, 1, 1000) == 1 ? 0 : -1;
+    if (rc == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN || NowMs() >= giveUp) break;
+    poll(nullptr, 0, 2);
   }
   if (rc != 0 || !PeerIsSameUser(fd, pid)) {
     close(fd);
@@ -418,12 +564,12 @@ OSErr SendToOtherProcess(const ProcessSerialNumber& target, const FrameMessage& 
   outgoing.flags = wantsReply ? corvimus::ae::kFrameFlagWantsReply : 0;
   if (!EncodeFrame(outgoing, &bytes)) return memFullErr;
   Connection* c = nullptr;
-  OSErr err = ConnectTo(target, &c);
+  OSErr err = ConnectTo(target, deadline, &c);
   if (err != noErr) return err;
   if (!WriteAll(c->fd, bytes.data(), bytes.size(), deadline)) {
     // A cached connection the other side has closed since: try once with a new one.
     DropOutgoing(target);
-    if ((err = ConnectTo(target, &c)) != noErr) return err;
+    if ((err = ConnectTo(target, deadline, &c)) != noErr) return err;
     if (!WriteAll(c->fd, bytes.data(), bytes.size(), deadline)) {
       DropOutgoing(target);
       return NowMs() >= deadline && deadline >= 0 ? OSErr(errAETimeout) : OSErr(connectionInvalid);
@@ -605,6 +751,8 @@ OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode send
   } else {
     deadline = NowMs() + (std::int64_t(timeOutInTicks) * 1000 + 59) / 60;
   }
+  if (!wantsReply && (deadline < 0 || deadline > NowMs() + kNoReplyHandoverMs))
+    deadline = NowMs() + kNoReplyHandoverMs;
 
   const OpaqueAEDataStorageType& storage = *theAppleEvent->dataHandle;
   if (storage.target.highLongOfPSN == 0 && storage.target.lowLongOfPSN == kSystemProcess) {
@@ -695,17 +843,32 @@ OSErr AEProcessPendingEvents() {
   epoll_event events[16];
   int n = epoll_wait(gListener.epollFd, events, 16, 0);
   for (int i = 0; i < n; ++i) {
+    int fd = events[i].data.fd;
     try {
-      if (events[i].data.fd == gListener.listenFd) {
+      if (fd == gListener.listenFd) {
         AcceptConnections();
+      } else if (fd == gListener.timerFd) {
+        CloseExpiredConnections();
+      } else if (fd == gListener.wakeFd) {
+        std::uint64_t count;
+        while (read(gListener.wakeFd, &count, sizeof count) > 0) {
+        }
+        std::vector<int> again;
+        again.swap(gListener.again);
+        for (int waiting : again) ServeConnection(waiting);
       } else {
-        ServeConnection(events[i].data.fd);
+        ServeConnection(fd);
       }
     } catch (const std::bad_alloc&) {
       // Out of memory for this frame: drop the connection, keep serving the others.
-      if (events[i].data.fd != gListener.listenFd) CloseIncoming(events[i].data.fd);
+      if (gListener.connections.count(fd)) CloseIncoming(fd);
     }
   }
+  ArmListenerTimer();
   gListener.dispatching = false;
   return noErr;
+}
+
+void AESetIdleTimeoutForTesting(int milliseconds) {
+  gListener.idleTimeoutMs = milliseconds > 0 ? milliseconds : kIdleTimeoutMs;
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "EventLoopInternal.h"
+
 struct OpaqueFrontSwitchWatcher {
   xcb_connection_t* connection = nullptr;
   xcb_window_t root = 0;
@@ -96,6 +98,7 @@ Boolean DrainFrontSwitchWatcher(FrontSwitchWatcherRef watcher, Boolean* connecti
     }
     if (xcb_connection_has_error(watcher->connection)) watcher->lost = true;
   }
+  if (changed) CorvimusForgetFrontProcess();
   if (connectionLost) *connectionLost = watcher->lost;
   return changed;
 }

@@ -18,6 +18,9 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "EventLoopInternal.h"
+#include "platform/TextUtils.h"
+
 namespace {
 
 constexpr unsigned kKernelThreadFlag = 0x00200000;  // PF_KTHREAD in /proc/<pid>/stat flags
@@ -240,11 +243,7 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
 
 // Copies a UTF-8 name as a Pascal string of at most 255 bytes, not cutting a character in two.
 void StoreName(const std::string& name, StringPtr out) {
-  size_t len = std::min<size_t>(name.size(), 255);
-  if (len < name.size())
-    while (len > 0 && (UInt8(name[len]) & 0xC0) == 0x80) --len;
-  out[0] = UInt8(len);
-  std::memcpy(out + 1, name.data(), len);
+  corvimus::StorePascalUtf8(name.data(), name.size(), out, 255);
 }
 
 const TestProcess* FindTestProcess(const ProcessSerialNumber& psn) {
@@ -285,13 +284,20 @@ bool LiveProcess(const ProcessSerialNumber& psn, ProcStat* st) {
   return now.highLongOfPSN == psn.highLongOfPSN;
 }
 
-// X11 connection kept between calls: the front process is asked for twice a second.
+// X11 connection kept between calls: the front process is asked for twice a second. The connection
+// listens to property changes of the root window and of the window it last answered for, so an
+// answer stays good until the server says otherwise: an unchanged front costs no round trip, and a
+// process that asks while nothing happens is not woken by the server's replies.
 struct XState {
   std::string display;
   xcb_connection_t* conn = nullptr;
   xcb_ewmh_connection_t ewmh{};
   int screen = 0;
   bool ewmhReady = false;
+  xcb_window_t root = XCB_NONE;
+  bool known = false;              // active and pid below still describe the server's state
+  xcb_window_t active = XCB_NONE;  // the active window, whose own properties are listened to
+  pid_t pid = 0;                   // its _NET_WM_PID; 0 when it names none
 };
 XState gX;
 
@@ -300,6 +306,14 @@ void CloseX() {
   if (gX.conn) xcb_disconnect(gX.conn);
   gX.conn = nullptr;
   gX.ewmhReady = false;
+  gX.known = false;
+  gX.active = XCB_NONE;
+}
+
+void ListenToProperties(xcb_window_t window, bool on) {
+  const uint32_t mask = on ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0;
+  // Unchecked: a window that is gone answers with an error event, which TakeXEvents drops.
+  xcb_change_window_attributes(gX.conn, window, XCB_CW_EVENT_MASK, &mask);
 }
 
 bool OpenX() {
@@ -323,23 +337,156 @@ bool OpenX() {
     return false;
   }
   gX.ewmhReady = true;
+  if (gX.screen < 0 || gX.screen >= gX.ewmh.nb_screens) {
+    CloseX();
+    return false;
+  }
+  gX.root = gX.ewmh.screens[gX.screen]->root;
+  // Before anything is read, so that no change can fall between a read and the listening.
+  ListenToProperties(gX.root, true);
+  return true;
+}
+
+// Reads, without waiting, what the server sent since the last look. A change of the active window,
+// or of the process the active window names, means the answer must be worked out again.
+void TakeXEvents() {
+  while (xcb_generic_event_t* event = xcb_poll_for_event(gX.conn)) {
+    if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+      auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
+      if ((notify->window == gX.root && notify->atom == gX.ewmh._NET_ACTIVE_WINDOW) ||
+          (notify->window == gX.active && notify->atom == gX.ewmh._NET_WM_PID))
+        gX.known = false;
+    }
+    std::free(event);
+  }
+}
+
+// Asks the server for the active window and its process. False when the connection broke.
+bool ReadActiveWindow() {
+  xcb_window_t active = XCB_NONE;
+  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
+                                        &active, nullptr)) {
+    if (xcb_connection_has_error(gX.conn)) return false;
+    active = XCB_NONE;  // no such property: nothing is active
+  }
+  if (active != gX.active) {
+    if (gX.active != XCB_NONE && gX.active != gX.root) ListenToProperties(gX.active, false);
+    if (active != XCB_NONE && active != gX.root) ListenToProperties(active, true);
+    gX.active = active;
+  }
+  gX.pid = 0;
+  uint32_t pid = 0;
+  if (active != XCB_NONE &&
+      xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) &&
+      pid != 0 && pid <= 0x7fffffff)
+    gX.pid = pid_t(pid);
+  if (xcb_connection_has_error(gX.conn)) return false;
+  gX.known = true;
   return true;
 }
 
 OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
   if (!OpenX()) return procNotFound;
-  xcb_window_t active = XCB_NONE;
-  if (!xcb_ewmh_get_active_window_reply(&gX.ewmh, xcb_ewmh_get_active_window(&gX.ewmh, gX.screen),
-                                        &active, nullptr) ||
-      active == XCB_NONE) {
-    if (xcb_connection_has_error(gX.conn)) CloseX();
+  TakeXEvents();
+  if (!gX.known && !ReadActiveWindow()) {
+    CloseX();
     return procNotFound;
   }
-  uint32_t pid = 0;
-  if (!xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) ||
-      pid == 0 || pid > 0x7fffffff)
-    return procNotFound;
-  return GetProcessForPID(pid_t(pid), psn);
+  // The process is looked up every time: one that ended is not handed out again.
+  if (gX.pid == 0) return procNotFound;
+  return GetProcessForPID(gX.pid, psn);
+}
+
+// What tells login sessions apart, from a process's environment: its runtime folder, the displays
+// it draws on and the session id the login manager gave it. Empty when unset.
+struct SessionMarks {
+  std::string runtimeFolder, x11Display, waylandDisplay, sessionId;
+};
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// ":0", ":0.0" and "unix:0" are one display; the screen does not make another session.
+std::string NormalizedX11Display(const std::string& display) {
+  size_t colon = display.rfind(':');
+  if (colon == std::string::npos) return display;
+  std::string host = display.substr(0, colon);
+  std::string number = display.substr(colon + 1);
+  number = number.substr(0, number.find('.'));
+  if (host == "unix") host.clear();
+  return host + ":" + number;
+}
+
+SessionMarks MakeSessionMarks(const std::map<std::string, std::string>& env) {
+  auto get = [&](const char* name) {
+    auto it = env.find(name);
+    return it == env.end() ? std::string() : it->second;
+  };
+  SessionMarks marks;
+  // The same choice as the runtime folder's: a relative or missing XDG_RUNTIME_DIR means the
+  // fallback folder, the same for all of the user's processes.
+  std::string runtime = get("XDG_RUNTIME_DIR");
+  if (!runtime.empty() && runtime[0] == '/') marks.runtimeFolder = WithoutTrailingSlashes(runtime);
+  if (std::string x11 = get("DISPLAY"); !x11.empty()) marks.x11Display = NormalizedX11Display(x11);
+  std::string wayland = get("WAYLAND_DISPLAY");
+  if (!wayland.empty() && wayland[0] != '/' && !marks.runtimeFolder.empty())
+    wayland = marks.runtimeFolder + "/" + wayland;
+  marks.waylandDisplay = wayland;
+  marks.sessionId = get("XDG_SESSION_ID");
+  return marks;
+}
+
+const char* const kSessionVariables[] = {"XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY",
+                                         "XDG_SESSION_ID"};
+
+SessionMarks OwnSessionMarks() {
+  std::map<std::string, std::string> env;
+  for (const char* name : kSessionVariables)
+    if (const char* value = std::getenv(name)) env[name] = value;
+  return MakeSessionMarks(env);
+}
+
+// From the environment the process was started with. False when it cannot be read.
+bool ProcessSessionMarks(pid_t pid, SessionMarks* marks) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/environ", int(pid));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::map<std::string, std::string> env;
+  for (std::string entry; std::getline(in, entry, '\0');) {
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = entry.substr(0, eq);
+    for (const char* wanted : kSessionVariables)
+      if (name == wanted) env[name] = entry.substr(eq + 1);
+  }
+  if (in.bad()) return false;
+  *marks = MakeSessionMarks(env);
+  return true;
+}
+
+bool SameSession(const SessionMarks& a, const SessionMarks& b) {
+  // Another runtime folder: another login, and one whose event sockets we cannot reach anyway.
+  if (a.runtimeFolder != b.runtimeFolder) return false;
+  // Displays decide where both have one: each display the two share must be the same.
+  bool compared = false;
+  if (!a.waylandDisplay.empty() && !b.waylandDisplay.empty()) {
+    if (a.waylandDisplay != b.waylandDisplay) return false;
+    compared = true;
+  }
+  if (!a.x11Display.empty() && !b.x11Display.empty()) {
+    if (a.x11Display != b.x11Display) return false;
+    compared = true;
+  }
+  if (compared) return true;
+  bool aHasDisplay = !a.waylandDisplay.empty() || !a.x11Display.empty();
+  bool bHasDisplay = !b.waylandDisplay.empty() || !b.x11Display.empty();
+  // One draws on a display the other does not know: a desktop and a text console or remote shell.
+  if (aHasDisplay || bHasDisplay) return false;
+  if (!a.sessionId.empty() && !b.sessionId.empty()) return a.sessionId == b.sessionId;
+  return true;  // nothing tells them apart
 }
 
 }  // namespace
@@ -467,6 +614,32 @@ OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN) {
   return noErr;
 }
 
+OSErr IsProcessInCurrentSession(const ProcessSerialNumber* PSN, Boolean* result) {
+  if (!PSN || !result) return paramErr;
+  *result = false;
+  ProcessSerialNumber psn;
+  if (!Resolve(PSN, &psn)) return procNotFound;
+  if (gTestTable) {
+    if (!FindTestProcess(psn)) return procNotFound;
+    *result = true;
+    return noErr;
+  }
+  ProcStat st;
+  if (!LiveProcess(psn, &st)) return procNotFound;
+  if (st.pid == getpid()) {
+    *result = true;
+    return noErr;
+  }
+  SessionMarks marks;
+  try {
+    // A process whose environment cannot be read cannot be shown to be of this session.
+    if (ProcessSessionMarks(st.pid, &marks)) *result = SameSession(OwnSessionMarks(), marks);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
 void SetProcessTableForTesting(const std::vector<TestProcess>* table) {
   gTestTable = table;
 }
@@ -478,4 +651,8 @@ void SetProcessScopeForTesting(pid_t ancestor) {
 
 void SetFrontProcessSourceForTesting(std::function<OSErr(ProcessSerialNumber*)> source) {
   gFrontSource = std::move(source);
+}
+
+void CorvimusForgetFrontProcess() {
+  gX.known = false;
 }

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/AppleEventFrames.h"
 #include "platform/AppleEvents.h"
 #include "platform/EventLoop.h"
 #include "platform/Processes.h"
@@ -221,6 +223,174 @@ TEST_F(AppleEventsTest, GarbageOnTheSocketClosesOnlyThatConnection) {
   EXPECT_EQ(got, 77);
   AEDisposeDesc(&reply);
   close(quiet);
+}
+
+// A process of the same user that holds connections to the peer's socket until told to let go.
+// With `requests` each connection also asks that many times for a reply of 60000 bytes, and never
+// reads the replies.
+class Holder {
+ public:
+  Holder(const std::string& path, int connections, int requests = 0) {
+    int release[2], ready[2];
+    if (pipe(release) != 0 || pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Nothing of the test's but the two pipe ends: a copy of another holder's release end (or
+      // of the peer's input) kept here would keep that one from ever ending.
+      for (int fd = 3; fd < 1024; ++fd)
+        if (fd != release[0] && fd != ready[1]) close(fd);
+      std::vector<UInt8> frame;
+      if (requests > 0) {
+        corvimus::ae::FrameMessage fill;
+        fill.flags = corvimus::ae::kFrameFlagWantsReply;
+        fill.eventClass = kTestClass;
+        fill.eventID = FourCC("fill");
+        SInt32 size = 60000;
+        std::vector<UInt8> bytes(sizeof size);
+        std::memcpy(bytes.data(), &size, sizeof size);
+        fill.params.push_back({keyDirectObject, typeSInt32, bytes});
+        corvimus::ae::EncodeFrame(fill, &frame);
+      }
+      for (int i = 0; i < connections; ++i) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(2);
+        for (int r = 0; r < requests; ++r)
+          if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) break;
+      }
+      char c = 'r';
+      if (write(ready[1], &c, 1) != 1) _exit(3);
+      while (read(release[0], &c, 1) > 0) {
+      }
+      _exit(0);
+    }
+    close(release[0]);
+    close(ready[1]);
+    release_ = release[1];
+    char c;
+    ready_ = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+  }
+  ~Holder() {
+    if (release_ >= 0) close(release_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool ready_ = false;
+};
+
+OSErr Echo(const ProcessSerialNumber& psn, SInt32 marker, SInt32 ticks) {
+  AppleEvent reply;
+  OSErr err = Send(psn, kTestClass, FourCC("echo"), typeSInt32, &marker, sizeof marker,
+                   kAEWaitReply, ticks, &reply);
+  SInt32 got = 0;
+  if (err == noErr)
+    err = AEGetParamPtr(&reply, keyDirectObject, typeSInt32, nullptr, &got, sizeof got, nullptr);
+  AEDisposeDesc(&reply);
+  return err == noErr && got != marker ? OSErr(errAECorruptData) : err;
+}
+
+TEST_F(AppleEventsTest, ConnectionsHeldOpenDoNotLockOthersOut) {
+  ChildProcess peer;
+  ProcessSerialNumber psn;
+  ASSERT_NO_FATAL_FAILURE(StartPeer(&peer, &psn));
+  {
+    // One program holding every place there is.
+    Holder greedy(SocketPath(psn), 64);
+    ASSERT_TRUE(greedy.ready());
+    EXPECT_EQ(Echo(psn, 1, 600), noErr);
+  }
+  {
+    // Sixteen programs holding four each, every place again.
+    std::vector<std::unique_ptr<Holder>> many;
+    for (int i = 0; i < 16; ++i) {
+      many.push_back(std::make_unique<Holder>(SocketPath(psn), 4));
+      ASSERT_TRUE(many.back()->ready());
+    }
+    EXPECT_EQ(Echo(psn, 2, 600), noErr);
+  }
+}
+
+TEST_F(AppleEventsTest, ClientsThatNeverReadTheirRepliesDoNotHoldUpOthers) {
+  ChildProcess peer;
+  ProcessSerialNumber psn;
+  ASSERT_NO_FATAL_FAILURE(StartPeer(&peer, &psn));
+  // Sixteen connections that ask for far more than a socket holds: a server that waited for each
+  // reader in turn would keep the next client waiting for many seconds.
+  std::vector<std::unique_ptr<Holder>> sleepers;
+  for (int i = 0; i < 4; ++i) {
+    sleepers.push_back(std::make_unique<Holder>(SocketPath(psn), 4, 16));
+    ASSERT_TRUE(sleepers.back()->ready());
+  }
+  EXPECT_EQ(Echo(psn, 3, 300), noErr);
+  EXPECT_EQ(Echo(psn, 4, 300), noErr);
+}
+
+TEST_F(AppleEventsTest, AConnectionThatBringsNoEventIsClosed) {
+  ChildProcess peer;
+  ASSERT_TRUE(peer.Start({TEST_PEER_PATH, "--idle-ms", "200"}));
+  std::string line;
+  ASSERT_TRUE(peer.ReadLine(&line));
+  ASSERT_EQ(line, "ready");
+  ProcessSerialNumber psn;
+  ASSERT_EQ(GetProcessForPID(peer.pid(), &psn), noErr);
+  for (const std::string& start : {std::string(), std::string("CvAE\x01\x00", 6)}) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, SocketPath(psn).c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    // Silence, or the start of a frame that never ends.
+    if (!start.empty()) send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 20000), 1) << "the connection was never closed";
+    char c;
+    EXPECT_EQ(recv(fd, &c, 1, 0), 0);
+    close(fd);
+  }
+  // A sender whose cached connection was closed simply connects again.
+  EXPECT_EQ(Echo(psn, 5, 120), noErr);
+  usleep(400 * 1000);
+  EXPECT_EQ(Echo(psn, 6, 120), noErr);
+}
+
+// An event sent without reply to a process that hangs and so reads nothing: the sender is held up
+// a moment at most each time a socket is full, never for the time-out's minute.
+TEST_F(AppleEventsTest, AReceiverThatReadsNothingDoesNotHoldUpANoReplySender) {
+  ChildProcess peer;
+  ProcessSerialNumber psn;
+  ASSERT_NO_FATAL_FAILURE(StartPeer(&peer, &psn));
+  SInt32 hangMs = 60000;
+  ASSERT_EQ(Send(psn, kTestClass, FourCC("slow"), typeSInt32, &hangMs, sizeof hangMs, kAENoReply,
+                 kAEDefaultTimeout, nullptr),
+            noErr);
+
+  // The sends run in a child, so that a sender held for the minute can be told apart and ended.
+  pid_t sender = fork();
+  if (sender == 0) {
+    std::vector<char> big(60000, 'b');
+    for (int i = 0; i < 24; ++i) {
+      OSErr err = Send(psn, kTestClass, FourCC("note"), typeChar, big.data(), Size(big.size()),
+                       kAENoReply, kAEDefaultTimeout, nullptr);
+      if (err != noErr && err != errAETimeout) _exit(2);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  for (int i = 0; i < 200 && waitpid(sender, &status, WNOHANG) == 0; ++i) usleep(100 * 1000);
+  if (waitpid(sender, &status, WNOHANG) == 0) {
+    kill(sender, SIGKILL);
+    waitpid(sender, &status, 0);
+    ADD_FAILURE() << "a receiver that does not read held the sender up";
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
 }
 
 TEST_F(AppleEventsTest, ReusedPidIsNotTheOldProcess) {

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -217,6 +219,115 @@ TEST(Processes, SerialNumbersAndArguments) {
   ProcessInfoRec info{};
   EXPECT_EQ(GetProcessInformation(&none, &info), procNotFound);
   EXPECT_EQ(GetProcessForPID(-1, &none), paramErr);
+}
+
+// Sets variables of this process's environment for one test (an empty value unsets) and puts the
+// old values back at its end.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+      if (value.empty())
+        unsetenv(name.c_str());
+      else
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Starts a process with these environment entries ("NAME=" for an empty one) and asks whether it
+// runs in this process's session.
+bool InThisSession(const std::vector<std::string>& env) {
+  ChildProcess child;
+  // The line comes once the shell runs, so /proc shows the environment it was started with; the
+  // shell then waits for its input without starting another program (during an exec the
+  // environment cannot be read).
+  EXPECT_TRUE(child.Start({"/bin/sh", "-c", "echo ready; read line"}, env));
+  std::string line;
+  EXPECT_TRUE(child.ReadLine(&line));
+  ProcessSerialNumber psn;
+  EXPECT_EQ(GetProcessForPID(child.pid(), &psn), noErr);
+  Boolean same = true;
+  EXPECT_EQ(IsProcessInCurrentSession(&psn, &same), noErr);
+  child.CloseInput();
+  child.Wait();
+  return same;
+}
+
+TEST(Processes, SessionsAreToldApartByRuntimeFolderDisplaysAndSessionId) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> env;
+    bool same;
+  };
+  {
+    // A terminal on an X display.
+    ScopedEnvironment own({{"XDG_RUNTIME_DIR", "/run/user/4242"},
+                           {"DISPLAY", ":5"},
+                           {"WAYLAND_DISPLAY", ""},
+                           {"XDG_SESSION_ID", "7"}});
+    const Case cases[] = {
+        {"the same environment", {}, true},
+        {"the same display, another screen", {"DISPLAY=:5.0"}, true},
+        {"the same display with its host named", {"DISPLAY=unix:5"}, true},
+        {"the runtime folder written with a slash", {"XDG_RUNTIME_DIR=/run/user/4242/"}, true},
+        {"the displays decide over the session id", {"XDG_SESSION_ID=8"}, true},
+        {"another display", {"DISPLAY=:6"}, false},
+        {"a display on another host", {"DISPLAY=remote:5"}, false},
+        {"another runtime folder", {"XDG_RUNTIME_DIR=/run/user/4243"}, false},
+        {"no runtime folder at all", {"XDG_RUNTIME_DIR="}, false},
+        {"no display", {"DISPLAY="}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(InThisSession(c.env), c.same) << c.what;
+  }
+  {
+    // A text console or a remote shell.
+    ScopedEnvironment own({{"XDG_RUNTIME_DIR", "/run/user/4242"},
+                           {"DISPLAY", ""},
+                           {"WAYLAND_DISPLAY", ""},
+                           {"XDG_SESSION_ID", "7"}});
+    const Case cases[] = {
+        {"the same session id", {}, true},
+        {"another session id", {"XDG_SESSION_ID=8"}, false},
+        {"no session id", {"XDG_SESSION_ID="}, true},
+        {"a desktop's process", {"DISPLAY=:5"}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(InThisSession(c.env), c.same) << c.what;
+  }
+  {
+    // A Wayland session, whose programs may also reach an X server of their own.
+    ScopedEnvironment own({{"XDG_RUNTIME_DIR", "/run/user/4242"},
+                           {"DISPLAY", ""},
+                           {"WAYLAND_DISPLAY", "wayland-1"},
+                           {"XDG_SESSION_ID", ""}});
+    const Case cases[] = {
+        {"the same compositor by its full path",
+         {"WAYLAND_DISPLAY=/run/user/4242/wayland-1"},
+         true},
+        {"the same compositor with an X server beside it", {"DISPLAY=:0"}, true},
+        {"another compositor", {"WAYLAND_DISPLAY=wayland-2"}, false},
+        {"only an X display", {"WAYLAND_DISPLAY=", "DISPLAY=:0"}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(InThisSession(c.env), c.same) << c.what;
+  }
+  // The caller is always in its own session.
+  ProcessSerialNumber self = {0, kCurrentProcess};
+  Boolean same = false;
+  ASSERT_EQ(IsProcessInCurrentSession(&self, &same), noErr);
+  EXPECT_TRUE(same);
 }
 
 TEST(Processes, TestSeamsReplaceTheTableAndTheFrontProcess) {

@@ -157,6 +157,8 @@ const CommandInfo* FindCommand(UInt16 code);
 const CommandInfo* FindCommandByWord(const std::string& word);
 // The modifier bit a word names (its word, a legacy word, any letter case), 0 when none does.
 UInt16 FindModifierByWord(const std::string& word);
+// Every bit of the table: a modifiers value holding any other names no key.
+UInt16 AllModifierBits();
 // The control of an action slot (null for slots 8-11), or of a word: identifier or word.
 const ControlInfo* FindControl(int slot);
 const ControlInfo* FindControlByWord(const std::string& word);

@@ -32,10 +32,13 @@ QBaseHandle NewMouseSettingsBase(SInt16 growBy);
 OSErr LoadMouseSettings(QBaseHandle base, StringPtr fileName, CorvimusPrefsRec* defaultRecord);
 
 // Writes the whole base to the settings file `fileName` in the Preferences folder, keeping the
-// file's type and creator (given ones for a new file). The file is replaced in one step: the base
-// goes to a temporary file in the same folder, is flushed, and is renamed over the settings file,
-// so a failure at any point leaves the previous file as it was and returns the error. Returns 0
-// (without writing) when base or name is missing.
+// file's type and creator (given ones for a new file) and its permissions. The file is replaced in
+// one step: the base goes to a temporary file in the same folder, is flushed, and is renamed over
+// the settings file, so a failure at any point leaves the previous file as it was and returns the
+// error; what earlier saves left when they were killed is swept on the way. A settings file that
+// is a symbolic link is saved where the link leads. Only a regular file is replaced: notAFileErr
+// for a FIFO, a device or the like, fLckdErr for a file that is read-only, and nothing is written.
+// Returns 0 (without writing) when base or name is missing.
 OSErr SaveMouseSettings(QBaseHandle base, StringPtr fileName, OSType fileType, OSType creator);
 
 // The same two for a settings file anywhere, named by an FSSpec (its folder must exist).

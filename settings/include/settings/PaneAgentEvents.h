@@ -6,9 +6,13 @@
 #include "platform/Processes.h"
 #include "settings/CorvimusEvents.h"
 
-// The first process whose name equals `name` with case ignored and accents respected. `psn` may be
-// null. procNotFound when no process has the name.
+// The first process whose name equals `name` with case ignored and accents respected, among those
+// of the caller's login session (IsProcessInCurrentSession): each session runs an agent of its own,
+// and the pane and the settings tool speak to theirs. `psn` may be null. procNotFound when no
+// process of this session has the name.
 OSErr FindNamedProcess(ConstStr255Param name, ProcessSerialNumber* psn);
+// The same in every session of the user, to tell "not running" from "running elsewhere".
+OSErr FindNamedProcessInAnySession(ConstStr255Param name, ProcessSerialNumber* psn);
 
 // Asks the agent to reload the settings file ('CvMP'/'CVup'); does not wait.
 OSErr RequestDriverPrefsUpdate();

@@ -66,6 +66,7 @@ enum : OSErr {
   wrPermErr = -61,
   dirNFErr = -120,
   badMovErr = -122,
+  notAFileErr = -1302,  // a FIFO, a device or a socket where a file was expected
   afpAccessDenied = -5000,
   resNotFound = -192,
   resFNotFound = -193,

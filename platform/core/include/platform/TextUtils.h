@@ -2,6 +2,7 @@
 // works on characters, not bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/MacTypes.h"
@@ -17,4 +18,11 @@ Boolean EqualString(ConstStr255Param str1, ConstStr255Param str2, Boolean caseSe
 namespace corvimus {
 // Appends the UTF-8 form of one code point (at most U+10FFFF) to out.
 void AppendUtf8(char32_t c, std::string* out);
+// How many of the `length` bytes of `text` a field of `limit` bytes takes without ending inside a
+// UTF-8 character: `length` when it fits, else at most `limit`, moved back over the continuation
+// bytes of a character that would be cut. Bytes that are not UTF-8 are cut like single characters.
+size_t Utf8CutLength(const char* text, size_t length, size_t limit);
+// Stores `length` bytes of UTF-8 text as a Pascal string of at most `limit` bytes (at most 255),
+// cut as Utf8CutLength cuts; `out` has room for the length byte and `limit` bytes.
+void StorePascalUtf8(const char* text, size_t length, StringPtr out, size_t limit);
 }  // namespace corvimus

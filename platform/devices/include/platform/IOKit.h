@@ -9,6 +9,17 @@
 // terminated: terminate notifications fire and every interest registration on them receives
 // kIOMessageServiceIsTerminated.
 //
+// No driver can hold its caller up for long, nor the callers of another driver. Connecting never
+// waits: the greeting is answered in the background (IOMasterPort alone waits, up to two seconds,
+// for the drivers running then to list their services), and a driver that does not finish it
+// within two seconds is dropped. A call waits at most 40 ms for its answer; a later answer is
+// passed over when it comes (the call returned kIOReturnTimeout), and while an answer is overdue
+// further calls to that driver return at once. An open not answered in time hands its connection
+// out at once: calls that want an answer fail on it (kIOReturnNotResponding) until the answer
+// comes, IOConnectCallAsyncMethod calls are kept and sent then, and a refusal arrives as
+// kIOMessageServiceWasClosed. A driver that leaves a request unanswered or its socket unread for
+// five seconds, breaks the protocol or floods is dropped, its services terminating.
+//
 // Everything is single-threaded. Notifications are delivered only from IONotificationPortDispatch,
 // never from inside another call, so a callback may make any of these calls. The event loop watches
 // the port's descriptor and calls IONotificationPortDispatch when it is readable.
@@ -168,6 +179,19 @@ kern_return_t IOConnectCallMethod(io_connect_t connect, UInt32 selector, const U
                                   UInt32 inputCnt, const void* inputStruct, size_t inputStructCnt,
                                   UInt64* output, UInt32* outputCnt, void* outputStruct,
                                   size_t* outputStructCnt);
+
+// The same call without waiting for the answer, for callers that do not need it: the request is
+// handed to the driver and its reply, when it comes, is passed over. Only the form without a wake
+// port is offered (wakePort MACH_PORT_NULL, reference unused): the driver is asked for the
+// outputs the counts state, and nothing is written back into them. kIOReturnSuccess once the
+// request is handed over (or, while the connection's open is still unanswered, kept to be sent
+// in order as soon as it is); an error when the connection cannot take it.
+kern_return_t IOConnectCallAsyncMethod(io_connect_t connect, UInt32 selector, mach_port_t wakePort,
+                                       UInt64* reference, UInt32 referenceCnt,
+                                       const UInt64* input, UInt32 inputCnt,
+                                       const void* inputStruct, size_t inputStructCnt,
+                                       UInt64* output, UInt32* outputCnt, void* outputStruct,
+                                       size_t* outputStructCnt);
 
 // Test seams. The places watched default to the two above; a test points them into a temporary
 // folder before IOMasterPort (an empty string leaves that place unwatched). Shutdown closes every

@@ -78,11 +78,34 @@ OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* info);
 // Renames an item (and its sidecar) within its folder; dupFNErr when the new name is taken.
 OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName);
 
+// Whether a save may replace the item `target` names: noErr for a regular file the caller may
+// write; fnfErr when there is no such item (a save creates it); permErr for a folder and
+// notAFileErr for anything else that is not a regular file (a symbolic link, a FIFO, a device),
+// which is never replaced; fLckdErr for a read-only file (one nobody may write, or the caller may
+// not).
+OSErr FSpCheckReplaceable(const FSSpec* target);
+
 // Puts `source` in the place of `target` in one step: after a successful call the target's name
-// holds the source's data and Finder info and the source is gone; after a failure the target is as
-// it was. Both must lie in the same folder. The folder is synced so the replacement survives a
-// power cut.
+// holds the source's data and Finder info, with the target's permissions (and owner and group,
+// where the caller may give them), and the source is gone; after a failure the target is as it
+// was. Both must lie in the same folder. A target FSpCheckReplaceable refuses is left alone with
+// its error. The folder is synced so the replacement survives a power cut.
 OSErr FSpReplaceFile(const FSSpec* source, const FSSpec* target);
+
+// Starts a save that replaces `file`: makes a hidden temporary file beside it (named after the
+// file, this process and a number) with the given creator and type, and opens its data fork
+// read-write, holding a lock on it while it is open. What interrupted saves of `file` left is
+// swept first (FSpSweepSaveFiles). The caller writes the fork, closes it and hands `temp` to
+// FSpReplaceFile, or deletes it.
+OSErr FSpCreateSaveFile(const FSSpec* file, OSType creator, OSType fileType, FSSpec* temp,
+                        SInt16* refNum);
+
+// Deletes what saves of `file` left when they were killed: their temporary files with sidecars,
+// and FSpReplaceFile's copies of the file's sidecar. Nothing else is touched, and nothing a living
+// save may still use: a temporary file goes only when no one holds its lock and the process that
+// made it is gone (or it is more than an hour old, its process number being in use again). Returns
+// how many items went.
+int FSpSweepSaveFiles(const FSSpec* file);
 
 // FSRef <-> path and FSRef <-> FSSpec.
 OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory);

@@ -26,10 +26,16 @@ enum : UInt16 {
 
 // The Mac OS result code for a POSIX errno value.
 OSErr MacErrorFromErrno(int err);
+// A few words for a result code of file handling ("no such file", "the file is read-only"), as a
+// message to the user puts them; null for a code that has none.
+const char* DescribeFileError(OSErr err);
 
-// Opens an existing file. fsRdPerm opens it read-only, anything else read-write.
+// Opens an existing file. fsRdPerm opens it read-only, anything else read-write. Only a regular
+// file opens: a folder gives permErr, anything else (a FIFO, a device, a socket) notAFileErr, at
+// once and without opening it.
 OSErr FSOpenPath(const char* path, SInt8 permission, SInt16* refNum);
-// Creates the file when missing (mode 0644 less the umask), then opens it read-write.
+// Creates the file when missing (mode 0644 less the umask), then opens it read-write; the same
+// refusals as FSOpenPath.
 OSErr FSCreateOpenPath(const char* path, SInt16* refNum);
 // Takes ownership of an open descriptor; `permission` says which transfers it allows.
 OSErr FSOpenDescriptor(int fd, SInt8 permission, SInt16* refNum);

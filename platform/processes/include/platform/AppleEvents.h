@@ -14,7 +14,12 @@
 // Without a handler for the core quit event ('aevt', 'quit'), that event ends the application event
 // loop.
 //
-// A connection's reply is written within one second or the connection is dropped. A child forked
+// Serving never waits for a peer. A reply the socket cannot take at once is sent as the peer reads,
+// and that connection's further events wait until it has; a reply not taken within one second
+// closes the connection. A connection that brings no complete event for ten seconds is closed
+// (senders connect again on their next send). One client process holds at most four connections;
+// beyond that, or when all 64 places are taken, the oldest idle connection makes room. Each
+// connection has its events handled a few at a time, in turn with the others. A child forked
 // without exec may send events (on connections of its own); to receive them it must exec first.
 #pragma once
 
@@ -118,9 +123,11 @@ OSErr AEGetParamPtr(const AppleEvent* theAppleEvent, AEKeyword theAEKeyword, Des
 OSErr AEGetEventClassAndID(const AppleEvent* theAppleEvent, AEEventClass* eventClass,
                            AEEventID* eventID);
 
-// kAENoReply returns once the event is handed over; kAEWaitReply waits at most timeOutInTicks
-// (1/60 s; kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to
-// a null descriptor first and may be null with kAENoReply.
+// kAENoReply returns once the event is handed over, which it waits for no longer than 100 ms (or
+// timeOutInTicks when shorter) whatever the time-out says: a receiver that does not read cannot
+// hold the sender (errAETimeout). kAEWaitReply waits at most timeOutInTicks (1/60 s;
+// kAEDefaultTimeout, kNoTimeOut) for the reply, then gives errAETimeout. `reply` is set to a null
+// descriptor first and may be null with kAENoReply.
 OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode sendMode,
              AESendPriority sendPriority, SInt32 timeOutInTicks, AEIdleUPP idleProc,
              AEFilterUPP filterProc);
@@ -135,3 +142,6 @@ OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
 // waiting (-1 when the process cannot listen), and the call that handles them without blocking.
 int AEGetEventDescriptor();
 OSErr AEProcessPendingEvents();
+
+// Test seam: the idle time-out of incoming connections (0: the usual ten seconds).
+void AESetIdleTimeoutForTesting(int milliseconds);

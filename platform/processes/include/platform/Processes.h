@@ -64,6 +64,13 @@ OSErr GetFrontProcess(ProcessSerialNumber* PSN);
 OSErr SameProcess(const ProcessSerialNumber* PSN1, const ProcessSerialNumber* PSN2,
                   Boolean* result);
 OSErr GetProcessPID(const ProcessSerialNumber* PSN, pid_t* pid);
+// Whether the process runs in the caller's login session, as the two environments tell (the one the
+// process was started with, the caller's current one). Another runtime folder (XDG_RUNTIME_DIR)
+// is another session; where both name displays (WAYLAND_DISPLAY, DISPLAY), every display both name
+// must be the same; a process with a display and one without are in different sessions; without
+// displays XDG_SESSION_ID decides where both carry one, and otherwise nothing tells them apart.
+// Not in it when its environment cannot be read. Processes of the test table always are.
+OSErr IsProcessInCurrentSession(const ProcessSerialNumber* PSN, Boolean* result);
 OSErr GetProcessForPID(pid_t pid, ProcessSerialNumber* PSN);
 
 // Test seams.

@@ -3,12 +3,14 @@
 //   'slow'  sleeps the number of milliseconds given as direct object (typeSInt32), then replies
 //   'fail'  returns the error given as direct object (typeSInt32)
 //   'note'  prints "note <text>" (the direct object as text) and sends no reply
+//   'fill'  replies with as many bytes as the direct object (typeSInt32) says, at most 65000
 // Prints "ready" once reachable, "interrupt" on SIGINT (then exits 0), and returns 0 when the event
-// loop ends (the quit event).
+// loop ends (the quit event). With "--idle-ms N" its connections time out after N ms of silence.
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/AppleEvents.h"
@@ -52,6 +54,13 @@ OSErr HandleNote(const AppleEvent* event, AppleEvent*, SRefCon) {
   return noErr;
 }
 
+OSErr HandleFill(const AppleEvent* event, AppleEvent* reply, SRefCon) {
+  SInt32 size = NumberParam(event);
+  if (size < 0 || size > 65000) return paramErr;
+  std::string bytes(size_t(size), 'f');
+  return AEPutParamPtr(reply, keyDirectObject, typeChar, bytes.data(), size);
+}
+
 void HandleInterrupt(int) {
   std::printf("interrupt\n");
   std::fflush(stdout);
@@ -60,10 +69,12 @@ void HandleInterrupt(int) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--idle-ms") AESetIdleTimeoutForTesting(std::atoi(argv[2]));
   AEInstallEventHandler(kTestClass, FourCC("echo"), NewAEEventHandlerUPP(HandleEcho), nullptr, 0);
   AEInstallEventHandler(kTestClass, FourCC("slow"), NewAEEventHandlerUPP(HandleSlow), nullptr, 0);
   AEInstallEventHandler(kTestClass, FourCC("fail"), NewAEEventHandlerUPP(HandleFail), nullptr, 0);
+  AEInstallEventHandler(kTestClass, FourCC("fill"), NewAEEventHandlerUPP(HandleFill), nullptr, 0);
   if (AEInstallEventHandler(kTestClass, FourCC("note"), NewAEEventHandlerUPP(HandleNote), nullptr,
                             0) != noErr)
     return 2;
