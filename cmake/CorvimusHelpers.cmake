@@ -17,13 +17,15 @@ function(corvimus_module name)
   add_library(corvimus::${name} ALIAS corvimus_${name})
 endfunction()
 
-# add_corvimus_test(NAME SOURCES... [LIBS lib...] [ENV VAR=VALUE...] [TIMEOUT seconds])
-# One test program per module, registered with CTest as one test per GoogleTest case.
+# add_corvimus_test(NAME SOURCES... [LIBS lib...] [ENV VAR=VALUE...] [TIMEOUT seconds]
+#                   [LABELS label...])
+# One test program per module, registered with CTest as one test per GoogleTest case; LABELS lets
+# `ctest -L` pick or leave out a group (the desktop compositor tests).
 function(add_corvimus_test name)
   if(NOT CORVIMUS_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} corvimus::testing GTest::gtest GTest::gtest_main)
   if(NOT T_TIMEOUT)
@@ -35,7 +37,12 @@ function(add_corvimus_test name)
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR env ${T_ENV})
   endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
 endfunction()
 
 # corvimus_module_tests(NAME [LIBS ...]): the module's tests/*.cpp as one test program NAME_tests.
@@ -60,4 +67,46 @@ function(corvimus_fuzz_target name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   add_test(NAME ${name}_corpus COMMAND ${name} -runs=0 ${F_CORPUS})
+endfunction()
+
+# corvimus_translations(TARGET NAME LANGUAGES lang... SOURCES file...)
+# The catalogue NAME through Qt Linguist: translations/NAME_<lang>.ts in the calling folder, kept
+# up to date from SOURCES by the target update_translations (lupdate), built to NAME_<lang>.qm
+# (lrelease) before TARGET. corvimus_bundle_translations puts the built files into bundles.
+function(corvimus_translations target name)
+  cmake_parse_arguments(T "" "" "LANGUAGES;SOURCES" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
+  set(ts_files "")
+  foreach(lang IN LISTS T_LANGUAGES)
+    list(APPEND ts_files ${CMAKE_CURRENT_SOURCE_DIR}/translations/${name}_${lang}.ts)
+  endforeach()
+  # The catalogues are kept without source line numbers, so that moving code changes no .ts file.
+  qt6_add_lupdate(${target} TS_FILES ${ts_files} SOURCES ${T_SOURCES} OPTIONS -locations none)
+  qt6_add_lrelease(${target} TS_FILES ${ts_files} QM_FILES_OUTPUT_VARIABLE qm_files)
+  set(CORVIMUS_QM_${name} "${qm_files}" CACHE INTERNAL "")
+  set(CORVIMUS_QM_TARGET_${name} "${target}_lrelease" CACHE INTERNAL "")
+endfunction()
+
+# corvimus_bundle_translations(TARGET RESOURCES INSTALL_RESOURCES NAME...)
+# Each named catalogue as <lang>.lproj/NAME.qm: in the bundle's Resources folder of the build tree,
+# brought up to date whenever TARGET is built, and, unless INSTALL_RESOURCES is empty, in the
+# installed bundle's.
+function(corvimus_bundle_translations target resources install_resources)
+  set(copies "")
+  foreach(name IN LISTS ARGN)
+    foreach(qm IN LISTS CORVIMUS_QM_${name})
+      get_filename_component(base ${qm} NAME_WE)
+      string(REGEX REPLACE "^.*_([^_]+)$" "\\1" lang "${base}")
+      set(copy "${resources}/${lang}.lproj/${name}.qm")
+      add_custom_command(OUTPUT "${copy}" DEPENDS "${qm}" ${CORVIMUS_QM_TARGET_${name}}
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${resources}/${lang}.lproj"
+        COMMAND ${CMAKE_COMMAND} -E copy "${qm}" "${copy}" VERBATIM)
+      list(APPEND copies "${copy}")
+      if(install_resources)
+        install(FILES "${qm}" DESTINATION "${install_resources}/${lang}.lproj" RENAME "${name}.qm")
+      endif()
+    endforeach()
+  endforeach()
+  add_custom_target(${target}_translations DEPENDS ${copies})
+  add_dependencies(${target} ${target}_translations)
 endfunction()

@@ -22,10 +22,10 @@ using corvimus::prefpane::LoadPreferencePane;
 using corvimus::prefpane::PreferencePane;
 
 PaneHostWindow::PaneHostWindow() {
-  setWindowTitle("System Preferences");
-  QToolBar* bar = addToolBar("Navigation");
+  setWindowTitle(tr("System Preferences"));
+  QToolBar* bar = addToolBar(tr("Navigation"));
   bar->setMovable(false);
-  bar->addAction("Show All", this, [this] { ShowAll(); });
+  bar->addAction(tr("Show All"), this, [this] { ShowAll(); });
 
   fStack = new QStackedWidget(this);
   fList = new QListWidget(fStack);
@@ -94,7 +94,8 @@ bool PaneHostWindow::ShowPane(const QString& bundlePath) {
     if (!view) return false;
     if (fStack->indexOf(view) < 0) fStack->addWidget(view);
     fStack->setCurrentWidget(view);
-    setWindowTitle(pane->bundle().name);
+    // A pane may name its window in the user's language; else the bundle's name does.
+    setWindowTitle(view->windowTitle().isEmpty() ? pane->bundle().name : view->windowTitle());
     fCurrent = pane.get();
     fCurrent->didSelect();
     return true;
@@ -105,7 +106,7 @@ bool PaneHostWindow::ShowPane(const QString& bundlePath) {
 void PaneHostWindow::ShowAll() {
   LeaveCurrentPane();
   fStack->setCurrentWidget(fList);
-  setWindowTitle("System Preferences");
+  setWindowTitle(tr("System Preferences"));
 }
 
 void PaneHostWindow::LeaveCurrentPane() {
@@ -186,11 +187,18 @@ int PaneHostWindow::SaveScreenshots(const QString& folder) {
   };
   walk(view, QString());
   if (saved == 0) save(this, "pane");
+  // The states the pane names itself, then its sheets, which the last state may have filled in.
+  QStringList states = fCurrent ? fCurrent->screenshotStates() : QStringList();
+  for (int i = 0; i < states.size(); ++i) {
+    fCurrent->showScreenshotState(i);
+    save(this, FileSafe(states[i]));
+  }
   // The pane's sheets, shown without running their modal loops.
   for (QDialog* sheet : view->findChildren<QDialog*>()) {
     sheet->show();
     save(sheet, "sheet-" + FileSafe(sheet->objectName()));
     sheet->hide();
   }
+  if (!states.isEmpty()) fCurrent->showScreenshotState(-1);
   return saved;
 }

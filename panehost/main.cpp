@@ -2,11 +2,14 @@
 // drives its life cycle. Its bundle is named "System Preferences", which is the process name the
 // rest of the system (and the uninstaller's quit event) knows it by.
 //
-//   System Preferences [--pane BUNDLE]... [--screenshots DIR] [--exit-when-shown]
+//   System Preferences [--pane BUNDLE]... [--screenshots DIR [--screenshot-delay MS]]
+//                      [--exit-when-shown]
 //
 // --pane loads the given bundle in addition to those found in the PreferencePanes folders and shows
-// it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits;
-// --exit-when-shown quits as soon as the first pane has been painted, printing how long that took.
+// it first; --screenshots saves a PNG of every tab and sheet of the shown pane into DIR and quits,
+// MS milliseconds after the start (0 by default: a pane that asks other programs needs a moment);
+// --exit-when-shown quits as soon as the first pane has been painted, printing the window's title
+// and how long that took.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,14 +18,17 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <QTranslator>
 #include <cerrno>
 #include <memory>
 
 #include "PaneHostWindow.h"
 #include "platform/AppleEvents.h"
+#include "platform/Resources.h"
 
 namespace {
 
@@ -38,6 +44,18 @@ void LeaveAndQuit(PaneHostWindow* window) {
 OSErr HandleQuitEvent(const AppleEvent*, AppleEvent*, SRefCon refcon) {
   LeaveAndQuit(static_cast<PaneHostWindow*>(refcon));
   return noErr;
+}
+
+// The host's words and Qt's own (its file dialogs, its standard buttons) in the user's language;
+// each pane brings its own.
+void InstallTranslations(QTranslator* host, QTranslator* qt) {
+  std::string bundle = corvimus::BundleForCode(reinterpret_cast<const void*>(&InstallTranslations));
+  if (bundle.empty()) return;
+  std::string path = corvimus::FindLocalizedResource(bundle + "/Contents/Resources", "PaneHost.qm");
+  if (path.empty() || !host->load(QString::fromStdString(path))) return;
+  QApplication::installTranslator(host);
+  if (qt->load("qtbase_" + host->language(), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(qt);
 }
 
 // A logout ends the session's programs with SIGTERM (a closed terminal with SIGHUP, Ctrl+C with
@@ -76,6 +94,8 @@ int main(int argc, char** argv) {
   sinceStart.start();
   QApplication app(argc, argv);
   QApplication::setApplicationName("System Preferences");
+  QTranslator hostWords, qtWords;
+  InstallTranslations(&hostWords, &qtWords);
 
   QCommandLineParser parser;
   parser.addHelpOption();
@@ -83,7 +103,8 @@ int main(int argc, char** argv) {
   QCommandLineOption shotsOption("screenshots", "Save PNGs of the shown pane into a folder.",
                                  "dir");
   QCommandLineOption exitOption("exit-when-shown", "Quit once the first pane is shown.");
-  parser.addOptions({paneOption, shotsOption, exitOption});
+  QCommandLineOption delayOption("screenshot-delay", "Wait before the screenshots.", "ms", "0");
+  parser.addOptions({paneOption, shotsOption, delayOption, exitOption});
   parser.process(app);
 
   PaneHostWindow window;
@@ -108,14 +129,15 @@ int main(int argc, char** argv) {
 
   if (parser.isSet(shotsOption)) {
     QString dir = parser.value(shotsOption);
-    QTimer::singleShot(0, &window, [&window, dir] {
+    QTimer::singleShot(parser.value(delayOption).toInt(), &window, [&window, dir] {
       int saved = window.SaveScreenshots(dir);
       QTextStream(stdout) << "saved " << saved << " screenshots in " << dir << "\n";
       window.close();
     });
   } else if (parser.isSet(exitOption)) {
     window.CallWhenPainted([&window, &sinceStart] {
-      QTextStream(stdout) << "shown after " << sinceStart.nsecsElapsed() / 1000 << " us\n";
+      QTextStream(stdout) << "title " << window.windowTitle() << "\n"
+                          << "shown after " << sinceStart.nsecsElapsed() / 1000 << " us\n";
       window.close();
     });
   }

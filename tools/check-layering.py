@@ -21,7 +21,8 @@ ROOMS = ["core", "files", "processes", "devices", "prefpane", "coregraphics", "t
 SERVICE_ROOMS = ["platform/core", "platform/files", "platform/processes", "platform/devices"]
 LIBRARIES = SERVICE_ROOMS + ["platform/prefpane", "platform/coregraphics", "recordbase",
                              "settings", "loginitems"]
-PROGRAMS = ["driver", "agent", "pane", "panehost", "loginwindow", "uninstaller", "tools", "bench"]
+PROGRAMS = ["driver", "agent", "pane", "panehost", "tester", "loginwindow", "uninstaller", "tools",
+            "bench"]
 
 # Which folders each folder may include from, besides its own.
 MAY_USE = {

@@ -3,7 +3,6 @@
 // It reads and writes the file only through the settings routines and the record base, so what it
 // writes is what the pane would write. Exit status: 0 success; 1 the file or the input is not
 // acceptable (nothing was written); 2 wrong usage, or the file cannot be opened or written.
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
 #include "recordbase/QBase.h"
+#include "settings/ApplicationRecord.h"
 #include "settings/CommandTable.h"
 #include "settings/CorvimusPrefs.h"
 #include "settings/MouseSettings.h"
@@ -78,7 +78,9 @@ std::string Usage() {
          "      SLOT: a control, by its identifier or word, or a slot number 0-15:\n" +
          Wrapped(controls) + "      COMMAND: a number or one of\n" + Wrapped(commands) +
          "      M: ctrl, alt, shift, super, caps-lock, space, joined with + or -\n"
-         "  add-app PATH                  add an application with a copy of the global settings\n"
+         "  add-app APP                   add an application with a copy of the global settings;\n"
+         "      APP: a desktop entry id (org.gnome.Calculator), a .desktop file, an application\n"
+         "      bundle or a program\n"
          "  remove-app NAME               remove an application's settings\n"
          "  apply                         ask the running agent to reload the settings file\n"
          "--file defaults to the user's settings file.\n";
@@ -799,94 +801,29 @@ int Set(const Options& o) {
   return WriteRecords(f.target, records);
 }
 
-// The application's signature: its bundle's CFBundleSignature, else the file's creator; '????'
-// when neither gives one.
-OSType SignatureOf(const std::string& path) {
-  std::string plistPath = path + "/Contents/Info.plist";
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    OSType sig = 0;
-    std::ifstream f(plistPath, std::ios::binary);
-    std::string bytes;
-    if (f) {
-      std::vector<char> buf(1 << 16);
-      while (f && bytes.size() <= (8u << 20)) {
-        f.read(buf.data(), std::streamsize(buf.size()));
-        bytes.append(buf.data(), size_t(f.gcount()));
-      }
-    }
-    if (!bytes.empty() && bytes.size() <= (8u << 20)) {
-      plist_t root = nullptr;
-      if (plist_is_binary(bytes.data(), uint32_t(bytes.size())))
-        plist_from_bin(bytes.data(), uint32_t(bytes.size()), &root);
-      else
-        plist_from_xml(bytes.data(), uint32_t(bytes.size()), &root);
-      if (root && plist_get_node_type(root) == PLIST_DICT) {
-        plist_t item = plist_dict_get_item(root, "CFBundleSignature");
-        if (item && plist_get_node_type(item) == PLIST_STRING) {
-          char* s = nullptr;
-          plist_get_string_val(item, &s);
-          if (s) {
-            // The first four bytes of the text, high byte first; a shorter text ends in zeros.
-            unsigned char code[4] = {};
-            for (int k = 0; k < 4 && s[k]; ++k) code[k] = static_cast<unsigned char>(s[k]);
-            sig = corvimus::LoadU32BE(code);
-            free(s);
-          }
-        }
-      }
-      if (root) plist_free(root);
-    }
-    return sig ? sig : kUnknownSignature;
-  }
-  FSRef ref;
-  FSSpec spec;
-  FInfo info;
-  if (FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr) == noErr &&
-      FSGetFSSpecFromRef(&ref, &spec) == noErr && FSpGetFInfo(&spec, &info) == noErr &&
-      info.fdCreator != 0)
-    return info.fdCreator;
-  return kUnknownSignature;
-}
-
 int AddApp(const Options& o) {
   if (o.args.size() != 1)
-    return Fail(kExitUsage, "add-app needs the application's path\n" + Usage());
-  std::string path = o.args[0];
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return Fail(kExitBad, path + ": no such application");
-  std::string name = path.substr(path.find_last_of('/') + 1);
-  name.resize(corvimus::Utf8CutLength(name.data(), name.size(), 254));
-  if (name.size() > 4) {
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ".app") name.resize(name.size() - 4);
-  }
-  if (name.empty()) return Fail(kExitBad, path + ": the application has no name");
+    return Fail(kExitUsage,
+                "add-app needs a desktop entry id, a .desktop file or the application's path\n" +
+                    Usage());
+  corvimus::ApplicationChoice app;
+  std::string error;
+  if (!corvimus::DescribeApplication(o.args[0], &app, &error)) return Fail(kExitBad, error);
   OpenedFile f;
   int rc = 0;
   if (!OpenSettingsFile(o, Access::kEdit, &f, &rc)) return rc;
   std::vector<CorvimusPrefsRec>& records = f.records;
-  CorvimusPrefsRec r{};
-  if (!records.empty() && records[0].application == 0) {
-    r = records[0];
-  } else {
-    r.device[0].speed = 255;
-    r.device[0].acceleration = 255;
-  }
-  r.application = SignatureOf(path);
-  corvimus::StorePascalUtf8(name.data(), name.size(), r.appFileName, 63);
-  corvimus::StorePascalUtf8(name.data(), name.size(), r.appName, 31);
-  r.active = 1;
+  CorvimusPrefsRec r;
+  bool haveGlobal = !records.empty() && records[0].application == 0;
+  MakeApplicationRecord(app, haveGlobal ? &records[0] : nullptr, &r);
   records.push_back(r);
   std::stable_sort(
       records.begin(), records.end(),
       [](const CorvimusPrefsRec& a, const CorvimusPrefsRec& b) { return CompareByApp(a, b) < 0; });
   rc = WriteRecords(f.target, records);
   if (rc == 0)
-    std::cout << "added \"" << FieldText(r.appName, 32) << "\" " << FourCCText(r.application)
-              << "\n";
+    std::cout << "added \"" << FieldText(r.appName, 32) << "\" as " << FieldText(r.appFileName, 64)
+              << " " << FourCCText(r.application) << "\n";
   return rc;
 }
 

@@ -1,6 +1,7 @@
 #include "agent/AgentConnections.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -64,6 +65,21 @@ void ReadDeviceInfo(io_connect_t connection, CorvimusDeviceInfo* info) {
   if (result != KERN_SUCCESS) std::memset(info, 0, sizeof *info);
 }
 
+// Where the mouse's driver runs and how the mouse is linked, from the service's properties.
+void ReadServiceFacts(io_service_t service, DriverConnection* node) {
+  node->driverPlace = kDriverPlaceUnknown;
+  node->link[0] = 0;
+  CFMutableDictionaryRef properties = nullptr;
+  if (IORegistryEntryCreateCFProperties(service, &properties, nullptr, 0) != KERN_SUCCESS) return;
+  if (const char* place = CFDictionaryGetCString(properties, kIODriverPlaceKey))
+    node->driverPlace = std::strcmp(place, kIODriverPlaceSystem) == 0 ? kDriverPlaceSystem
+                        : std::strcmp(place, kIODriverPlaceUser) == 0 ? kDriverPlaceUser
+                                                                      : kDriverPlaceUnknown;
+  if (const char* link = CFDictionaryGetCString(properties, "Transport"))
+    std::snprintf(node->link, sizeof node->link, "%s", link);
+  CFRelease(properties);
+}
+
 }  // namespace
 
 void DeviceAdded(void*, io_iterator_t iterator) {
@@ -83,6 +99,7 @@ void DeviceAdded(void*, io_iterator_t iterator) {
     CorvimusDeviceInfo info;
     ReadDeviceInfo(connection, &info);
     RememberDriverConnection(connection, &info);
+    if (DriverConnection* node = FindDriverConnection(connection)) ReadServiceFacts(service, node);
     SendSettings(connection, false);
     SendOwnAppMode(connection, gFrontSignature == kCorvimusAppSignature, false);
     IOObjectRelease(service);
@@ -116,6 +133,8 @@ Boolean RememberDriverConnection(io_connect_t connection, const CorvimusDeviceIn
   if (!node) return false;
   node->next = nullptr;
   node->connection = connection;
+  node->driverPlace = kDriverPlaceUnknown;
+  node->link[0] = 0;
   if (info)
     std::memcpy(&node->info, info, sizeof node->info);
   else

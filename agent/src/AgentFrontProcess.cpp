@@ -14,8 +14,9 @@ Str255 sLastName = {0};
 FrontProcessChangeProcPtr sChangeProc = nullptr;
 UInt32 sChangeRefcon = 0;
 
-// No front process has been seen yet, and whether the mice were given the record for "no known
-// application" (the global one) because the first look failed.
+// Whether the last look named a front application, and whether the mice were given the record
+// for "no known application" (the global one) since: at start-up when the first look fails, and
+// whenever a window is in front whose application nobody can name.
 bool sFrontKnown = false;
 bool sUnknownFrontApplied = false;
 
@@ -60,13 +61,18 @@ void FrontProcessTimer(EventLoopTimerRef, void*) {
 
 void CheckFrontProcess() {
   ProcessSerialNumber front;
-  if (GetFrontProcess(&front) != noErr) {
-    // Nothing to follow (no display, or one that cannot be read): the global record is in force,
-    // rather than the built-in defaults the mice were opened with. Once a front application has
-    // been known, a failed look only skips the tick, so that a moment without an active window
-    // between two others does not flip the mice to the global record and back.
-    if (!sFrontKnown && !sUnknownFrontApplied && sChangeProc) {
+  OSErr err = GetFrontProcess(&front);
+  if (err != noErr) {
+    // A window of an application nobody can name: the global record is in force. Nothing to
+    // follow (no display, or one that cannot be read): the same, rather than the built-in
+    // defaults the mice were opened with. Once a front application has been known, a look that
+    // finds no window only skips the tick, so that a moment without an active window between two
+    // others does not flip the mice to the global record and back.
+    bool unknownWindow = err == kFrontProcessUnknownErr;
+    if ((unknownWindow || !sFrontKnown) && !sUnknownFrontApplied && sChangeProc) {
       sUnknownFrontApplied = true;
+      sFrontKnown = false;
+      sLastProcess = {0, kNoProcess};
       sChangeProc(0, nullptr, sChangeRefcon);
     }
     return;
@@ -86,6 +92,7 @@ void CheckFrontProcess() {
 
   sLastProcess = front;
   sFrontKnown = true;
+  sUnknownFrontApplied = false;
   sLastSignature = info.processSignature;
   std::memcpy(sLastName, name, sizeof sLastName);
   if (sChangeProc) sChangeProc(sLastSignature, sLastName, sChangeRefcon);
@@ -99,6 +106,11 @@ OSStatus ReapplyFrontProcess() {
 
 OSStatus InstallFrontSwitchSource() {
   if (sSwitchWatcher) return 0;
+  // GNOME Shell tells the front window only through the system's extension, which the user may
+  // not have enabled yet; the Shell enables an installed one when asked. The source notices the
+  // extension whenever it appears on the bus.
+  if (ChooseFrontSource() == kFrontSourceGnomeShell && !GnomeShellExtensionRunning())
+    EnableGnomeShellExtension();
   OSStatus result = NewFrontSwitchWatcher(&sSwitchWatcher);
   if (result != noErr) return result;
   result =

@@ -14,6 +14,8 @@ CorvimusPrefsRec* gCurrentPrefs = &sCurrentPrefs;
 DriverConnection* gConnections = nullptr;
 OSType gFrontSignature = 0;
 SInt16 gOwnAppMode = 0;
+Str255 gFrontName = {0};
+SInt16 gRecordKind = kRecordKindDefaults;
 
 IONotificationPortRef gNotifyPort = nullptr;
 io_iterator_t gAddedIter = 0;
@@ -22,4 +24,5 @@ io_iterator_t gRemovedIter = 0;
 // The built-in default, never the copy that may carry the pane's localized name.
 void ResetCurrentPrefs() {
   std::memcpy(gCurrentPrefs, &kCorvimusDefaultPrefs, sizeof sCurrentPrefs);
+  gRecordKind = kRecordKindDefaults;
 }

@@ -77,7 +77,7 @@ int RunCorvimusHelper(Boolean followWindowEvents) {
   CFRelease(matching);
   mach_port_deallocate(mach_task_self(), masterPort);
 
-  InstallAgentEventHandlers(HandleReloadEvent, HandleDevicesEvent);
+  InstallAgentEventHandlers(HandleReloadEvent, HandleDevicesEvent, HandleStatusEvent);
 
   RunApplicationEventLoop();
   // The same release on a quit event as on SIGINT, so neither end leaves the registrations behind.

@@ -1,10 +1,14 @@
 // Mice arriving and leaving, the device list the pane sees, and pushes that fail.
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "AgentWorld.h"
 #include "agent/AgentConnections.h"
 #include "agent/AgentEvents.h"
 #include "driver/SimDriver.h"
+#include "settings/Version.h"
 
 namespace agenttest {
 namespace {
@@ -45,6 +49,52 @@ TEST_F(AgentDevicesTest, LaterMiceGetTheCurrentRecordThenTheMode) {
   ASSERT_EQ(3, list.count);
   EXPECT_EQ(kCorvimusTransportOther, list.device[0].transport);
   EXPECT_EQ(kCorvimusTransportBluetooth, list.device[2].transport);
+}
+
+// What the pane's Info tab shows: the front application, the record in force, the drivers that
+// answer and where each mouse's driver runs, with the link the driver names.
+TEST_F(AgentDevicesTest, TheStatusFollowsTheFrontApplicationAndNamesEachMousesDriver) {
+  WriteSettings({MakeRecord(0, "", 10), MakeRecord(FourCC("ttxt"), "Editor", 20)});
+  StartDriver(2, 1);
+  ASSERT_NO_FATAL_FAILURE(StartAgent(2));
+  TestApp* editor = Launch("Editor", "Editor", "ttxt");
+  TestApp* other = Launch("Other", "Other", "OthR");
+  auto statusWhen = [](const std::function<bool(const CorvimusAgentStatus&)>& done) {
+    CorvimusAgentStatus status{};
+    for (int i = 0; i < 150; ++i) {
+      if (GetAgentStatus(&status) == noErr && done(status)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return status;
+  };
+  auto name = [](const unsigned char* p) {
+    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+  };
+
+  Front(editor);
+  CorvimusAgentStatus status =
+      statusWhen([&](const CorvimusAgentStatus& s) { return name(s.frontName) == "Editor"; });
+  EXPECT_EQ(name(status.frontName), "Editor");
+  EXPECT_EQ(status.frontSignature, FourCC("ttxt"));
+  EXPECT_EQ(status.recordKind, kRecordKindApplication);
+  EXPECT_EQ(name(status.recordName), "Editor");
+  EXPECT_STREQ(status.agentVersion, CorvimusVersionString());
+  EXPECT_EQ(status.driversLinked, kDriverLinkedUser);
+  ASSERT_EQ(status.count, 2);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(status.mouse[i].driverPlace, kDriverPlaceUser);
+  EXPECT_STREQ(status.mouse[0].link, "Bluetooth");
+  EXPECT_STREQ(status.mouse[1].link, "USB");
+
+  Front(other);
+  status = statusWhen([&](const CorvimusAgentStatus& s) { return name(s.frontName) == "Other"; });
+  EXPECT_EQ(status.recordKind, kRecordKindGlobal);
+  EXPECT_EQ(name(status.recordName), "") << "the global record is named by its kind";
+
+  // The driver goes away: no driver answers and no mouse is left.
+  ASSERT_EQ(0u, Sim("quit").rfind("ok", 0));
+  status = statusWhen([](const CorvimusAgentStatus& s) { return s.driversLinked == 0; });
+  EXPECT_EQ(status.driversLinked, 0);
+  EXPECT_EQ(status.count, 0);
 }
 
 TEST_F(AgentDevicesTest, EndedConnectionsLeaveTheList) {

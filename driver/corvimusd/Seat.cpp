@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <vector>
 
 namespace corvimus {
 
@@ -85,19 +85,26 @@ std::unique_ptr<SeatWatcher> WatchSeatFile(const std::string& path) {
   return std::make_unique<FileSeat>(path, fd);
 }
 
+// Split by hand rather than with a string stream: streams would bring the C++ library's locale
+// machinery into a program that stays resident all the time.
 SeatUser ParseSeatFile(const std::string& text) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while (words.size() < 3) {
+    at = text.find_first_not_of(" \t\r\n", at);
+    if (at == std::string::npos) break;
+    size_t end = text.find_first_of(" \t\r\n", at);
+    words.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end;
+  }
   SeatUser user;
-  std::istringstream in(text);
-  std::string uidWord, desktop, extra;
-  if (!(in >> uidWord) || uidWord.size() > 10) return user;
-  for (char c : uidWord)
+  if (words.empty() || words.size() > 2 || words[0].size() > 10) return user;
+  for (char c : words[0])
     if (c < '0' || c > '9') return user;
-  unsigned long uid = std::strtoul(uidWord.c_str(), nullptr, 10);
+  unsigned long uid = std::strtoul(words[0].c_str(), nullptr, 10);
   if (uid >= 0xFFFFFFFFul) return user;
-  in >> desktop;
-  if (in >> extra) return user;
   user.uid = static_cast<UInt32>(uid);
-  user.desktop = desktop;
+  if (words.size() == 2) user.desktop = words[1];
   return user;
 }
 

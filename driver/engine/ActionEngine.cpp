@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/ByteOrder.h"
-#include "platform/Keyboards.h"
+#include "platform/VirtualKeyCodes.h"
 #include "settings/CommandTable.h"
 #include "settings/CorvimusDriver.h"
 #include "settings/MouseSettings.h"

@@ -157,8 +157,12 @@ TEST(SeatFile, TheFileSaysWhoIsActiveAndAnythingElseMeansNobody) {
   EXPECT_EQ(ParseSeatFile("1000 GNOME\n").desktop, "GNOME");
   EXPECT_EQ(ParseSeatFile("0").uid, 0u);
   EXPECT_EQ(ParseSeatFile("0").desktop, "");
+  // Any whitespace separates, before, between and after.
+  EXPECT_EQ(ParseSeatFile("  1001\tKDE \r\n").uid, 1001u);
+  EXPECT_EQ(ParseSeatFile("  1001\tKDE \r\n").desktop, "KDE");
+  EXPECT_EQ(ParseSeatFile("4294967294").uid, 4294967294u);
   for (const char* nobody : {"", "\n", "alice", "-1", "10x", "4294967295", "99999999999",
-                             "1000 GNOME extra"})
+                             "1000 GNOME extra", "1000\nGNOME\nextra\n", "+5"})
     EXPECT_EQ(ParseSeatFile(nobody).uid, kDriverUnknownUid) << nobody;
 }
 

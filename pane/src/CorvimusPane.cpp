@@ -26,6 +26,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -33,19 +34,24 @@
 #include <functional>
 #include <memory>
 
-#include "AppIdentity.h"
+#include "ApplicationChooser.h"
+#include "KeyLabels.h"
 #include "MouseButtonsView.h"
 #include "PaneTables.h"
 #include "loginitems/Aliases.h"
 #include "loginitems/LoginItems.h"
 #include "platform/FileRefs.h"
 #include "platform/Folders.h"
+#include "platform/FrontSwitch.h"
+#include "platform/Resources.h"
 #include "platform/TextUtils.h"
 #include "recordbase/PStrings.h"
+#include "settings/ApplicationRecord.h"
 #include "settings/CommandTable.h"
 #include "settings/KeyNames.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
+#include "settings/Version.h"
 
 CorvimusPane* gCorvimus = nullptr;
 
@@ -105,32 +111,27 @@ void FillCombo(QComboBox* combo, const QStringList& titles) {
 QStringList MenuTitles(const SInt16* table) {
   QStringList titles;
   for (int i = 0; table[i] != kMenuEnd; ++i) {
-    const char* title = nullptr;
+    QString title;
     switch (table[i]) {
       case kMenuSeparator:
         break;
       case kMenuClickGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Click");
+        title = CorvimusPane::tr("Click");
         break;
       case kMenuSpecialKeyGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Special key");
+        title = CorvimusPane::tr("Special key");
         break;
       case kMenuScrollGroup:
-        title = QT_TRANSLATE_NOOP("CorvimusPane", "Scroll");
+        title = CorvimusPane::tr("Scroll");
         break;
       default:
-        if (const CommandInfo* info = FindCommand(UInt16(table[i]))) title = info->name;
+        if (const CommandInfo* info = FindCommand(UInt16(table[i])))
+          title = CommandTableText(info->name);
         break;
     }
-    titles << (title ? QCoreApplication::translate("CorvimusPane", title) : QString());
+    titles << title;
   }
   return titles;
-}
-
-QString ModifierTitle(UInt16 bit) {
-  for (const ModifierInfo& m : kModifierTable)
-    if (m.bit == bit) return QCoreApplication::translate("CorvimusPane", m.name);
-  return QString();
 }
 
 // The choosers of the pane. A file panel opens a folder rather than choosing it; here a folder that
@@ -180,6 +181,15 @@ CorvimusPane::~CorvimusPane() {
 }
 
 QWidget* CorvimusPane::createMainView() {
+  // The pane's words and the table's names in the user's language, before the first is used.
+  for (const char* catalogue : {"Corvimus.qm", "CommandTable.qm"}) {
+    std::string qm =
+        corvimus::FindLocalizedResource(bundle().resourcePath().toStdString(), catalogue);
+    auto translator = std::make_unique<QTranslator>();
+    if (qm.empty() || !translator->load(QString::fromStdString(qm))) continue;
+    QCoreApplication::installTranslator(translator.get());
+    fTranslators.push_back(std::move(translator));
+  }
   auto* view = new QWidget;
   view->setObjectName("CorvimusPane");
   auto* top = new QVBoxLayout(view);
@@ -204,6 +214,14 @@ QWidget* CorvimusPane::createMainView() {
   outletPrefsDisable = new QCheckBox(tr("Turn off for this application"));
   targetRow->addWidget(outletPrefsDisable);
   sv->addLayout(targetRow);
+  // Shown only where the desktop cannot tell the front application without our help.
+  auto* noteRow = new QHBoxLayout;
+  outletFrontSourceNote = new QLabel;
+  outletFrontSourceNote->setWordWrap(true);
+  outletFrontSourceEnable = new QPushButton(tr("Enable"));
+  noteRow->addWidget(outletFrontSourceNote, 1);
+  noteRow->addWidget(outletFrontSourceEnable);
+  sv->addLayout(noteRow);
 
   outletPrefsTabs = new QTabWidget;
   sv->addWidget(outletPrefsTabs);
@@ -232,12 +250,12 @@ QWidget* CorvimusPane::createMainView() {
   auto modifierBoxes = [](QGridLayout* grid, int row, QCheckBox** control, QCheckBox** option,
                           QCheckBox** shift, QCheckBox** command, QCheckBox** caps,
                           QCheckBox** space) {
-    *control = new QCheckBox(ModifierTitle(controlKey));
-    *option = new QCheckBox(ModifierTitle(optionKey));
-    *shift = new QCheckBox(ModifierTitle(shiftKey));
-    *command = new QCheckBox(ModifierTitle(cmdKey));
-    *caps = new QCheckBox(ModifierTitle(alphaLock));
-    *space = new QCheckBox(ModifierTitle(kCorvimusSpaceKey));
+    *control = new QCheckBox(ModifierLabel(controlKey));
+    *option = new QCheckBox(ModifierLabel(optionKey));
+    *shift = new QCheckBox(ModifierLabel(shiftKey));
+    *command = new QCheckBox(ModifierLabel(cmdKey));
+    *caps = new QCheckBox(ModifierLabel(alphaLock));
+    *space = new QCheckBox(ModifierLabel(kCorvimusSpaceKey));
     grid->addWidget(*control, row, 0);
     grid->addWidget(*option, row, 1);
     grid->addWidget(*shift, row, 2);
@@ -269,9 +287,8 @@ QWidget* CorvimusPane::createMainView() {
     modifierBoxes(g, 1, &outletPrefsKeyControl, &outletPrefsKeyOption, &outletPrefsKeyShift,
                   &outletPrefsKeyCommand, &outletPrefsKeyCaps, &outletPrefsKeySpace);
     outletPrefsMoreKeys = new QComboBox;
-    QStringList more = {tr("More keys"), QString(), "esc",    "tab",  "return", "delete", "clear",
-                        "enter",         "help",    "fw del", "home", "end",    "pg up",  "pg dwn"};
-    for (int f = 1; f <= 15; ++f) more << QString("F%1").arg(f);
+    QStringList more = {tr("More keys"), QString()};
+    for (int row = 2; row < gMoreKeysCount; ++row) more << KeyLabel(gMoreKeysCodes[row]);
     FillCombo(outletPrefsMoreKeys, more);
     g->addWidget(outletPrefsMoreKeys, 3, 0, 1, 3);
     outletPrefsActionTabs->addWidget(page);
@@ -290,8 +307,7 @@ QWidget* CorvimusPane::createMainView() {
     auto* f = new QFormLayout(page);
     outletPrefsScrollDir = new QComboBox;
     QStringList directions;
-    for (int d = 0; d < 4; ++d)
-      directions << QCoreApplication::translate("CorvimusPane", ScrollDirectionName(d));
+    for (int d = 0; d < 4; ++d) directions << CommandTableText(ScrollDirectionName(d));
     FillCombo(outletPrefsScrollDir, directions);
     outletPrefsScrollCount = new QComboBox;
     QStringList counts = {tr("1 line"), tr("1 page"), tr("To the end")};
@@ -345,34 +361,46 @@ QWidget* CorvimusPane::createMainView() {
   sv->addLayout(applyRow);
   outletWindowTabs->addTab(settings, tr("Settings"));
 
-  // Info tab.
+  // Info tab: what runs and what is in force now, refreshed while the pane is shown.
   auto* info = new QWidget;
   auto* iv = new QVBoxLayout(info);
+  auto* facts = new QFormLayout;
+  facts->setLabelAlignment(Qt::AlignRight);
+  auto fact = [facts](const QString& title) {
+    auto* value = new QLabel(tr("Asking the agent…"));
+    value->setWordWrap(true);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    facts->addRow(title, value);
+    return value;
+  };
+  outletInfoVersion = fact(tr("Version:"));
+  outletInfoVersion->setText(tr("Mouse Buttons %1").arg(CorvimusVersionString()));
+  outletInfoAgent = fact(tr("Agent (CorvimusHelper):"));
+  outletInfoDriver = fact(tr("Driver:"));
+  outletInfoMice = fact(tr("Mice:"));
+  outletInfoCountBth = fact(tr("Bluetooth mice:"));
+  outletInfoCountBth->setText(tr("unknown"));
+  outletInfoFront = fact(tr("Application in front:"));
+  outletInfoRecord = fact(tr("Settings in force:"));
+  iv->addLayout(facts);
   iv->addStretch();
-  auto* countRow = new QHBoxLayout;
-  countRow->addStretch();
-  countRow->addWidget(new QLabel(tr("Bluetooth mice connected:")));
-  outletInfoCountBth = new QLabel(tr("unknown"));
-  countRow->addWidget(outletInfoCountBth);
-  countRow->addStretch();
-  iv->addLayout(countRow);
-  outletInfoUserGuide = new QPushButton(tr("Bluetooth mouse support"));
+  outletInfoUserGuide = new QPushButton(tr("Help with Bluetooth mice"));
   outletInfoURL = new QPushButton(tr("Visit the web site"));
+  outletInfoFrontSource = new QLabel;
+  outletInfoFrontSource->setAlignment(Qt::AlignHCenter);
+  outletInfoFrontSource->setWordWrap(true);
+  iv->addWidget(outletInfoFrontSource);
   iv->addWidget(outletInfoUserGuide, 0, Qt::AlignHCenter);
   iv->addWidget(outletInfoURL, 0, Qt::AlignHCenter);
-  iv->addStretch();
   outletWindowTabs->addTab(info, tr("Info"));
 
-  // The sheets.
+  // The sheets. One that only tells something has nothing to cancel.
   auto makeSheet = [view](const QString& name, const QString& text, const QString& ok,
-                          QLabel** extra) {
+                          QLabel** extra, bool cancellable) {
     auto* sheet = new QDialog(view);
     sheet->setObjectName(name);
     sheet->setWindowModality(Qt::WindowModal);
     auto* v = new QVBoxLayout(sheet);
-    auto* label = new QLabel(text);
-    label->setWordWrap(true);
-    v->addWidget(label);
     if (extra) {
       *extra = new QLabel;
       QFont bold = (*extra)->font();
@@ -380,34 +408,41 @@ QWidget* CorvimusPane::createMainView() {
       (*extra)->setFont(bold);
       v->addWidget(*extra);
     }
+    auto* label = new QLabel(text);
+    label->setObjectName("message");
+    label->setWordWrap(true);
+    v->addWidget(label);
     auto* buttons = new QDialogButtonBox;
     auto* okButton = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    auto* cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
     okButton->setObjectName("ok");
-    cancelButton->setObjectName("cancel");
     okButton->setDefault(true);
+    QPushButton* cancelButton = nullptr;
+    if (cancellable) {
+      cancelButton = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+      cancelButton->setObjectName("cancel");
+    }
     v->addWidget(buttons);
     return std::make_tuple(sheet, okButton, cancelButton);
   };
-  auto [clickSheet, clickOK, clickCancel] =
-      makeSheet("outletMainClickAlert",
-                tr("A mouse button must keep the main click. It has been given back to the first "
-                   "button."),
-                tr("OK"), nullptr);
+  auto [clickSheet, clickOK, clickCancel] = makeSheet(
+      "outletMainClickAlert",
+      tr("The left button clicks again. One of the left, right and middle buttons must always "
+         "click, or nothing could be clicked any more."),
+      tr("OK"), nullptr, false);
   auto [deleteSheet, deleteOK, deleteCancel] =
-      makeSheet("outletDeleteAlert", tr("Remove the settings of this application?"), tr("Remove"),
-                &outletDeleteName);
+      makeSheet("outletDeleteAlert", QString(), tr("Remove"), &outletDeleteName, true);
   auto [problemSheet, problemOK, problemCancel] = makeSheet(
-      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText);
+      "outletProblemAlert", tr("The settings were not saved."), tr("OK"), &outletProblemText,
+      false);  // there is nothing to choose, only something to know
   outletProblemText->setWordWrap(true);
-  problemCancel->hide();  // there is nothing to choose, only something to know
   outletMainClickAlert = clickSheet;
+  outletMainClickAlert->setWindowTitle(tr("The left button clicks again"));
   outletDeleteAlert = deleteSheet;
+  fDeleteMessage = outletDeleteAlert->findChild<QLabel*>("message");
   outletProblemAlert = problemSheet;
   for (QPushButton* b : {clickOK, deleteOK, problemOK})
     connect(b, &QPushButton::clicked, this, [this] { actionAlertOK(); });
-  for (QPushButton* b : {clickCancel, deleteCancel})
-    connect(b, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
+  connect(deleteCancel, &QPushButton::clicked, this, [this] { actionAlertCancel(); });
 
   // Control actions. Only what the user does triggers them: activated and clicked are not sent
   // when GetUIFromPrefs sets a control, and the sliders are blocked while it does.
@@ -432,6 +467,8 @@ QWidget* CorvimusPane::createMainView() {
   connect(outletPrefsBrowse, &QPushButton::clicked, this, [this] { actionPrefsBrowse(); });
   connect(outletInfoUserGuide, &QPushButton::clicked, this, [this] { actionInfoSupport(); });
   connect(outletInfoURL, &QPushButton::clicked, this, [this] { actionInfoURL(); });
+  connect(outletFrontSourceEnable, &QPushButton::clicked, this,
+          [this] { actionFrontSourceEnable(); });
   const std::pair<QCheckBox*, UInt16> modifierBits[] = {
       {outletPrefsClkControl, controlKey}, {outletPrefsClkOption, optionKey},
       {outletPrefsClkShift, shiftKey},     {outletPrefsClkCommand, cmdKey},
@@ -472,11 +509,22 @@ QWidget* CorvimusPane::createMainView() {
       {outletPrefsItemToOpen, "outletPrefsItemToOpen"},
       {outletPrefsBrowse, "outletPrefsBrowse"},
       {outletInfoCountBth, "outletInfoCountBth"},
+      {outletInfoVersion, "outletInfoVersion"},
+      {outletInfoAgent, "outletInfoAgent"},
+      {outletInfoDriver, "outletInfoDriver"},
+      {outletInfoMice, "outletInfoMice"},
+      {outletInfoFront, "outletInfoFront"},
+      {outletInfoRecord, "outletInfoRecord"},
       {outletInfoUserGuide, "outletInfoUserGuide"},
       {outletInfoURL, "outletInfoURL"},
       {outletDeleteName, "outletDeleteName"},
+      {outletFrontSourceNote, "outletFrontSourceNote"},
+      {outletFrontSourceEnable, "outletFrontSourceEnable"},
+      {outletInfoFrontSource, "outletInfoFrontSource"},
       {outletProblemText, "outletProblemText"}};
   for (auto [object, name] : names) object->setObjectName(name);
+  // What the host shows as the window's title while this pane is shown.
+  view->setWindowTitle(tr("Mouse Buttons"));
   return view;
 }
 
@@ -508,6 +556,7 @@ void CorvimusPane::mainViewDidLoad() {
   connect(outletPrefsList->selectionModel(), &QItemSelectionModel::selectionChanged, fButtonsModel,
           &MouseButtonsView::outlineViewSelectionDidChange);
 
+  UpdateFrontSourceNote();
   MakeClickableLink(outletInfoUserGuide);
   MakeClickableLink(outletInfoURL);
 
@@ -530,9 +579,14 @@ void CorvimusPane::didSelect() {
   if (!fCountConnectedTimer) {
     fCountConnectedTimer = new QTimer(this);
     fCountConnectedTimer->setInterval(1000);
-    connect(fCountConnectedTimer, &QTimer::timeout, this, [this] { CountConnectedMice(); });
+    connect(fCountConnectedTimer, &QTimer::timeout, this, [this] {
+      CountConnectedMice();
+      RefreshInfo();
+    });
   }
   fCountConnectedTimer->start();
+  // The facts are shown at once rather than a second late; the Bluetooth count keeps its own pace.
+  RefreshInfo();
 }
 
 void CorvimusPane::willUnselect() {
@@ -647,13 +701,7 @@ void CorvimusPane::ShowActionEditor() {
                 {outletPrefsClkSpace, kCorvimusSpaceKey}});
       break;
     case kActionTabKeystroke: {
-      if (slot->keyCode == 255) {
-        outletPrefsKeystroke->setText("(none)");
-      } else {
-        Str255 name = {0};
-        GetKeyCombinationName(UInt16(slot->keyCode << 8), slot->modifiers, name, 255, 0);
-        outletPrefsKeystroke->setText(FromPString(name, 255));
-      }
+      outletPrefsKeystroke->setText(KeystrokeLabel(slot->keyCode, slot->modifiers));
       showBits({{outletPrefsKeyCommand, cmdKey},
                 {outletPrefsKeyShift, shiftKey},
                 {outletPrefsKeyCaps, alphaLock},
@@ -798,12 +846,26 @@ void CorvimusPane::RebuildTargetAppMenu() {
 }
 
 void CorvimusPane::actionPrefsAdd() {
-  if (fAddPanel) return;
+  if (fAddPanel || fAddFilePanel) return;
+  auto* chooser = new ApplicationChooser(mainView()->window(), corvimus::InstalledApplications(),
+                                         RunningApplicationNames());
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  chooser->setWindowModality(Qt::WindowModal);
+  fAddPanel = chooser;
+  connect(chooser, &QDialog::finished, this, [this, chooser](int result) {
+    if (result == QDialog::Accepted) addPrefsDidEnd(chooser->ChosenId(), 1);
+  });
+  connect(chooser, &ApplicationChooser::otherRequested, this, [this] { ChooseApplicationFile(); });
+  chooser->open();
+}
+
+void CorvimusPane::ChooseApplicationFile() {
+  if (fAddFilePanel) return;
   // Of the folders only application bundles can be chosen here.
   auto* panel =
       new ChooserPanel(mainView()->window(), tr("Select an Application"), ChooserPanel::IsBundle);
   panel->setAttribute(Qt::WA_DeleteOnClose);
-  panel->setObjectName("addPanel");
+  panel->setObjectName("addFilePanel");
   panel->setOption(QFileDialog::DontUseNativeDialog);
   panel->setFileMode(QFileDialog::ExistingFile);
   panel->setNameFilters({tr("Applications (*.app *.desktop)"), tr("All files (*)")});
@@ -812,9 +874,9 @@ void CorvimusPane::actionPrefsAdd() {
   QString start = corvimus::FolderPath(kLocalDomain, kApplicationsFolderType, &apps) == noErr &&
                           QFileInfo(QString::fromStdString(apps)).isDir()
                       ? QString::fromStdString(apps)
-                      : QStringLiteral("/usr/share/applications");
+                      : QDir::homePath();
   panel->setDirectory(start);
-  fAddPanel = panel;
+  fAddFilePanel = panel;
   connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
     addPrefsDidEnd(panel->ChosenPath(), result == QDialog::Accepted ? 1 : 0);
   });
@@ -826,27 +888,16 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
   SaveUIToPrefs();
   SavePrefsToBase();
 
-  ApplicationIdentity app = DescribeApplication(path);
-  OSType signature = app.signature ? app.signature : OSType(kUnknownSignature);
-  QByteArray name = app.name.left(
-      qsizetype(corvimus::Utf8CutLength(app.name.constData(), size_t(app.name.size()), 254)));
-  if (name.size() > 4 && name.right(4).toLower() == ".app") name.chop(4);
-  if (name.isEmpty()) return;
+  corvimus::ApplicationChoice app;
+  if (!corvimus::DescribeApplication(path.toStdString(), &app, nullptr)) return;
 
   auto record = std::make_unique<CorvimusPrefsRec>();
-  std::memset(record.get(), 0, sizeof *record);
   SInt32 size = 0;
-  if (void* global = QBaseGetRecord(fSettingsBase, 0, &size);
-      global && size == kCorvimusPrefsRecSize) {
-    std::memcpy(record.get(), global, kCorvimusPrefsRecSize);
-  } else {
-    record->device[0].speed = 255;
-    record->device[0].acceleration = 255;
-  }
-  record->application = signature;
-  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appFileName, 63);
-  corvimus::StorePascalUtf8(name.constData(), size_t(name.size()), record->appName, 31);
-  record->active = 1;
+  const void* global = QBaseGetRecord(fSettingsBase, 0, &size);
+  CorvimusPrefsRec globalCopy;
+  if (global && size == kCorvimusPrefsRecSize) std::memcpy(&globalCopy, global, sizeof globalCopy);
+  MakeApplicationRecord(app, global && size == kCorvimusPrefsRecSize ? &globalCopy : nullptr,
+                        record.get());
   SInt32 i = QBaseAddRecord(fSettingsBase, record.get(), kCorvimusPrefsRecSize);
   if (i < 0) return;
   fSettingsIndex = i;
@@ -860,7 +911,7 @@ void CorvimusPane::addPrefsDidEnd(const QString& path, int returnCode) {
 
 void CorvimusPane::actionPrefsRemove() {
   if (fSettingsIndex <= 0) return;
-  outletDeleteName->setText(AppNameText(fSettings.appName));
+  PrepareDeleteSheet();
   if (RunSheet(outletDeleteAlert) != 1) return;
   QBaseMarkRecordForRemoval(fSettingsBase, fSettingsIndex);
   QBaseRemoveMarkedRecords(fSettingsBase);
@@ -869,6 +920,15 @@ void CorvimusPane::actionPrefsRemove() {
   SelectComboRow(outletPrefsTarget, fSettingsIndex == 0 ? 0 : fSettingsIndex + 1);
   GetPrefsFromBase();
   GetUIFromPrefs();
+}
+
+void CorvimusPane::PrepareDeleteSheet() {
+  QString name = AppNameText(fSettings.appName);
+  outletDeleteName->setText(name);
+  fDeleteMessage->setText(
+      tr("Remove the settings for %1? %1 then follows the settings for all applications.")
+          .arg(name));
+  outletDeleteAlert->setWindowTitle(tr("Remove the settings for %1").arg(name));
 }
 
 int CorvimusPane::RunSheet(QDialog* sheet) {
@@ -1083,6 +1143,117 @@ void CorvimusPane::CountConnectedMice() {
   outletInfoCountBth->setText(QString::asprintf("%d", k));
 }
 
+void CorvimusPane::UpdateFrontSourceNote() {
+  FrontSourceKind kind = ChooseFrontSource();
+  bool missing = kind == kFrontSourceGnomeShell && !GnomeShellExtensionRunning();
+  QString note = tr("Settings do not follow the front application: the Corvimus extension of "
+                    "GNOME Shell is not enabled.");
+  outletFrontSourceNote->setText(note);
+  outletFrontSourceNote->setVisible(missing);
+  outletFrontSourceEnable->setVisible(missing);
+  if (missing)
+    outletInfoFrontSource->setText(note);
+  else if (kind == kFrontSourceNone)
+    outletInfoFrontSource->setText(tr("No desktop session: the settings for all applications "
+                                      "are in force."));
+  else
+    outletInfoFrontSource->setText(
+        tr("The front application comes from %1.").arg(FrontSourceName(kind)));
+}
+
+void CorvimusPane::actionFrontSourceEnable() {
+  if (EnableGnomeShellExtension() != noErr)
+    outletFrontSourceNote->setText(
+        tr("GNOME Shell could not enable the Corvimus extension; log out and back in, then try "
+           "again."));
+  else
+    QTimer::singleShot(1000, this, [this] { UpdateFrontSourceNote(); });
+}
+
+namespace {
+
+// A C string of a fixed field, which need not end inside it.
+QString FieldText(const char* field, size_t size) {
+  return QString::fromUtf8(field, qsizetype(strnlen(field, size))).trimmed();
+}
+
+}  // namespace
+
+void CorvimusPane::RefreshInfo() {
+  CorvimusAgentStatus status;
+  CorvimusDeviceList devices;
+  bool answered = GetAgentStatus(&status) == noErr && GetConnectedDevices(&devices) == noErr;
+  if (!answered) {
+    bool running = FindNamedProcess(kCorvimusHelperName, nullptr) == noErr;
+    outletInfoAgent->setText(running ? tr("Running, but it does not answer")
+                                     : tr("Not running: the settings reach no mouse"));
+    outletInfoDriver->setText(tr("Unknown while the agent does not answer"));
+    outletInfoMice->setText(tr("Unknown while the agent does not answer"));
+    outletInfoFront->setText(tr("Unknown while the agent does not answer"));
+    outletInfoRecord->setText(tr("None"));
+    return;
+  }
+  // An agent of another version is one an earlier installation left running: worth saying.
+  QString agentVersion = FieldText(status.agentVersion, sizeof status.agentVersion);
+  outletInfoAgent->setText(agentVersion == QLatin1String(CorvimusVersionString())
+                               ? tr("Running")
+                               : tr("Running, version %1").arg(agentVersion));
+
+  bool system = status.driversLinked & kDriverLinkedSystem;
+  bool user = status.driversLinked & kDriverLinkedUser;
+  outletInfoDriver->setText(system && user ? tr("corvimusd (the system service) and the simulated "
+                                                "driver both run")
+                            : system       ? tr("corvimusd, the system service, runs")
+                            : user ? tr("The simulated driver runs: its mice are not real ones")
+                                   : tr("Not running: no mouse is remapped"));
+
+  QStringList mice;
+  int listed = devices.count < 0 ? 0 : std::min<int>(devices.count, kCorvimusMaxListedDevices);
+  // The two answers come one after the other; the links belong to the mice only when both lists
+  // are as long.
+  bool linksMatch = status.count == devices.count;
+  for (int i = 0; i < listed; ++i) {
+    const CorvimusDeviceInfo& d = devices.device[i];
+    QString name = FieldText(d.productName, sizeof d.productName);
+    if (name.isEmpty()) name = FieldText(d.vendorName, sizeof d.vendorName);
+    if (name.isEmpty()) name = tr("Mouse %1").arg(i + 1);
+    QString link =
+        linksMatch ? FieldText(status.mouse[i].link, sizeof status.mouse[i].link) : QString();
+    if (link.isEmpty())
+      link = d.transport == kCorvimusTransportBluetooth ? QStringLiteral("Bluetooth")
+                                                        : tr("another link");
+    else if (link == QLatin1String("Other"))
+      link = tr("another link");
+    QString line = tr("%1, %2").arg(name, link);
+    if (linksMatch && system && user)
+      line +=
+          status.mouse[i].driverPlace == kDriverPlaceUser ? tr(" (simulated)") : tr(" (corvimusd)");
+    mice << line;
+  }
+  outletInfoMice->setText(mice.isEmpty() ? tr("None connected") : mice.join(QLatin1Char('\n')));
+
+  QString front =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.frontName + 1), status.frontName[0]);
+  outletInfoFront->setText(front.isEmpty() ? tr("None known yet") : front);
+  QString record =
+      QString::fromUtf8(reinterpret_cast<const char*>(status.recordName + 1), status.recordName[0]);
+  switch (status.recordKind) {
+    case kRecordKindApplication:
+      outletInfoRecord->setText(tr("Its own settings (%1)").arg(record));
+      break;
+    case kRecordKindGlobal:
+      outletInfoRecord->setText(tr("The settings for all applications"));
+      break;
+    case kRecordKindOwnApplication:
+      outletInfoRecord->setText(
+          tr("None: the button tester is in front, so the buttons are reported, not remapped"));
+      break;
+    default:
+      outletInfoRecord->setText(tr("The built-in defaults: every button does what it always did"));
+      break;
+  }
+}
+
 QString CorvimusPane::SupportURL() {
   return QString(kVendorHost) + "/Support/BT.aspx";
 }
@@ -1104,4 +1275,95 @@ void CorvimusPane::MakeClickableLink(QPushButton* button) {
   button->setStyleSheet(
       "QPushButton { border: none; text-decoration: underline; color: rgb(26, 26, 255); }"
       "QPushButton:pressed { color: rgb(255, 26, 26); }");
+}
+
+// ---- Pictures for the documentation -------------------------------------------------------------
+
+namespace {
+
+struct ScreenshotAction {
+  const char* name;
+  int slot;
+  UInt16 command;
+  UInt16 modifiers;
+  UInt8 keyCode;
+  UInt8 repeat;
+  const char* item;
+};
+
+// One example for each page of the action editor.
+const ScreenshotAction kScreenshotActions[] = {
+    {"action-unchanged", 5, kCmdNone, 0, 255, 0, nullptr},
+    {"action-click", 3, 43, controlKey, 255, 0, nullptr},
+    {"action-keystroke", 4, kCmdKeystroke, controlKey | shiftKey, 0x11, 0, nullptr},
+    {"action-special-key", 3, kCmdBack, 0, 255, 0, nullptr},
+    {"action-scroll", kSlotRF, 8, 0, 1, 3, nullptr},
+    {"action-open-item", 5, kCmdOpenItem, 0, 255, 0, "Notes.txt"},
+};
+
+}  // namespace
+
+QStringList CorvimusPane::screenshotStates() {
+  QStringList names;
+  for (const ScreenshotAction& a : kScreenshotActions) names << a.name;
+  if (QBaseCountRecords(fSettingsBase) > 1) names << "application";
+  return names;
+}
+
+void CorvimusPane::SelectControlSlot(int slot) {
+  for (int row = 0; row < fButtonsModel->rowCount(); ++row) {
+    QModelIndex index = fButtonsModel->index(row, 0);
+    MouseButtonsViewItem* item = fButtonsModel->itemForIndex(index);
+    if (item && GetActionFromControlID(item->getControlID()) == slot) {
+      outletPrefsList->setCurrentIndex(index);
+      return;
+    }
+  }
+}
+
+void CorvimusPane::showScreenshotState(int index) {
+  if (!fInScreenshotStates && index >= 0) {
+    fInScreenshotStates = true;
+    fScreenshotTargetRow = outletPrefsTarget->currentIndex();
+    fScreenshotActionIndex = fActionIndex;
+    std::memcpy(&fScreenshotSettings, &fSettings, sizeof fSettings);
+  }
+  if (!fInScreenshotStates) return;
+  outletWindowTabs->setCurrentIndex(0);
+  outletPrefsTabs->setCurrentIndex(0);
+  // Each state starts from the record as the base holds it: the examples are made in the working
+  // copy only, and the base is never written here.
+  auto showTarget = [this](int row) {
+    SelectComboRow(outletPrefsTarget, row);
+    GetPrefsFromBase();
+  };
+  if (index < 0) {
+    showTarget(fScreenshotTargetRow);
+    std::memcpy(&fSettings, &fScreenshotSettings, sizeof fSettings);
+    if (fScreenshotActionIndex >= 0)
+      SelectControlSlot(fScreenshotActionIndex);
+    else
+      outletPrefsList->selectionModel()->clearSelection();
+    fInScreenshotStates = false;
+    GetUIFromPrefs();
+    return;
+  }
+  showTarget(0);
+  if (index < int(std::size(kScreenshotActions))) {
+    const ScreenshotAction& a = kScreenshotActions[index];
+    SelectControlSlot(a.slot);
+    CorvimusActionRec* slot = SelectedAction();
+    if (!slot) return;
+    slot->command = a.command;
+    slot->modifiers = a.modifiers;
+    slot->keyCode = a.keyCode;
+    slot->repeat = a.repeat;
+    slot->data[0] = 0;
+    if (a.item) CStringPCopy(a.item, slot->data, 31);
+  } else {
+    showTarget(2);  // the first application's record
+    SelectControlSlot(3);
+    PrepareDeleteSheet();
+  }
+  GetUIFromPrefs();
 }

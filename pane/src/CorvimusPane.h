@@ -10,6 +10,8 @@
 
 #include <QPointer>
 #include <QString>
+#include <memory>
+#include <vector>
 
 #include "prefpane/PreferencePane.h"
 #include "recordbase/QBase.h"
@@ -27,6 +29,7 @@ class QSlider;
 class QStackedWidget;
 class QTabWidget;
 class QTimer;
+class QTranslator;
 class QTreeView;
 class MouseButtonsView;
 
@@ -39,6 +42,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   void mainViewDidLoad() override;
   void didSelect() override;
   void willUnselect() override;
+  // Every page of the action editor with an example action, and an application's record with the
+  // remove sheet naming it; nothing of them reaches the base or the file.
+  QStringList screenshotStates() override;
+  void showScreenshotState(int index) override;
 
   // Load, edit, apply, revert.
   SInt16 GetBaseFromFile();
@@ -60,7 +67,10 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   // Target applications.
   void RebuildTargetAppMenu();
   void actionPrefsAdd();
+  // `path` is a desktop entry id or a file (an application bundle, a program, a .desktop file).
   void addPrefsDidEnd(const QString& path, int returnCode);
+  // The file panel for applications without a desktop entry.
+  void ChooseApplicationFile();
   void actionPrefsRemove();
   void actionAlertOK();
   void actionAlertCancel();
@@ -89,8 +99,14 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
 
   // Info tab.
   void CountConnectedMice();
+  // Asks the agent what runs and what is in force and shows it; the timer calls it every second.
+  void RefreshInfo();
   void actionInfoSupport();
   void actionInfoURL();
+
+  // Whether the desktop's front-application source needs the user (GNOME Shell's extension).
+  void UpdateFrontSourceNote();
+  void actionFrontSourceEnable();
 
   // The web pages of the Info tab.
   static QString SupportURL();
@@ -133,11 +149,20 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   QLineEdit* outletPrefsItemToOpen = nullptr;
   QPushButton* outletPrefsBrowse = nullptr;
   QLabel* outletInfoCountBth = nullptr;
+  QLabel* outletInfoVersion = nullptr;
+  QLabel* outletInfoAgent = nullptr;
+  QLabel* outletInfoDriver = nullptr;
+  QLabel* outletInfoMice = nullptr;
+  QLabel* outletInfoFront = nullptr;
+  QLabel* outletInfoRecord = nullptr;
   QPushButton* outletInfoUserGuide = nullptr;
   QPushButton* outletInfoURL = nullptr;
   QDialog* outletMainClickAlert = nullptr;
   QDialog* outletDeleteAlert = nullptr;
   QLabel* outletDeleteName = nullptr;
+  QLabel* outletFrontSourceNote = nullptr;
+  QPushButton* outletFrontSourceEnable = nullptr;
+  QLabel* outletInfoFrontSource = nullptr;
   QDialog* outletProblemAlert = nullptr;  // a settings file that cannot be read or written
   QLabel* outletProblemText = nullptr;
 
@@ -158,7 +183,8 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   CorvimusDeviceList fConnected{};
 
   // The open panels while they are shown (sheets on the pane's window).
-  QPointer<QFileDialog> fAddPanel;
+  QPointer<QDialog> fAddPanel;      // the application chooser
+  QPointer<QFileDialog> fAddFilePanel;  // its "Other…" file panel
   QPointer<QFileDialog> fBrowsePanel;
 
  protected:
@@ -172,9 +198,19 @@ class CorvimusPane : public corvimus::prefpane::PreferencePane {
   CorvimusActionRec* SelectedAction();
   void ShowActionEditor();
   void MakeClickableLink(QPushButton* button);
+  // Names the current application in the remove sheet.
+  void PrepareDeleteSheet();
+  void SelectControlSlot(int slot);
 
   MouseButtonsView* fButtonsModel = nullptr;
   QDialog* fRunningSheet = nullptr;
+  QLabel* fDeleteMessage = nullptr;
+  std::vector<std::unique_ptr<QTranslator>> fTranslators;
+  // What the user had before the first screenshot state: target row and control.
+  bool fInScreenshotStates = false;
+  int fScreenshotTargetRow = 0;
+  SInt16 fScreenshotActionIndex = -1;
+  CorvimusPrefsRec fScreenshotSettings{};  // with the user's unapplied edits
 };
 
 // The one pane instance, through which the outline and the keystroke capture reach the pane.

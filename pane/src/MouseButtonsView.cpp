@@ -21,18 +21,17 @@ MouseButtonsViewItem* MouseButtonsViewItem::childAtIndex(int i) const {
 
 namespace {
 
-// The "MouseButtonsView" strings table of a resource folder, from the first language folder that
-// has one; empty when none has or the file does not follow the strings format.
+// The "MouseButtonsView" strings table of a resource folder, from the first folder of the user's
+// languages that has one; empty when none has or the file does not follow the strings format.
 std::map<std::string, std::string> LoadButtonsTable(const QString& resourcePath) {
   std::map<std::string, std::string> entries;
-  for (const char* lang : {"en.lproj", "English.lproj", "Base.lproj"}) {
-    QFile file(resourcePath + "/" + lang + "/MouseButtonsView.strings");
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    // A table is a few hundred bytes; anything near a megabyte is not one of ours.
-    QByteArray bytes = file.read(1 << 20);
-    corvimus::ParseStringsTable(bytes.toStdString(), &entries);
-    break;
-  }
+  std::string path =
+      corvimus::FindLocalizedResource(resourcePath.toStdString(), "MouseButtonsView.strings");
+  QFile file(QString::fromStdString(path));
+  if (path.empty() || !file.open(QIODevice::ReadOnly)) return entries;
+  // A table is a few hundred bytes; anything near a megabyte is not one of ours.
+  QByteArray bytes = file.read(1 << 20);
+  corvimus::ParseStringsTable(bytes.toStdString(), &entries);
   return entries;
 }
 

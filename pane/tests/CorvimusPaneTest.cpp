@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStandardItemModel>
@@ -14,8 +16,11 @@
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
+#include <map>
 #include <cstring>
+#include <set>
 
+#include "ApplicationChooser.h"
 #include "PaneTables.h"
 #include "PaneTestSupport.h"
 #include "loginitems/Aliases.h"
@@ -25,6 +30,7 @@
 #include "settings/CommandTable.h"
 #include "settings/MouseSettings.h"
 #include "settings/PaneAgentEvents.h"
+#include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 
 using corvimus::testing::WriteFile;
@@ -210,6 +216,102 @@ TEST_F(PaneTest, AddingApplicationsSortsThemAndSelectsTheNewOne) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(SettingsPath())));
 }
 
+TEST_F(PaneTest, SaysWhenGnomeShellCannotTellTheFrontApplication) {
+  // A GNOME Wayland session whose bus has no extension on it (here: no bus at all).
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"XDG_CURRENT_DESKTOP", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                           "SWAYSOCK", "I3SOCK", "DISPLAY"}) {
+    if (const char* v = std::getenv(name)) saved[name] = v;
+    unsetenv(name);
+  }
+  setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + *tmp_ / "no-bus").c_str(), 1);
+  OpenPane();
+  EXPECT_FALSE(pane_->outletFrontSourceNote->isHidden());
+  EXPECT_FALSE(pane_->outletFrontSourceEnable->isHidden());
+  EXPECT_TRUE(pane_->outletFrontSourceNote->text().contains("extension"));
+  EXPECT_EQ(pane_->outletInfoFrontSource->text(), pane_->outletFrontSourceNote->text());
+  // Enabling cannot reach the Shell: the note says what to do instead.
+  pane_->outletFrontSourceEnable->click();
+  EXPECT_TRUE(pane_->outletFrontSourceNote->text().contains("log out"));
+
+  // An X11 session needs nothing of the user.
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("DISPLAY", ":0", 1);
+  pane_->UpdateFrontSourceNote();
+  EXPECT_TRUE(pane_->outletFrontSourceNote->isHidden());
+  EXPECT_TRUE(pane_->outletFrontSourceEnable->isHidden());
+  EXPECT_EQ(pane_->outletInfoFrontSource->text(), "The front application comes from X11.");
+  for (const char* name : {"XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"})
+    unsetenv(name);
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+}
+
+TEST_F(PaneTest, ChooserOffersDesktopEntriesRunningFirstAndSearchable) {
+  // Entries of the user's and of a system data folder; the user's hides the system's of one id.
+  std::string user = *tmp_ / "data/applications", system = *tmp_ / "sys/applications";
+  QDir().mkpath(QString::fromStdString(user + "/sub"));
+  QDir().mkpath(QString::fromStdString(system));
+  setenv("XDG_DATA_HOME", (*tmp_ / "data").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (*tmp_ / "sys").c_str(), 1);
+  std::string sleeper = *tmp_ / "sleeper";
+  QFile::copy("/bin/sleep", QString::fromStdString(sleeper));
+  QFile(QString::fromStdString(sleeper)).setPermissions(QFileDevice::ExeOwner | QFileDevice::ReadOwner);
+  WriteFile(user + "/org.example.Zeta.desktop",
+            "[Desktop Entry]\nType=Application\nName=Zeta Viewer\nExec=zeta %f\n");
+  WriteFile(user + "/sub/alpha.desktop",
+            "[Desktop Entry]\nType=Application\nName=Alpha Editor\nIcon=accessories-text-editor\n"
+            "Exec=alpha\n");
+  WriteFile(system + "/org.example.Zeta.desktop",
+            "[Desktop Entry]\nType=Application\nName=Hidden Zeta\nExec=zeta\n");
+  WriteFile(system + "/sleeper.desktop",
+            "[Desktop Entry]\nType=Application\nName=Sleeper\nExec=" + sleeper + " 60\n");
+  WriteFile(system + "/settings-panel.desktop",
+            "[Desktop Entry]\nType=Application\nName=Panel\nNoDisplay=true\nExec=panel\n");
+  WriteFile(system + "/link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=http://x\n");
+  corvimus::testing::ChildProcess running;
+  ASSERT_TRUE(running.Start({sleeper, "60"}));
+
+  OpenPane();
+  pane_->outletPrefsAdd->click();
+  auto* chooser = qobject_cast<ApplicationChooser*>(pane_->fAddPanel.data());
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(chooser->windowTitle(), "Select an Application");
+  EXPECT_EQ(chooser->ShownIds(), QStringList({"sleeper", "sub-alpha", "org.example.Zeta"}));
+  EXPECT_EQ(chooser->outletList->item(2)->text(), "Zeta Viewer");
+
+  chooser->outletSearch->setText("ZET");
+  EXPECT_EQ(chooser->ShownIds(), QStringList({"org.example.Zeta"}));
+  chooser->outletSearch->setText("nothing like it");
+  EXPECT_TRUE(chooser->ShownIds().isEmpty());
+  chooser->accept();  // nothing to choose: the chooser stays
+  EXPECT_TRUE(chooser->isVisible());
+  chooser->outletSearch->setText("example");
+  chooser->accept();
+  QApplication::processEvents();
+  EXPECT_EQ(Name(pane_->fSettings.appFileName), "org.example.Zeta");
+  EXPECT_EQ(Name(pane_->fSettings.appName), "Zeta Viewer");
+  EXPECT_EQ(pane_->fSettings.application, kUnknownSignature);
+  EXPECT_EQ(pane_->outletPrefsTarget->currentText(), "Zeta Viewer");
+
+  // "Other…" leaves the list for the file panel; cancelling that adds nothing.
+  pane_->outletPrefsAdd->click();
+  QPointer<ApplicationChooser> second = qobject_cast<ApplicationChooser*>(pane_->fAddPanel.data());
+  ASSERT_NE(second, nullptr);
+  SInt32 before = QBaseCountRecords(pane_->fSettingsBase);
+  second->outletOther->click();
+  QApplication::processEvents();
+  ASSERT_NE(pane_->fAddFilePanel, nullptr);
+  EXPECT_TRUE(pane_->fAddFilePanel->isVisible());
+  EXPECT_TRUE(!second || !second->isVisible());
+  pane_->fAddFilePanel->reject();
+  QApplication::processEvents();
+  EXPECT_EQ(QBaseCountRecords(pane_->fSettingsBase), before);
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("XDG_DATA_DIRS");
+}
+
 TEST_F(PaneTest, AddingTakesNamesFromBundlesDesktopEntriesAndPrograms) {
   OpenPane();
   pane_->addPrefsDidEnd(MakeAppBundle("Foo.APP", ""), 1);  // folder "Foo.APP.app"
@@ -219,11 +321,13 @@ TEST_F(PaneTest, AddingTakesNamesFromBundlesDesktopEntriesAndPrograms) {
   EXPECT_EQ(Name(pane_->fSettings.appName), longName.substr(0, 31));
   EXPECT_EQ(Name(pane_->fSettings.appFileName), longName);
 
-  std::string desktop = *tmp_ / "editor.desktop";
-  WriteFile(desktop,
-            "[Desktop Entry]\nName=Text Editor\nExec=env LANG=C /usr/bin/gnome-text-editor %U\n");
+  // A desktop entry file is known by its id, shown by its name.
+  std::string desktop = *tmp_ / "org.example.Editor.desktop";
+  WriteFile(desktop, "[Desktop Entry]\nType=Application\nName=Text Editor\nExec=env LANG=C "
+                     "/usr/bin/gnome-text-editor %U\n");
   AddApplicationThroughPanel(QString::fromStdString(desktop));
-  EXPECT_EQ(Name(pane_->fSettings.appName), "gnome-text-editor");
+  EXPECT_EQ(Name(pane_->fSettings.appName), "Text Editor");
+  EXPECT_EQ(Name(pane_->fSettings.appFileName), "org.example.Editor");
   EXPECT_EQ(pane_->fSettings.application, kUnknownSignature);
 
   std::string program = *tmp_ / "A.app";  // a plain file: ".app" goes, "A" stays
@@ -237,7 +341,7 @@ TEST_F(PaneTest, AddingTakesNamesFromBundlesDesktopEntriesAndPrograms) {
 
   SInt32 before = QBaseCountRecords(pane_->fSettingsBase);
   std::string noExec = *tmp_ / "broken.desktop";
-  WriteFile(noExec, "[Desktop Entry]\nName=Broken\n");
+  WriteFile(noExec, "[Desktop Entry]\nName=Broken\n");  // no Type: not an application
   pane_->addPrefsDidEnd(QString::fromStdString(noExec), 1);
   pane_->addPrefsDidEnd(QString::fromStdString(program), 0);  // cancelled
   EXPECT_EQ(QBaseCountRecords(pane_->fSettingsBase), before);
@@ -375,10 +479,11 @@ TEST_F(PaneTest, ActionEditorKeystrokeAndResets) {
   EXPECT_EQ(slot.keyCode, 0x7A);
   pane_->outletPrefsKeyCommand->click();
   pane_->outletPrefsKeyShift->click();
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "cmd+shift+F1");
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Shift+Super+F1");
   Choose(pane_->outletPrefsMoreKeys, 0);
   EXPECT_EQ(slot.keyCode, 255);
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "(none)");
+  // No key: the keystroke holds the modifiers alone, and says so.
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Shift+Super");
 
   // Special keys and a code the editor does not offer.
   Choose(pane_->outletPrefsAction, 5);
@@ -422,8 +527,10 @@ TEST_F(PaneTest, MainClickRuleInGlobalRecordShowsSheet) {
   OpenPane();
   SelectControlRow(RowForSlot(0));
   Choose(pane_->outletPrefsAction, 4);  // keystroke on the main button; slots 1, 2 hold 34, 32
+  // The sheet only tells what happened: there is nothing to cancel.
+  EXPECT_EQ(pane_->outletMainClickAlert->findChild<QPushButton*>("cancel"), nullptr);
   QString shown;
-  AnswerNextSheet(false, &shown);  // either button: the repair stands
+  AnswerNextSheet(true, &shown);
   pane_->outletPrefsApply->click();
   EXPECT_EQ(shown, "outletMainClickAlert");
   auto records = FileRecords();
@@ -596,6 +703,44 @@ TEST_F(PaneTest, BrowsingCanChooseAFolder) {
   QApplication::processEvents();
   EXPECT_EQ(Name(Slot(pane_, 3).data), "Projects");
   EXPECT_TRUE(QFile::exists(QString::fromStdString(config_ + "/com.kelvane.mouse.files/Projects")));
+}
+
+// The pictures of the documentation show every page of the action editor, and the pane is left as
+// the user had it: nothing shown for them reaches the base or the file.
+TEST_F(PaneTest, ScreenshotStatesShowEveryEditorPageAndLeaveNothingBehind) {
+  OpenPane();
+  pane_->addPrefsDidEnd(MakeAppBundle("Text Editor", "TeXt"), 1);
+  pane_->actionPrefsApply();
+  Choose(pane_->outletPrefsTarget, 0);
+  SelectControlRow(RowForSlot(1));
+  pane_->outletPrefsCustomSpeed->click();  // an edit not applied yet
+  const CorvimusPrefsRec edited = pane_->fSettings;
+  const CorvimusPrefsRec global = BaseRecord(0);
+  const CorvimusPrefsRec application = BaseRecord(1);
+
+  QStringList states = pane_->screenshotStates();
+  ASSERT_EQ(states.size(), 7);
+  std::set<int> pages;
+  for (int i = 0; i + 1 < states.size(); ++i) {
+    pane_->showScreenshotState(i);
+    pages.insert(pane_->outletPrefsActionTabs->currentIndex());
+    EXPECT_TRUE(pane_->outletPrefsAction->isEnabled()) << states[i].toStdString();
+  }
+  EXPECT_EQ(pages, (std::set<int>{kActionTabNone, kActionTabClick, kActionTabKeystroke,
+                                  kActionTabSpecialKey, kActionTabScroll, kActionTabOpenItem}));
+  pane_->showScreenshotState(states.size() - 1);
+  EXPECT_EQ(states.last(), "application");
+  EXPECT_EQ(pane_->fSettingsIndex, 1);
+  EXPECT_EQ(pane_->outletDeleteName->text(), "Text Editor");
+
+  pane_->showScreenshotState(-1);
+  EXPECT_EQ(pane_->fSettingsIndex, 0);
+  EXPECT_EQ(pane_->fActionIndex, 1);
+  EXPECT_EQ(std::memcmp(&pane_->fSettings, &edited, sizeof edited), 0);
+  const CorvimusPrefsRec globalAfter = BaseRecord(0), applicationAfter = BaseRecord(1);
+  EXPECT_EQ(std::memcmp(&globalAfter, &global, sizeof global), 0);
+  EXPECT_EQ(std::memcmp(&applicationAfter, &application, sizeof application), 0);
+  EXPECT_TRUE(pane_->outletPrefsApply->isEnabled()) << "the user's edit is still there to apply";
 }
 
 // Items whose names the File Manager would misread (a colon is a folder separator to it, a leading

@@ -44,11 +44,11 @@ TEST_F(KeystrokeCaptureTest, QuitShortcutIsCapturedNotExecuted) {
   Press(Qt::Key_Q, Qt::MetaModifier, kEvdevQ);  // command is the Super key
   EXPECT_EQ(slot().keyCode, 0x0C);
   EXPECT_EQ(slot().modifiers, cmdKey);
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "cmd+q");
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Super+Q");
   EXPECT_TRUE(pane_->outletPrefsKeyCommand->isChecked());
   Press(Qt::Key_Q, Qt::ControlModifier, kEvdevQ);
   EXPECT_EQ(slot().modifiers, controlKey);
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "ctrl+q");
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Ctrl+Q");
   EXPECT_EQ(quitTriggered_, 0) << "the host's quit shortcut fired";
   EXPECT_TRUE(pane_->outletPrefsApply->isEnabled());
 }
@@ -57,7 +57,7 @@ TEST_F(KeystrokeCaptureTest, TabIsCapturedAndFocusStays) {
   Press(Qt::Key_Tab, Qt::NoModifier, kEvdevTab);
   EXPECT_EQ(slot().keyCode, 0x30);
   EXPECT_EQ(slot().modifiers, 0);
-  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "tab");
+  EXPECT_EQ(pane_->outletPrefsKeystroke->text(), "Tab");
   EXPECT_TRUE(pane_->outletPrefsKeystroke->hasFocus());
 }
 

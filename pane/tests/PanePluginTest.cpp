@@ -25,11 +25,16 @@ namespace {
 std::string CopyBundle(const TempDir& dir) {
   std::string to = dir / "Corvimus.prefPane";
   QString from = PANE_BUNDLE;
-  for (const char* sub : {"/Contents/MacOS", "/Contents/Resources/en.lproj"})
+  for (const char* sub :
+       {"/Contents/MacOS", "/Contents/Resources/en.lproj", "/Contents/Resources/de.lproj"})
     QDir().mkpath(QString::fromStdString(to) + sub);
-  for (const char* file : {"/Contents/Info.plist", "/Contents/MacOS/Corvimus",
-                           "/Contents/Resources/en.lproj/MouseButtonsView.strings",
-                           "/Contents/Resources/en.lproj/StringLists.strings"})
+  for (const char* file :
+       {"/Contents/Info.plist", "/Contents/MacOS/Corvimus",
+        "/Contents/Resources/en.lproj/MouseButtonsView.strings",
+        "/Contents/Resources/en.lproj/StringLists.strings",
+        "/Contents/Resources/de.lproj/MouseButtonsView.strings",
+        "/Contents/Resources/de.lproj/StringLists.strings",
+        "/Contents/Resources/de.lproj/Corvimus.qm", "/Contents/Resources/de.lproj/CommandTable.qm"})
     EXPECT_TRUE(QFile::copy(from + file, QString::fromStdString(to) + file)) << file;
   return to;
 }
@@ -49,37 +54,76 @@ struct HostHome {
   std::vector<std::string> env;
 };
 
+// The built pane shown by the real host in a home of its own, in the language `language` names
+// (it overrides the home's English).
+struct HostRun {
+  TempDir dir;
+  std::string bundle = CopyBundle(dir);
+  HostHome home{dir};
+  const std::string& config = home.config;
+  corvimus::testing::RunResult result;
+
+  explicit HostRun(const std::vector<std::string>& language) {
+    std::vector<std::string> env = home.env;
+    env.insert(env.end(), language.begin(), language.end());
+    result = RunProgram({PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {}, env);
+  }
+
+  // The records of the settings file the pane wrote when the host closed.
+  std::vector<CorvimusPrefsRec> Records() const {
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::vector<CorvimusPrefsRec> records;
+    QBaseHandle base = NewMouseSettingsBase(4);
+    Str255 name;
+    CStringPCopy(kCorvimusPrefsFileName, name, 255);
+    FSSpec spec;
+    if (FindMouseSettingsFile(name, 0, &spec) == noErr &&
+        ReadMouseSettingsFile(base, &spec) == noErr) {
+      for (SInt32 i = 0; i < QBaseCountRecords(base); ++i) {
+        CorvimusPrefsRec record;
+        std::memcpy(&record, QBaseGetRecord(base, i, nullptr), sizeof record);
+        records.push_back(record);
+      }
+    }
+    QBaseDispose(base);
+    return records;
+  }
+};
+
+std::string Name(const CorvimusPrefsRec& record) {
+  return std::string(reinterpret_cast<const char*>(record.appName + 1), record.appName[0]);
+}
+
 }  // namespace
 
 TEST(PanePlugin, FirstRunInTheHostNamesTheGlobalRecordAndSavesOnLeaving) {
-  TempDir dir;
-  std::string bundle = CopyBundle(dir);
-  HostHome home(dir);
-  const std::string& config = home.config;
-  auto r = RunProgram({PANEHOST_EXECUTABLE, "--pane", bundle, "--exit-when-shown"}, {}, home.env);
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("shown after "), std::string::npos);
+  HostRun host({"LANGUAGE=en"});
+  ASSERT_EQ(host.result.exitCode, 0) << host.result.err;
+  EXPECT_NE(host.result.out.find("shown after "), std::string::npos);
+  EXPECT_NE(host.result.out.find("title Mouse Buttons\n"), std::string::npos) << host.result.out;
 
   // Leaving the pane (the host closing) wrote the settings file with the named global record.
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  QBaseHandle base = NewMouseSettingsBase(4);
-  Str255 name;
-  CStringPCopy(kCorvimusPrefsFileName, name, 255);
-  FSSpec spec;
-  ASSERT_EQ(FindMouseSettingsFile(name, 0, &spec), noErr);
-  ASSERT_EQ(ReadMouseSettingsFile(base, &spec), noErr);
-  ASSERT_EQ(QBaseCountRecords(base), 1);
-  CorvimusPrefsRec global;
-  std::memcpy(&global, QBaseGetRecord(base, 0, nullptr), sizeof global);
-  QBaseDispose(base);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(global.appName + 1), global.appName[0]),
-            "All applications");
-  EXPECT_EQ(global.device[0].action[0].command, kCmdMainClick);
+  auto records = host.Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(Name(records[0]), "All applications");
+  EXPECT_EQ(records[0].device[0].action[0].command, kCmdMainClick);
 
   // And the agent is registered to start at login, from inside the pane's bundle.
   std::string loginItems;
-  ASSERT_TRUE(corvimus::testing::ReadFile(config + "/loginwindow.plist", &loginItems));
-  EXPECT_NE(loginItems.find(bundle + "/Contents/Resources/CorvimusHelper.app"), std::string::npos);
+  ASSERT_TRUE(corvimus::testing::ReadFile(host.config + "/loginwindow.plist", &loginItems));
+  EXPECT_NE(loginItems.find(host.bundle + "/Contents/Resources/CorvimusHelper.app"),
+            std::string::npos);
+}
+
+// A user whose desktop speaks German: the window is titled in German and a new settings file names
+// the global record from the German string list.
+TEST(PanePlugin, InGermanTheWindowAndTheGlobalRecordAreNamedInGerman) {
+  HostRun host({"LANGUAGE=", "LC_ALL=de_DE.UTF-8"});
+  ASSERT_EQ(host.result.exitCode, 0) << host.result.err;
+  EXPECT_NE(host.result.out.find("title Maustasten\n"), std::string::npos) << host.result.out;
+  auto records = host.Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(Name(records[0]), "Alle Programme");
 }
 
 // A logout ends the host with SIGTERM; the pane is left as on quitting, so its edits are saved.

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ApplicationChooser.h"
 #include "platform/AppleEvents.h"
 #include "platform/Keyboards.h"
 #include "platform/Processes.h"
@@ -75,6 +76,15 @@ void PaneTest::SetUp() {
   QFile::copy(QString(PANE_BUNDLE) + "/Contents/Info.plist",
               QString::fromStdString(bundle_ + "/Contents/Info.plist"));
   CopyTree(PANE_RESOURCES, QString::fromStdString(bundle_ + "/Contents/Resources"));
+  // The built translations; the agent the built bundle carries stays out, so that only a test
+  // starts one.
+  for (const QFileInfo& lang :
+       QDir(QString(PANE_BUNDLE) + "/Contents/Resources").entryInfoList({"*.lproj"}, QDir::Dirs))
+    for (const QFileInfo& qm : QDir(lang.absoluteFilePath()).entryInfoList({"*.qm"}, QDir::Files))
+      QFile::copy(qm.absoluteFilePath(), QString::fromStdString(bundle_) + "/Contents/Resources/" +
+                                             lang.fileName() + "/" + qm.fileName());
+  // The words the tests expect are English ones, whatever the machine's language.
+  setenv("LANGUAGE", "en", 1);
 }
 
 void PaneTest::TearDown() {
@@ -182,8 +192,14 @@ void PaneTest::AnswerNextSheet(bool ok, QString* shown) {
 }
 
 void PaneTest::AddApplicationThroughPanel(const QString& path) {
+  // A file is chosen in the file panel that the chooser's "Other…" opens.
   pane_->outletPrefsAdd->click();
-  QFileDialog* panel = pane_->fAddPanel;
+  auto* chooser = qobject_cast<ApplicationChooser*>(pane_->fAddPanel.data());
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(chooser->isVisible());
+  chooser->reject();
+  pane_->ChooseApplicationFile();
+  QFileDialog* panel = pane_->fAddFilePanel;
   ASSERT_NE(panel, nullptr);
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->windowTitle(), "Select an Application");

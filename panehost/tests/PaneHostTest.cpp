@@ -64,7 +64,11 @@ TEST(PaneHost, SavesScreenshotsOfShownPane) {
                       {"QT_QPA_PLATFORM=offscreen"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   QStringList pngs = QDir(QString::fromStdString(dir / "shots")).entryList({"*.png"});
-  EXPECT_EQ(pngs, QStringList{"01-pane.png"});
+  // The pane's own state after its view, and the pane put back as it was afterwards.
+  EXPECT_EQ(pngs, (QStringList{"01-pane.png", "02-second-look.png"}));
+  auto shown = r.out.find("pane state 0\n");
+  ASSERT_NE(shown, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("pane state -1\n", shown), std::string::npos) << r.out;
 }
 
 // The uninstaller finds the host by its process name and sends it the standard quit event: the

@@ -1,6 +1,7 @@
 #include "settings/PaneAgentEvents.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/TextUtils.h"
 
@@ -67,35 +68,67 @@ OSErr RequestDriverPrefsUpdate() {
   return err;
 }
 
-OSErr GetConnectedDevices(CorvimusDeviceList* list) {
-  if (!list) return paramErr;
+namespace {
+
+// Asks the agent a question and takes the reply's direct object of `type` into `answer` (`size`
+// bytes at most, the rest zero), waiting at most 15 ticks. `accept` judges what came before the
+// caller's buffer is touched.
+OSErr AskAgent(AEEventID eventID, DescType type, void* answer, Size size,
+               bool (*accept)(const void* received)) {
   AppleEvent event;
-  OSErr err = MakeAgentEvent(kCorvimusEventDevices, &event);
+  OSErr err = MakeAgentEvent(eventID, &event);
   if (err != noErr) return err;
   AppleEvent reply;
   err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kCorvimusDevicesTimeoutTicks,
                nullptr, nullptr);
   if (err == noErr) {
-    // Into a copy first, so a refused reply leaves the caller's list as it was; a short one leaves
-    // the rest zero.
-    CorvimusDeviceList received;
-    std::memset(&received, 0, sizeof received);
+    // Into a copy first, so a refused reply leaves the caller's buffer as it was; a short one
+    // leaves the rest zero.
+    std::vector<UInt8> received(size_t(size), 0);
     DescType actualType;
     Size actualSize = 0;
-    err = AEGetParamPtr(&reply, keyDirectObject, typeCorvimusDeviceList, &actualType, &received,
-                        sizeof received, &actualSize);
-    // The pane indexes the entries by the count: one out of range is a damaged reply, not a list.
-    if (err == noErr && (received.count < 0 || received.count > kCorvimusMaxListedDevices))
-      err = errAECorruptData;
-    if (err == noErr) std::memcpy(list, &received, sizeof received);
+    err = AEGetParamPtr(&reply, keyDirectObject, type, &actualType, received.data(), size,
+                        &actualSize);
+    if (err == noErr && !accept(received.data())) err = errAECorruptData;
+    if (err == noErr) std::memcpy(answer, received.data(), size_t(size));
   }
   AEDisposeDesc(&reply);
   AEDisposeDesc(&event);
   return err;
 }
 
+}  // namespace
+
+OSErr GetConnectedDevices(CorvimusDeviceList* list) {
+  if (!list) return paramErr;
+  // The pane indexes the entries by the count: one out of range is a damaged reply, not a list.
+  return AskAgent(kCorvimusEventDevices, typeCorvimusDeviceList, list, sizeof *list,
+                  [](const void* received) {
+                    SInt16 count = static_cast<const CorvimusDeviceList*>(received)->count;
+                    return count >= 0 && count <= kCorvimusMaxListedDevices;
+                  });
+}
+
+OSErr GetAgentStatus(CorvimusAgentStatus* status) {
+  if (!status) return paramErr;
+  OSErr err = AskAgent(kCorvimusEventStatus, typeCorvimusAgentStatus, status, sizeof *status,
+                       [](const void* received) {
+                         auto* s = static_cast<const CorvimusAgentStatus*>(received);
+                         return s->version == kCorvimusAgentStatusVersion && s->count >= 0 &&
+                                s->count <= kCorvimusMaxListedDevices;
+                       });
+  if (err != noErr) return err;
+  // Texts end inside their fields whatever the agent sent.
+  if (status->frontName[0] > 63) status->frontName[0] = 63;
+  if (status->recordName[0] > 31) status->recordName[0] = 31;
+  status->agentVersion[sizeof status->agentVersion - 1] = 0;
+  for (CorvimusMouseLink& m : status->mouse) m.link[sizeof m.link - 1] = 0;
+  return noErr;
+}
+
 OSErr InstallAgentEventHandlers(AEEventHandlerProcPtr reloadHandler,
-                                AEEventHandlerProcPtr devicesHandler) {
+                                AEEventHandlerProcPtr devicesHandler,
+                                AEEventHandlerProcPtr statusHandler) {
   OSErr result = noErr;
   if (AEEventHandlerUPP upp = NewAEEventHandlerUPP(reloadHandler)) {
     result = AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventReload, upp, nullptr, false);
@@ -103,6 +136,11 @@ OSErr InstallAgentEventHandlers(AEEventHandlerProcPtr reloadHandler,
   if (AEEventHandlerUPP upp = NewAEEventHandlerUPP(devicesHandler)) {
     OSErr err =
         AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventDevices, upp, nullptr, false);
+    if (result == noErr) result = err;
+  }
+  if (AEEventHandlerUPP upp = NewAEEventHandlerUPP(statusHandler)) {
+    OSErr err =
+        AEInstallEventHandler(kCorvimusEventClass, kCorvimusEventStatus, upp, nullptr, false);
     if (result == noErr) result = err;
   }
   return result;

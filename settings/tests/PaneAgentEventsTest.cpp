@@ -177,4 +177,47 @@ TEST_F(PaneAgentEventsTest, AListWithACountOutOfRangeIsRefused) {
   }
 }
 
+TEST_F(PaneAgentEventsTest, TheStatusComesWithWhatTheAgentSaid) {
+  CorvimusAgentStatus status;
+  EXPECT_EQ(GetAgentStatus(&status), procNotFound) << "no agent";
+  EXPECT_EQ(GetAgentStatus(nullptr), paramErr);
+  ChildProcess agent;
+  ASSERT_NO_FATAL_FAILURE(StartAgent(&agent, "CorvimusHelper", {"--devices", "3"}));
+  ASSERT_EQ(GetAgentStatus(&status), noErr);
+  EXPECT_EQ(status.recordKind, kRecordKindApplication);
+  EXPECT_EQ(status.frontSignature, FourCC("FrNt"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(status.frontName + 1), status.frontName[0]),
+            "Front App");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(status.recordName + 1), status.recordName[0]),
+            "Own");
+  EXPECT_STREQ(status.agentVersion, "9.9");
+  EXPECT_EQ(status.driversLinked, kDriverLinkedSystem);
+  ASSERT_EQ(status.count, 3);
+  EXPECT_STREQ(status.mouse[2].link, "USB");
+}
+
+TEST_F(PaneAgentEventsTest, AStatusOfAnotherVersionIsRefusedAndOverlongTextsAreCut) {
+  {
+    ChildProcess agent;
+    ASSERT_NO_FATAL_FAILURE(StartAgent(&agent, "CorvimusHelper", {"--status", "version2"}));
+    CorvimusAgentStatus status;
+    std::memset(&status, 0x3C, sizeof status);
+    EXPECT_EQ(GetAgentStatus(&status), errAECorruptData);
+    EXPECT_EQ(status.version, 0x3C3C) << "a refused status changes nothing";
+    agent.Signal(SIGKILL);
+    int code;
+    ASSERT_TRUE(agent.Wait(&code));
+  }
+  ChildProcess agent;
+  ASSERT_NO_FATAL_FAILURE(
+      StartAgent(&agent, "CorvimusHelper", {"--devices", "10", "--status", "overlong"}));
+  CorvimusAgentStatus status;
+  ASSERT_EQ(GetAgentStatus(&status), noErr);
+  // Every text ends inside its field, whatever the agent sent.
+  EXPECT_EQ(status.frontName[0], 63);
+  EXPECT_EQ(status.recordName[0], 31);
+  EXPECT_EQ(std::strlen(status.agentVersion), sizeof status.agentVersion - 1);
+  for (const CorvimusMouseLink& m : status.mouse) EXPECT_EQ(std::strlen(m.link), sizeof m.link - 1);
+}
+
 }  // namespace

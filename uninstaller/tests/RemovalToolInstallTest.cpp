@@ -526,6 +526,24 @@ TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThat
   EXPECT_EQ(
       DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "TryExec"),
       uninstaller[0]);
+  // The button tester lies in the Applications folder, where its entry finds it.
+  const auto tester = ExecArguments(
+      DesktopValue(prefix + "/share/applications/corvimus-button-tester.desktop", "Exec"));
+  ASSERT_EQ(tester.size(), 1u);
+  EXPECT_EQ(tester[0],
+            prefix + "/" + kHome +
+                "/Applications/Mouse Button Tester.app/Contents/MacOS/Mouse Button Tester");
+  EXPECT_TRUE(Exists(tester[0]));
+  // Every program's words in German go with it.
+  for (const std::string& catalogue :
+       {kPane + "/Contents/Resources/de.lproj/Corvimus.qm",
+        kPane + "/Contents/Resources/de.lproj/CommandTable.qm",
+        kPane + "/Contents/Resources/de.lproj/MouseButtonsView.strings",
+        kPane + "/Contents/Resources/de.lproj/StringLists.strings",
+        kHome + "/Applications/Mouse Button Tester.app/Contents/Resources/de.lproj/ButtonTester.qm",
+        kHome + "/Applications/System Preferences.app/Contents/Resources/de.lproj/PaneHost.qm",
+        kUninstaller + "/Contents/Resources/de.lproj/Uninstaller.qm"})
+    EXPECT_TRUE(Exists(prefix + "/" + catalogue)) << catalogue;
   for (const auto& e : ReceiptEntries(prefix)) EXPECT_NE(e[0], '/') << e;
   // Every file made from a template has all of its placeholders filled in; the manual pages name
   // the installed files by this prefix.

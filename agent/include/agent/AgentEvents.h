@@ -1,4 +1,5 @@
-// The agent's answers to the pane: reload ('CVup') and the list of connected mice ('CVco').
+// The agent's answers to the pane: reload ('CVup'), the list of connected mice ('CVco') and what
+// it is doing ('CVst').
 #pragma once
 
 #include "platform/AppleEvents.h"
@@ -11,3 +12,9 @@ OSErr HandleDevicesEvent(const AppleEvent* event, AppleEvent* reply, SRefCon ref
 
 // The list HandleDevicesEvent sends: count, then the descriptions, entries past count zero.
 void FillDeviceList(CorvimusDeviceList* list);
+
+// Replies with what the agent is doing now: the front application, the record in force, the
+// drivers that answer and where each mouse's driver runs.
+OSErr HandleStatusEvent(const AppleEvent* event, AppleEvent* reply, SRefCon refcon);
+// The status HandleStatusEvent sends.
+void FillAgentStatus(CorvimusAgentStatus* status);

@@ -1,6 +1,9 @@
 // Following the front application: a 0.5 s timer that looks at the front process and, when it
-// changed, hands its signature and name to a change procedure. Where the X server announces active
-// window changes, the same check also runs as soon as one arrives; the timer stays as the fallback.
+// changed, hands its signature and name to a change procedure. Where the session's source (the X
+// server, sway, the KWin script, the GNOME Shell extension) announces front window changes, the
+// same check also runs as soon as one arrives; the timer stays as the fallback. A window in front
+// whose application nobody can name is handed on once as signature 0 and a null name, so that the
+// global record is in force.
 #pragma once
 
 #include "platform/EventLoop.h"
@@ -28,6 +31,6 @@ void CheckFrontProcess();
 // one was seen). ioErr when there is no timer or no change procedure.
 OSStatus ReapplyFrontProcess();
 
-// Listens for the X server's active-window changes and runs CheckFrontProcess on each. An error
-// (no display) leaves the timer alone in charge.
+// Listens for the session source's front window changes and runs CheckFrontProcess on each. An
+// error (no source) leaves the timer alone in charge.
 OSStatus InstallFrontSwitchSource();

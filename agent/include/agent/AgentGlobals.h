@@ -7,6 +7,7 @@
 #include "platform/MacTypes.h"
 #include "recordbase/QBase.h"
 #include "settings/CorvimusDriver.h"
+#include "settings/CorvimusEvents.h"
 #include "settings/CorvimusPrefs.h"
 
 // One open driver connection, in order of arrival.
@@ -14,6 +15,8 @@ struct DriverConnection {
   DriverConnection* next;
   io_connect_t connection;  // also the refcon of the service's interest notification
   CorvimusDeviceInfo info;  // all zero when the driver gave no description
+  UInt8 driverPlace;        // CorvimusDriverPlace: where the mouse's driver runs
+  char link[22];            // how the mouse is linked, as its driver says ("USB"); may be empty
 };
 
 extern QBaseHandle gSettingsBase;        // created once at start-up, never disposed
@@ -21,6 +24,8 @@ extern CorvimusPrefsRec* gCurrentPrefs;  // the record last chosen for the drive
 extern DriverConnection* gConnections;
 extern OSType gFrontSignature;  // signature last handed to SelectSettingsForProcess; 0 at start
 extern SInt16 gOwnAppMode;      // 1 while the drivers were told that a 'CvMP' process is in front
+extern Str255 gFrontName;       // name last handed to SelectSettingsForProcess; empty at start
+extern SInt16 gRecordKind;      // CorvimusRecordKind of gCurrentPrefs
 // gCharKeyCodes and gCharModifiers, the key tables, live with the code that builds them.
 
 extern IONotificationPortRef gNotifyPort;

@@ -2,6 +2,7 @@
 // plays the hardware by making mice through uinput and reads what corvimusd's virtual pointers say.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -25,9 +26,11 @@
 
 #include "../DriverTestClient.h"
 #include "platform/IOKit.h"
+#include "recordbase/QBase.h"
 #include "settings/MouseSettings.h"
 #include "settings/PrefsText.h"
 #include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 using namespace corvimus;
 using corvimus::testing::ChildProcess;
@@ -447,11 +450,26 @@ bool Contains(const std::vector<Event>& events, const Event& wanted) {
   return std::find(events.begin(), events.end(), wanted) != events.end();
 }
 
-TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
+// The shared virtual keyboard's node; "" unless there is exactly one.
+std::string VirtualKeyboard() {
   std::vector<std::string> keyboards = CorvimusDevicesWhere(
       [](const char* name) { return std::strcmp(name, "Corvimus virtual keyboard") == 0; });
-  ASSERT_EQ(keyboards.size(), 1u);
-  Reader pointer(pointer_), keyboard(keyboards[0]);
+  return keyboards.size() == 1 ? keyboards[0] : "";
+}
+
+// What the keyboard says for a shortcut of Ctrl and one key.
+std::vector<Event> CtrlAnd(UInt16 key) {
+  return {{EV_KEY, KEY_LEFTCTRL, 1}, {EV_KEY, key, 1}, {EV_SYN, SYN_REPORT, 0},
+          {EV_KEY, key, 0},          {EV_KEY, KEY_LEFTCTRL, 0}, {EV_SYN, SYN_REPORT, 0}};
+}
+
+std::vector<Event> Click(UInt16 button) {
+  return {{EV_KEY, button, 1}, {EV_SYN, SYN_REPORT, 0}, {EV_KEY, button, 0},
+          {EV_SYN, SYN_REPORT, 0}};
+}
+
+TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
+  Reader pointer(pointer_), keyboard(VirtualKeyboard());
   ASSERT_TRUE(pointer.ok() && keyboard.ok());
   DriverTestClient agent(kSocket);
   UInt32 connection = OpenOnlyMouse(agent);
@@ -502,10 +520,7 @@ TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
   std::memcpy(&asked, agent.Interests()[0].data.data(), sizeof asked);
   EXPECT_EQ(asked.command, kCmdCopy);
   ASSERT_EQ(agent.PostKeystroke(connection, PackKeystroke('c', 8, cmdKey)), kIOReturnSuccess);
-  std::vector<Event> typed = keyboard.Drain(1000);
-  EXPECT_EQ(Describe(typed), Describe({{EV_KEY, KEY_LEFTCTRL, 1}, {EV_KEY, KEY_C, 1},
-                                       {EV_SYN, SYN_REPORT, 0}, {EV_KEY, KEY_C, 0},
-                                       {EV_KEY, KEY_LEFTCTRL, 0}, {EV_SYN, SYN_REPORT, 0}}));
+  EXPECT_EQ(Describe(keyboard.Drain(1000)), Describe(CtrlAnd(KEY_C)));
 
   // The agent goes away: nothing is remapped any more, and the mouse passes straight through.
   ASSERT_EQ(agent.Close(connection), kIOReturnSuccess);
@@ -514,21 +529,16 @@ TEST_F(CorvimusdVm, TheActionsOfARecordReachTheVirtualDevices) {
   EXPECT_EQ(Describe(RoundTrip(pointer, middle)), Describe(middle));
 }
 
-// Pushes a record as another user, from a child process that has become that user; the result.
-SInt32 PushAsUser(uid_t uid) {
+// Runs fn in a child process that has become the user uid (and group uid); fn's result, or
+// kIOReturnError when the child could not become that user or did not answer.
+SInt32 AsUser(uid_t uid, const std::function<SInt32()>& fn) {
   int fds[2];
   if (pipe(fds) != 0) return kIOReturnError;
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
     SInt32 result = kIOReturnError;
-    if (setgid(uid) == 0 && setuid(uid) == 0) {
-      DriverTestClient client(kSocket);
-      std::set<UInt32> services = client.Services();
-      UInt32 connection = 0;
-      if (!services.empty() && client.Open(*services.begin(), &connection) == kIOReturnSuccess)
-        result = client.PushRecord(connection, kCorvimusDefaultPrefs);
-    }
+    if (setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0) result = fn();
     (void)!write(fds[1], &result, sizeof result);
     _exit(0);
   }
@@ -538,6 +548,24 @@ SInt32 PushAsUser(uid_t uid) {
   close(fds[0]);
   waitpid(pid, nullptr, 0);
   return result;
+}
+
+// Pushes a record as another user; the driver's answer.
+SInt32 PushAsUser(uid_t uid) {
+  return AsUser(uid, [] {
+    DriverTestClient client(kSocket);
+    UInt32 connection = OpenOnlyMouse(client);
+    return connection ? client.PushRecord(connection, kCorvimusDefaultPrefs) : kIOReturnError;
+  });
+}
+
+// A client the driver takes for uid's: the driver knows a client by the credentials its socket
+// was connected with, which carry the effective user id. Root's own again afterwards.
+std::unique_ptr<DriverTestClient> ClientOf(uid_t uid) {
+  if (seteuid(uid) != 0) return nullptr;
+  auto client = std::make_unique<DriverTestClient>(kSocket);
+  if (seteuid(0) != 0) std::abort();
+  return client->greeted() ? std::move(client) : nullptr;
 }
 
 TEST_F(CorvimusdVm, OnlyTheActiveSessionsUserMaySteerTheMice) {
@@ -576,10 +604,19 @@ class CorvimusdVmLogind : public CorvimusdVm {
     for (const char* dir : {"/run/systemd", "/run/systemd/seats", "/run/systemd/sessions",
                             "/run/systemd/users", "/run/systemd/machines"})
       mkdir(dir, 0755);
-    WriteLogind("/run/systemd/sessions/c2", "UID=65534\nACTIVE=1\nSEAT=seat0\nDESKTOP=KDE\n");
-    WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=c2\nACTIVE_UID=65534\n");
+    Activate("c2", 65534, "KDE");
     return {};
   }
+  // The session becomes the active one on seat0.
+  static void Activate(const std::string& session, uid_t uid, const std::string& desktop) {
+    WriteLogind("/run/systemd/sessions/" + session, "UID=" + std::to_string(uid) +
+                                                        "\nACTIVE=1\nSEAT=seat0\nDESKTOP=" +
+                                                        desktop + "\n");
+    WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=" + session +
+                                                "\nACTIVE_UID=" + std::to_string(uid) + "\n");
+  }
+  // The greeter: a seat with no active session.
+  static void ShowGreeter() { WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\n"); }
   static void WriteLogind(const std::string& path, const std::string& text) {
     std::string temp = path + ".tmp";
     std::ofstream(temp) << text;
@@ -595,16 +632,206 @@ TEST_F(CorvimusdVmLogind, TheActiveUserIsLogindsAndFollowsItsChanges) {
   EXPECT_EQ(PushAsUser(65534), kIOReturnSuccess);
 
   // Root's session takes the seat over.
-  WriteLogind("/run/systemd/sessions/c3", "UID=0\nACTIVE=1\nSEAT=seat0\nDESKTOP=GNOME\n");
-  WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\nACTIVE=c3\nACTIVE_UID=0\n");
+  Activate("c3", 0, "GNOME");
   EXPECT_TRUE(Eventually(
       [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnSuccess; }));
   EXPECT_EQ(PushAsUser(65534), kIOReturnNotPermitted);
 
-  // The greeter: a seat with no active session.
-  WriteLogind("/run/systemd/seats/seat0", "IS_SEAT0=1\n");
+  ShowGreeter();
   EXPECT_TRUE(Eventually(
       [&] { return root.PushRecord(connection, kCorvimusDefaultPrefs) == kIOReturnNotPermitted; }));
+}
+
+// How far one notch of the wheel scrolls: the REL_WHEEL the virtual pointer gives for it.
+int NotchScrolls(SourceMouse& source, Reader& pointer) {
+  source.Write({{EV_REL, REL_WHEEL, 1}, {EV_REL, REL_WHEEL_HI_RES, 120}, {EV_SYN, SYN_REPORT, 0}});
+  for (const Event& e : pointer.Frames(1))
+    if (e.type == EV_REL && e.code == REL_WHEEL) return e.value;
+  return 0;
+}
+
+// The commands the client was asked for since the last look.
+std::vector<UInt16> RequestedCommands(DriverTestClient& client, size_t* seen) {
+  std::vector<UInt16> commands;
+  const std::vector<DriverFrame>& interests = client.Interests();
+  for (; *seen < interests.size(); ++*seen) {
+    CorvimusActionRec action{};
+    if (interests[*seen].messageType == kCorvimusMsgDoAction &&
+        interests[*seen].data.size() == sizeof action) {
+      std::memcpy(&action, interests[*seen].data.data(), sizeof action);
+      commands.push_back(action.command);
+    }
+  }
+  return commands;
+}
+
+TEST_F(CorvimusdVmLogind, EachUserHasHisOwnRecordBackWhenHisSessionIsActiveAgain) {
+  constexpr uid_t kA = 1000, kB = 1001;
+  Reader pointer(pointer_);
+  ASSERT_TRUE(pointer.ok());
+  const int wheelUp = SlotFromText("RF");
+  ASSERT_GE(wheelUp, 0);
+  CorvimusPrefsRec ra = kCorvimusDefaultPrefs, rb = kCorvimusDefaultPrefs;
+  ra.device[0].action[wheelUp].repeat = 3;
+  rb.device[0].action[wheelUp].repeat = 2;
+
+  // User A's session, A's agent pushes RA.
+  Activate("c10", kA, "GNOME");
+  std::unique_ptr<DriverTestClient> a = ClientOf(kA);
+  ASSERT_TRUE(a);
+  UInt32 ca = OpenOnlyMouse(*a);
+  ASSERT_NE(ca, 0u);
+  ASSERT_TRUE(Eventually([&] { return a->PushRecord(ca, ra) == kIOReturnSuccess; }));
+  EXPECT_EQ(NotchScrolls(*source_, pointer), 3);
+
+  // B's session becomes the active one; B has no agent: the plain mouse, thumb buttons and all.
+  // (A refused is the sign the driver has taken the switch in; a refused push changes nothing.)
+  Activate("c11", kB, "KDE");
+  ASSERT_TRUE(Eventually([&] { return a->PushRecord(ca, ra) == kIOReturnNotPermitted; }));
+  std::vector<Event> use = OrdinaryUse(true);
+  EXPECT_EQ(Describe(RoundTrip(pointer, use)), Describe(use));
+
+  // B's agent connects: B never pushed, so the defaults, and the requests go to B alone.
+  std::unique_ptr<DriverTestClient> b = ClientOf(kB);
+  ASSERT_TRUE(b);
+  UInt32 cb = OpenOnlyMouse(*b);
+  ASSERT_NE(cb, 0u);
+  EXPECT_EQ(NotchScrolls(*source_, pointer), 1);
+  size_t seenA = 0, seenB = 0;
+  std::vector<Event> back = {{EV_KEY, BTN_SIDE, 1}, {EV_SYN, SYN_REPORT, 0},
+                             {EV_KEY, BTN_SIDE, 0}, {EV_SYN, SYN_REPORT, 0}};
+  source_->Write(back);
+  EXPECT_TRUE(Eventually([&] { return b->Interests().size() > seenB; }, 5000));
+  EXPECT_TRUE(pointer.Drain(300).empty());
+  EXPECT_EQ(RequestedCommands(*b, &seenB), std::vector<UInt16>{kCmdBack});
+  EXPECT_EQ(RequestedCommands(*a, &seenA), std::vector<UInt16>{});
+  ASSERT_EQ(b->PushRecord(cb, rb), kIOReturnSuccess);
+  EXPECT_EQ(NotchScrolls(*source_, pointer), 2);
+
+  // Back to A: RA again without A pushing anything, and A is asked again.
+  Activate("c10", kA, "GNOME");
+  ASSERT_TRUE(Eventually([&] { return b->PushRecord(cb, rb) == kIOReturnNotPermitted; }));
+  EXPECT_EQ(NotchScrolls(*source_, pointer), 3);
+  source_->Write(back);
+  EXPECT_TRUE(Eventually([&] { return a->Interests().size() > seenA; }, 5000));
+  EXPECT_TRUE(pointer.Drain(300).empty());
+  EXPECT_EQ(RequestedCommands(*a, &seenA), std::vector<UInt16>{kCmdBack});
+  EXPECT_EQ(RequestedCommands(*b, &seenB), std::vector<UInt16>{});
+
+  // And to B: B's last record, RB.
+  Activate("c11", kB, "KDE");
+  ASSERT_TRUE(Eventually([&] { return a->PushRecord(ca, ra) == kIOReturnNotPermitted; }));
+  EXPECT_EQ(NotchScrolls(*source_, pointer), 2);
+}
+
+
+// The real agent, CorvimusHelper, run as the user of the active session (c2, uid 65534) with
+// folders of its own and no display, so it takes its keyboard layout from the system default
+// keyboard (/etc/default/keyboard, written here: the virtual machine's root is a copy in memory).
+class CorvimusdVmAgent : public CorvimusdVmLogind {
+ protected:
+  static constexpr uid_t kUser = 65534;
+
+  void TearDown() override {
+    if (agent_.running()) {
+      agent_.Signal(SIGTERM);
+      agent_.Wait(10000);
+    }
+    if (keyboardSaved_) {
+      if (hadKeyboardFile_)
+        std::ofstream(kKeyboardFile) << savedKeyboard_;
+      else
+        unlink(kKeyboardFile);
+    }
+    CorvimusdVmLogind::TearDown();
+  }
+
+  // The system's keyboard becomes the XKB layout, the user's settings file holds global as its
+  // global record, and the agent starts.
+  void StartAgent(const std::string& layout, const CorvimusPrefsRec& global) {
+    if (!keyboardSaved_) {
+      hadKeyboardFile_ = corvimus::testing::ReadFile(kKeyboardFile, &savedKeyboard_);
+      keyboardSaved_ = true;
+    }
+    std::ofstream(kKeyboardFile) << "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"" << layout
+                                 << "\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\n";
+    std::vector<std::string> env = {"HOME=" + (home_ / "home"), "XDG_CONFIG_HOME=" + (home_ / "config"),
+                                    "XDG_RUNTIME_DIR=" + (home_ / "run"),
+                                    "CORVIMUS_PREFIX=" + (home_ / "prefix"), "DISPLAY="};
+    for (const std::string& folder : {home_.path(), home_ / "home", home_ / "config",
+                                      home_ / "run", home_ / "prefix"}) {
+      mkdir(folder.c_str(), 0700);
+      ASSERT_EQ(chown(folder.c_str(), kUser, kUser), 0) << folder;
+    }
+    // Written by the user, as the settings pane would.
+    ASSERT_EQ(AsUser(kUser, [&]() -> SInt32 {
+                setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
+                QBaseHandle base = NewMouseSettingsBase(4);
+                if (!base || QBaseAddRecord(base, &global, sizeof global) < 0) return memFullErr;
+                Str255 name;
+                name[0] = static_cast<unsigned char>(std::strlen(kCorvimusPrefsFileName));
+                std::memcpy(name + 1, kCorvimusPrefsFileName, name[0]);
+                OSErr err = SaveMouseSettings(base, name, kCorvimusPrefsFileType, kCorvimusPrefsCreator);
+                QBaseDispose(base);
+                return err;
+              }),
+              noErr);
+    const std::string id = std::to_string(kUser);
+    ASSERT_TRUE(agent_.Start({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
+                              "--", CORVIMUS_HELPER},
+                             env));
+  }
+
+  // Clicks the button until the keyboard types what is wanted (the agent connects, and gives the
+  // mouse the global record, in its own time); what the last click typed.
+  std::vector<Event> ClickUntilTyped(UInt16 button, Reader& keyboard,
+                                     const std::vector<Event>& wanted) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<Event> typed;
+    do {
+      source_->Write(Click(button));
+      typed = keyboard.Drain(1000);
+    } while (!(typed == wanted) && std::chrono::steady_clock::now() < end);
+    return typed;
+  }
+
+  static constexpr char kKeyboardFile[] = "/etc/default/keyboard";
+  corvimus::testing::TempDir home_;
+  ChildProcess agent_;
+  bool keyboardSaved_ = false, hadKeyboardFile_ = false;
+  std::string savedKeyboard_;
+};
+
+TEST_F(CorvimusdVmAgent, TheRealAgentTypesCopyAndUndoWithCtrlAtTheLayoutsKeys) {
+  CorvimusPrefsRec global = kCorvimusDefaultPrefs;
+  global = WithAction(global, "C3", kCmdCopy);  // back
+  global = WithAction(global, "C4", kCmdUndo);  // forward
+  ASSERT_NO_FATAL_FAILURE(StartAgent("us", global));
+  Reader pointer(pointer_), keyboard(VirtualKeyboard());
+  ASSERT_TRUE(pointer.ok() && keyboard.ok());
+
+  EXPECT_EQ(Describe(ClickUntilTyped(BTN_SIDE, keyboard, CtrlAnd(KEY_C))), Describe(CtrlAnd(KEY_C)));
+  pointer.Drain(300);
+  // Once the agent is in charge, each click is exactly one shortcut and no click of its own.
+  source_->Write(Click(BTN_SIDE));
+  EXPECT_EQ(Describe(keyboard.Drain(1500)), Describe(CtrlAnd(KEY_C)));
+  source_->Write(Click(BTN_EXTRA));
+  EXPECT_EQ(Describe(keyboard.Drain(1500)), Describe(CtrlAnd(KEY_Z)));
+  EXPECT_TRUE(pointer.Drain(300).empty());
+}
+
+TEST_F(CorvimusdVmAgent, OnAGermanKeyboardTheRealAgentsUndoIsCtrlAndTheKeyMarkedZ) {
+  CorvimusPrefsRec global = kCorvimusDefaultPrefs;
+  global = WithAction(global, "C3", kCmdUndo);
+  global = WithAction(global, "C4", kCmdCopy);
+  ASSERT_NO_FATAL_FAILURE(StartAgent("de", global));
+  Reader pointer(pointer_), keyboard(VirtualKeyboard());
+  ASSERT_TRUE(pointer.ok() && keyboard.ok());
+
+  // German keyboards swap Y and Z: the key marked Z is the one at the US layout's Y.
+  EXPECT_EQ(Describe(ClickUntilTyped(BTN_SIDE, keyboard, CtrlAnd(KEY_Y))), Describe(CtrlAnd(KEY_Y)));
+  source_->Write(Click(BTN_EXTRA));
+  EXPECT_EQ(Describe(keyboard.Drain(1500)), Describe(CtrlAnd(KEY_C)));
 }
 
 }  // namespace

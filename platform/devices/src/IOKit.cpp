@@ -1063,6 +1063,29 @@ kern_return_t IOObjectGetClass(io_object_t object, io_name_t className) {
   return kIOReturnSuccess;
 }
 
+kern_return_t IORegistryEntryCreateCFProperties(io_service_t service,
+                                                CFMutableDictionaryRef* properties, void*, UInt32) {
+  if (!properties) return kIOReturnBadArgument;
+  *properties = nullptr;
+  Object* s = Find(service, kObjService);
+  if (!s) return kIOReturnBadArgument;
+  CFMutableDictionaryRef dict = CFDictionaryCreateMutable();
+  if (!dict) return kIOReturnNoMemory;
+  for (const auto& [key, value] : s->properties)
+    CFDictionarySetCString(dict, key.c_str(), value.c_str());
+  CFDictionarySetCString(dict, kIODriverPlaceKey,
+                         s->place == 0 ? kIODriverPlaceSystem : kIODriverPlaceUser);
+  *properties = dict;
+  return kIOReturnSuccess;
+}
+
+UInt32 IOKitGetLinkedDriverPlaces() {
+  UInt32 linked = 0;
+  if (gRegistry.places[0].fd >= 0 && gRegistry.places[0].ready) linked |= kIODriverLinkedSystem;
+  if (gRegistry.places[1].fd >= 0 && gRegistry.places[1].ready) linked |= kIODriverLinkedUser;
+  return linked;
+}
+
 kern_return_t IOServiceAddInterestNotification(IONotificationPortRef notify, io_service_t service,
                                                const char* interestType,
                                                IOServiceInterestCallback callback, void* refcon,

@@ -484,6 +484,51 @@ TEST_F(IOKitClient, TheRunLoopSourceServesThePort) {
   port_ = nullptr;
 }
 
+TEST_F(IOKitClient, AServicesPropertiesSayWhereItsDriverRunsAndWhichDriversAnswer) {
+  StartClient();
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), 0u) << "no driver yet";
+  ScriptedDriver sys(system_), user(user_);
+  sys.Publish(1, {{"Transport", "USB"}, {"Product", "Wired"}});
+  user.Publish(5, {{"Transport", "Bluetooth"}});
+  ASSERT_TRUE(sys.Start());
+  // A driver answers once it has listed its services: its first service may come a moment before.
+  ASSERT_TRUE(DispatchUntil([&] {
+    return seen_.matched.size() == 1 && IOKitGetLinkedDriverPlaces() != 0;
+  }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedSystem));
+  ASSERT_TRUE(user.Start());
+  ASSERT_TRUE(DispatchUntil([&] {
+    return seen_.matched.size() == 2 && IOKitGetLinkedDriverPlaces() != kIODriverLinkedSystem;
+  }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedSystem | kIODriverLinkedUser));
+
+  CFMutableDictionaryRef first = nullptr, second = nullptr;
+  ASSERT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[0], &first, nullptr, 0),
+            kIOReturnSuccess);
+  ASSERT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[1], &second, nullptr, 0),
+            kIOReturnSuccess);
+  EXPECT_STREQ(CFDictionaryGetCString(first, "Transport"), "USB");
+  EXPECT_STREQ(CFDictionaryGetCString(first, "Product"), "Wired");
+  EXPECT_STREQ(CFDictionaryGetCString(first, kIODriverPlaceKey), kIODriverPlaceSystem);
+  EXPECT_STREQ(CFDictionaryGetCString(second, "Transport"), "Bluetooth");
+  EXPECT_STREQ(CFDictionaryGetCString(second, kIODriverPlaceKey), kIODriverPlaceUser);
+  EXPECT_EQ(CFGetRetainCount(first), 1);
+  CFRelease(first);
+  CFRelease(second);
+
+  // Only services have properties.
+  CFMutableDictionaryRef none = reinterpret_cast<CFMutableDictionaryRef>(1);
+  EXPECT_EQ(IORegistryEntryCreateCFProperties(added_, &none, nullptr, 0), kIOReturnBadArgument);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(IORegistryEntryCreateCFProperties(seen_.matched[0], nullptr, nullptr, 0),
+            kIOReturnBadArgument);
+
+  // A driver that leaves no longer answers; the other still does.
+  sys.Stop();
+  ASSERT_TRUE(DispatchUntil([&] { return seen_.terminated.size() == 1; }));
+  EXPECT_EQ(IOKitGetLinkedDriverPlaces(), UInt32(kIODriverLinkedUser));
+}
+
 // A driver that answers late holds up its caller for a moment only, and the callers of another
 // driver not at all; its late answers are passed over, not taken for those of later calls, and it
 // is not dropped for being late.

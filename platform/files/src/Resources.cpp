@@ -176,6 +176,18 @@ bool EndsWith(const std::string& s, const char* tail) {
   return s.size() > n && s.compare(s.size() - n, n, tail) == 0;
 }
 
+bool ReadStringsFile(const std::string& path, std::map<std::string, std::string>* entries) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string bytes(kMaxStringsFile + 1, '\0');
+  in.read(bytes.data(), std::streamsize(bytes.size()));
+  bytes.resize(size_t(in.gcount()));
+  if (bytes.size() > kMaxStringsFile) return false;
+  return ParseStringsTable(bytes, entries);
+}
+
+}  // namespace
+
 std::vector<std::string> LanguageFolders() {
   std::vector<std::string> out;
   auto addLocale = [&](std::string loc) {
@@ -208,17 +220,15 @@ std::vector<std::string> LanguageFolders() {
   return folders;
 }
 
-bool ReadStringsFile(const std::string& path, std::map<std::string, std::string>* entries) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes(kMaxStringsFile + 1, '\0');
-  in.read(bytes.data(), std::streamsize(bytes.size()));
-  bytes.resize(size_t(in.gcount()));
-  if (bytes.size() > kMaxStringsFile) return false;
-  return ParseStringsTable(bytes, entries);
+std::string FindLocalizedResource(const std::string& resourceFolder, const std::string& name) {
+  if (resourceFolder.empty() || name.empty()) return {};
+  for (const auto& folder : LanguageFolders()) {
+    std::string path = resourceFolder + "/" + folder + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+  }
+  return {};
 }
-
-}  // namespace
 
 bool ParseStringsTable(const std::string& bytes, std::map<std::string, std::string>* entries) {
   entries->clear();

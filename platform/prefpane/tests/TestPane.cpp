@@ -13,6 +13,11 @@ class TestPane : public corvimus::prefpane::PreferencePane {
   void mainViewDidLoad() override { Bump("loaded"); }
   void didSelect() override { Bump("selected"); }
   void willUnselect() override { Bump("unselected"); }
+  QStringList screenshotStates() override { return {"Second look"}; }
+  void showScreenshotState(int index) override {
+    std::printf("pane state %d\n", index);
+    std::fflush(stdout);
+  }
 
  protected:
   QWidget* createMainView() override { return new QLabel(bundle().identifier); }

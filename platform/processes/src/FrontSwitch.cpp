@@ -7,8 +7,10 @@
 #include <new>
 
 #include "EventLoopInternal.h"
+#include "FrontSourcesInternal.h"
 
 struct OpaqueFrontSwitchWatcher {
+  FrontSourceKind kind = kFrontSourceX11;  // the Wayland sources are the process's one source
   xcb_connection_t* connection = nullptr;
   xcb_window_t root = 0;
   xcb_atom_t activeWindowAtom = XCB_ATOM_NONE;
@@ -32,6 +34,15 @@ xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
 OSStatus NewFrontSwitchWatcher(FrontSwitchWatcherRef* outWatcher) {
   if (!outWatcher) return paramErr;
   *outWatcher = nullptr;
+  FrontSourceKind kind = ChooseFrontSource();
+  if (kind != kFrontSourceX11 && kind != kFrontSourceNone && CorvimusWaylandSourceReady()) {
+    auto* watcher = new (std::nothrow) OpaqueFrontSwitchWatcher;
+    if (!watcher) return memFullErr;
+    watcher->kind = kind;
+    *outWatcher = watcher;
+    return noErr;
+  }
+  // A Wayland session whose source cannot be reached may still run XWayland.
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return kFrontSwitchNoDisplayErr;
 
@@ -80,6 +91,7 @@ void DisposeFrontSwitchWatcher(FrontSwitchWatcherRef watcher) {
 
 int GetFrontSwitchWatcherDescriptor(FrontSwitchWatcherRef watcher) {
   if (!watcher || watcher->lost) return -1;
+  if (watcher->kind != kFrontSourceX11) return CorvimusWaylandSourceDescriptor();
   return xcb_get_file_descriptor(watcher->connection);
 }
 
@@ -87,7 +99,13 @@ Boolean DrainFrontSwitchWatcher(FrontSwitchWatcherRef watcher, Boolean* connecti
   if (connectionLost) *connectionLost = false;
   if (!watcher) return false;
   Boolean changed = false;
-  if (!watcher->lost) {
+  if (watcher->kind != kFrontSourceX11) {
+    if (!watcher->lost) {
+      bool lost = false;
+      changed = CorvimusDrainWaylandSource(&lost);
+      watcher->lost = lost;
+    }
+  } else if (!watcher->lost) {
     while (xcb_generic_event_t* event = xcb_poll_for_event(watcher->connection)) {
       if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
         auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);

@@ -19,6 +19,8 @@
 #include <unordered_map>
 
 #include "EventLoopInternal.h"
+#include "FrontSourcesInternal.h"
+#include "platform/ApplicationNames.h"
 #include "platform/TextUtils.h"
 
 namespace {
@@ -42,6 +44,7 @@ struct ProcessEntry {
 
 struct NameAndSignature {
   std::string exe;  // what the name was worked out from: an exec changes it
+  corvimus::WindowIdentity window;  // and what the desktop said of the process's front window
   std::string name;
   OSType signature = kUnknownSignature;
   OSType type = kApplicationType;
@@ -54,6 +57,8 @@ std::function<OSErr(ProcessSerialNumber*)> gFrontSource;
 std::vector<ProcessEntry> gSnapshot;
 // Names by serial number, so a walk that asks for every process reads each bundle only once.
 std::map<std::pair<UInt32, UInt32>, NameAndSignature> gNameCache;
+// What the X server said of the active window's class, for naming its process.
+corvimus::WindowIdentity gXWindow;
 
 ssize_t ReadSmallFile(const char* path, char* buf, size_t size) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -202,6 +207,8 @@ void ReadBundleInfo(const std::string& contents, NameAndSignature* info) {
 // The name of a process, from `cached` when its executable is still the one the name came from.
 NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
   NameAndSignature info;
+  const corvimus::WindowIdentity* window = CorvimusFrontWindowOf(pid);
+  if (!window && gXWindow.pid == pid) window = &gXWindow;
   char path[64], target[4096];
   snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
   ssize_t n = readlink(path, target, sizeof target - 1);
@@ -217,15 +224,16 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
     return info;
   }
   if (cached && cached->exe.size() == size_t(n) &&
-      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0)
+      cached->exe.compare(0, size_t(n), target, size_t(n)) == 0 &&
+      cached->window == (window ? *window : corvimus::WindowIdentity()))
     return *cached;
   std::string exe(target, size_t(n));
   info.exe = exe;
+  if (window) info.window = *window;
   const std::string deleted = " (deleted)";
   if (exe.size() > deleted.size() && exe.ends_with(deleted))
     exe.resize(exe.size() - deleted.size());
   size_t slash = exe.rfind('/');
-  info.name = exe.substr(slash + 1);
   // .../X.app/Contents/MacOS/<file>
   const std::string marker = ".app/Contents/MacOS";
   std::string folder = exe.substr(0, slash);
@@ -236,8 +244,11 @@ NameAndSignature LookUpName(pid_t pid, const NameAndSignature* cached) {
     if (!bundleName.empty()) {
       info.name = bundleName;
       ReadBundleInfo(folder.substr(0, folder.size() - std::strlen("/MacOS")), &info);
+      return info;
     }
   }
+  info.name = corvimus::ApplicationNameOfProcess(pid, window);
+  if (info.name.empty()) info.name = exe.substr(slash + 1);
   return info;
 }
 
@@ -298,6 +309,7 @@ struct XState {
   bool known = false;              // active and pid below still describe the server's state
   xcb_window_t active = XCB_NONE;  // the active window, whose own properties are listened to
   pid_t pid = 0;                   // its _NET_WM_PID; 0 when it names none
+  bool namesNoProcess = false;     // there is an active window, and it names no process
 };
 XState gX;
 
@@ -375,11 +387,36 @@ bool ReadActiveWindow() {
     gX.active = active;
   }
   gX.pid = 0;
+  gX.namesNoProcess = false;
+  gXWindow = corvimus::WindowIdentity();
   uint32_t pid = 0;
-  if (active != XCB_NONE &&
-      xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, nullptr) &&
-      pid != 0 && pid <= 0x7fffffff)
-    gX.pid = pid_t(pid);
+  xcb_generic_error_t* error = nullptr;
+  if (active != XCB_NONE) {
+    if (xcb_ewmh_get_wm_pid_reply(&gX.ewmh, xcb_ewmh_get_wm_pid(&gX.ewmh, active), &pid, &error) &&
+        pid != 0 && pid <= 0x7fffffff)
+      gX.pid = pid_t(pid);
+    else if (!error)
+      gX.namesNoProcess = true;  // a window that is there but does not say whose it is
+    std::free(error);
+  }
+  if (gX.pid != 0) {
+    // WM_CLASS, for naming the process: the instance and the class, each ended by a NUL.
+    gXWindow.pid = gX.pid;
+    xcb_get_property_reply_t* wmClass = xcb_get_property_reply(
+        gX.conn,
+        xcb_get_property(gX.conn, 0, active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+        nullptr);
+    if (wmClass) {
+      const char* bytes = static_cast<const char*>(xcb_get_property_value(wmClass));
+      int length = xcb_get_property_value_length(wmClass);
+      std::string value(bytes ? bytes : "", bytes ? size_t(std::max(length, 0)) : 0);
+      size_t nul = value.find('\0');
+      gXWindow.wmInstance = value.substr(0, nul);
+      if (nul != std::string::npos)
+        gXWindow.wmClass = value.substr(nul + 1, value.find('\0', nul + 1) - nul - 1);
+      std::free(wmClass);
+    }
+  }
   if (xcb_connection_has_error(gX.conn)) return false;
   gX.known = true;
   return true;
@@ -393,7 +430,7 @@ OSErr FrontProcessFromX(ProcessSerialNumber* psn) {
     return procNotFound;
   }
   // The process is looked up every time: one that ended is not handed out again.
-  if (gX.pid == 0) return procNotFound;
+  if (gX.pid == 0) return gX.namesNoProcess ? OSErr(kFrontProcessUnknownErr) : OSErr(procNotFound);
   return GetProcessForPID(gX.pid, psn);
 }
 
@@ -584,6 +621,9 @@ OSErr GetCurrentProcess(ProcessSerialNumber* PSN) {
 OSErr GetFrontProcess(ProcessSerialNumber* PSN) {
   if (!PSN) return paramErr;
   if (gFrontSource) return gFrontSource(PSN);
+  pid_t pid = 0;
+  OSErr err = noErr;
+  if (CorvimusWaylandFrontProcess(&pid, &err)) return err == noErr ? GetProcessForPID(pid, PSN) : err;
   return FrontProcessFromX(PSN);
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/Processes.h"
 #include "testing/ChildProcess.h"
 #include "testing/EwmhDisplay.h"
+#include "testing/TempDir.h"
 
 using corvimus::testing::ChildProcess;
 
@@ -63,9 +65,9 @@ TEST_F(FrontProcessTest, FollowsTheActiveWindow) {
   Activate(w2);
   EXPECT_EQ(FrontAfterChange(&front, &expected2), noErr);
 
-  // A window that does not say whose it is: no front process, the caller skips its tick.
+  // A window that does not say whose it is: an application nobody can name.
   Activate(w3);
-  EXPECT_EQ(FrontAfterChange(&front, nullptr), procNotFound);
+  EXPECT_EQ(FrontAfterChange(&front, nullptr), kFrontProcessUnknownErr);
 
   Activate(w1);
   EXPECT_EQ(FrontAfterChange(&front, &expected1), noErr);
@@ -75,6 +77,39 @@ TEST_F(FrontProcessTest, FollowsTheActiveWindow) {
   int status;
   ASSERT_TRUE(first.Wait(&status));
   EXPECT_EQ(GetFrontProcess(&front), procNotFound);
+}
+
+TEST_F(FrontProcessTest, ActiveWindowsClassNamesItsProcess) {
+  // A process that shows no window itself: the window below names it, as a wrapper's would.
+  corvimus::testing::TempDir data;
+  std::filesystem::create_directories(data / "applications");
+  corvimus::testing::WriteFile(data / "applications/org.example.Wrapped.desktop",
+                               "[Desktop Entry]\nType=Application\nName=Wrapped\n"
+                               "Exec=wrapped-launcher\nStartupWMClass=WrappedWin\n");
+  setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+  ChildProcess sleeper;
+  ASSERT_TRUE(sleeper.Start({"/bin/sleep", "60"}));
+  xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data;
+  xcb_window_t window = xcb_generate_id(conn_);
+  xcb_create_window(conn_, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 10, 10, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+  uint32_t pid = uint32_t(sleeper.pid());
+  xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, window, ewmh_._NET_WM_PID, XCB_ATOM_CARDINAL,
+                      32, 1, &pid);
+  const char wmClass[] = "wrapped\0WrappedWin";
+  xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      sizeof wmClass, wmClass);
+  Activate(window);
+
+  ProcessSerialNumber front, expected;
+  ASSERT_EQ(GetProcessForPID(sleeper.pid(), &expected), noErr);
+  ASSERT_EQ(FrontAfterChange(&front, &expected), noErr);
+  Str255 name;
+  ProcessInfoRec info{};
+  info.processName = name;
+  ASSERT_EQ(GetProcessInformation(&front, &info), noErr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(name + 1), name[0]), "org.example.Wrapped");
+  unsetenv("XDG_DATA_HOME");
 }
 
 // Both kinds: a thread that waits for the server's reply either sleeps (voluntary) or, when the

@@ -22,7 +22,13 @@ OSErr RequestDriverPrefsUpdate();
 // refused with errAECorruptData.
 OSErr GetConnectedDevices(CorvimusDeviceList* list);
 
-// Installs the agent's handlers for 'CvMP'/'CVup' and 'CvMP'/'CVco' (refcon 0). A null procedure
-// is skipped and the other is still installed; returns the first error met.
+// Asks the agent what it is doing now ('CvMP'/'CVst'), waiting at most 15 ticks. `status` is
+// changed only when the reply carries a status of this version with a count in 0..10
+// (errAECorruptData otherwise); its texts are then cut to end inside their fields.
+OSErr GetAgentStatus(CorvimusAgentStatus* status);
+
+// Installs the agent's handlers for 'CvMP'/'CVup', 'CvMP'/'CVco' and 'CvMP'/'CVst' (refcon 0). A
+// null procedure is skipped and the others are still installed; returns the first error met.
 OSErr InstallAgentEventHandlers(AEEventHandlerProcPtr reloadHandler,
-                                AEEventHandlerProcPtr devicesHandler);
+                                AEEventHandlerProcPtr devicesHandler,
+                                AEEventHandlerProcPtr statusHandler = nullptr);

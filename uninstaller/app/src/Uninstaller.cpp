@@ -42,6 +42,7 @@ void RemoveInstallation(WindowRef window) {
 }  // namespace
 
 OSStatus RunUninstaller() {
+  InstallBundleTranslations();
   OSStatus err = CreateNibReference(QStringLiteral("main"), &gNibRef);
   if (err != noErr) return err;
   err = SetMenuBarFromNib(gNibRef, QStringLiteral("Menus"));

@@ -10,9 +10,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLayout>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <QUiLoader>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "platform/AppleEvents.h"
+#include "platform/Resources.h"
 
 namespace corvimus::toolbox {
 
@@ -165,6 +168,22 @@ void ConnectCommands(QWidget* widget, QMenuBar* menuBar) {
 }
 
 }  // namespace
+
+void InstallBundleTranslations() {
+  static QTranslator* own = nullptr;
+  if (own) return;
+  QString bundle = MainBundlePath();
+  if (bundle.isEmpty()) return;
+  std::string path = FindLocalizedResource(
+      (bundle + QStringLiteral("/Contents/Resources")).toStdString(), "Uninstaller.qm");
+  own = new QTranslator(qApp);
+  if (path.empty() || !own->load(QString::fromStdString(path))) return;
+  QApplication::installTranslator(own);
+  auto* qt = new QTranslator(qApp);
+  if (qt->load(QStringLiteral("qtbase_") + own->language(),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(qt);
+}
 
 OSStatus CreateNibReference(const QString& inNibName, IBNibRef* outNibRef) {
   if (!outNibRef) return paramErr;

@@ -135,6 +135,10 @@ OSStatus ProcessWindowCommand(WindowRef window, UInt32 commandID, UInt32 attribu
 void RunApplicationEventLoop();
 void QuitApplicationEventLoop();
 
+// Installs the translations of the main bundle's Resources/<lang>.lproj/Uninstaller.qm for the
+// user's language, and Qt's own for that language, once; the windows loaded afterwards speak it.
+void InstallBundleTranslations();
+
 // The main bundle: the folder X.app around the running program (X.app/Contents/MacOS/program).
 // An empty string when the program does not lie in a bundle.
 QString MainBundlePath();

@@ -88,9 +88,9 @@ class UninstallerApp : public ::testing::Test {
     return peer;
   }
 
-  void Start(const std::string& authorizerAnswer = "grant") {
+  void Start(const std::string& authorizerAnswer = "grant", const std::string& language = "en") {
     ASSERT_TRUE(app_.Start({bundle_ + "/Contents/MacOS/Corvimus Uninstaller", authorizerAnswer},
-                           {"CORVIMUS_PREFIX=" + prefix_}));
+                           {"CORVIMUS_PREFIX=" + prefix_, "LANGUAGE=" + language}));
   }
 
   // Sends one command and returns its answer; restart requests printed on the way are kept.
@@ -290,9 +290,9 @@ TEST_F(UninstallerApp, DismissingTheLastWindowEndsTheProgram) {
   // A nib whose only window dismisses itself: with no window left nothing could end the program.
   std::string window;
   ASSERT_TRUE(ReadFile(Nib() + "/NotNeeded.ui", &window));
-  size_t at = window.find("<string>clos</string>");
+  size_t at = window.find(">clos</string>");
   ASSERT_NE(at, std::string::npos);
-  window.replace(at, 21, "<string>CLAB</string>");
+  window.replace(at + 1, 4, "CLAB");
   WriteFile(Nib() + "/NotNeeded.ui", window);
   Start();
   ASSERT_EQ(Ask("windows"), "windows NotNeeded");
@@ -465,3 +465,32 @@ TEST(UninstallerBundle, InstalledEntryAndActionNameTheInstalledPrograms) {
 }
 
 }  // namespace
+
+// The windows speak the user's language: the Designer files' texts go through the bundle's
+// translations, while the commands the controls carry stay as they are.
+TEST_F(UninstallerApp, WindowsAndMenusSpeakGermanWhenTheUserDoes) {
+  fs::create_directories(bundle_ + "/Contents/Resources/de.lproj");
+  fs::copy_file(std::string(UNINSTALLER_BUNDLE) + "/Contents/Resources/de.lproj/Uninstaller.qm",
+                bundle_ + "/Contents/Resources/de.lproj/Uninstaller.qm");
+  InstallTool(0);
+  Start("grant", "de");
+  ASSERT_EQ(Ask("windows"), "windows NotNeeded");
+  std::string texts = Ask("texts NotNeeded");
+  for (const char* german :
+       {"Corvimus entfernen", "Corvimus ist nicht installiert", "Beenden", "Ablage", "Schließen"})
+    EXPECT_NE(texts.find(german), std::string::npos) << german << " in " << texts;
+  for (const char* english : {"Uninstaller", "is not installed", "Quit", "File", "Close"})
+    EXPECT_EQ(texts.find(english), std::string::npos) << english << " in " << texts;
+  EXPECT_EQ(Ask("click NotNeeded clos"), "clicked");
+  EXPECT_EQ(Finish().exitCode, 0);
+}
+
+TEST_F(UninstallerApp, WithoutTranslationsForTheLanguageTheWindowsStayEnglish) {
+  InstallTool(0);
+  Start("grant", "de");  // this bundle has no de.lproj
+  ASSERT_EQ(Ask("windows"), "windows NotNeeded");
+  std::string texts = Ask("texts NotNeeded");
+  EXPECT_NE(texts.find("Corvimus is not installed"), std::string::npos) << texts;
+  EXPECT_EQ(Ask("close NotNeeded"), "closed");
+  EXPECT_EQ(Finish().exitCode, 0);
+}

@@ -3,11 +3,11 @@
 //
 // The driver is a daemon speaking the frames of DriverProtocol.h on a Unix stream socket. Two
 // places are watched: /run/corvimus/driver.sock (a system driver) and <runtime folder>/driver.sock
-// (a per-user one, RuntimeFolder.h). A place without a driver simply contributes no services; when a
-// driver appears there later (inotify on the folders, with a slow retry timer where a folder cannot
-// be watched) its services arrive as first matches, and when it goes away each of its services is
-// terminated: terminate notifications fire and every interest registration on them receives
-// kIOMessageServiceIsTerminated.
+// (a per-user one, RuntimeFolder.h). A place without a driver simply contributes no services; when
+// a driver appears there later (inotify on the folders, with a slow retry timer where a folder
+// cannot be watched) its services arrive as first matches, and when it goes away each of its
+// services is terminated: terminate notifications fire and every interest registration on them
+// receives kIOMessageServiceIsTerminated.
 //
 // No driver can hold its caller up for long, nor the callers of another driver. Connecting never
 // waits: the greeting is answered in the background (IOMasterPort alone waits, up to two seconds,
@@ -136,6 +136,22 @@ kern_return_t IOObjectGetClass(io_object_t object, io_name_t className);
 // A message's argument (when it has one) is handed to the callback zero-padded to at least this
 // many bytes, since the callback is not told its size.
 enum : UInt32 { kIOInterestArgumentMinSize = 256 };
+
+// The service's properties as its driver published them, in a new dictionary with one reference
+// for the caller, plus kIODriverPlaceKey: which of the two places its driver listens on. The
+// allocator and options are not used. kIOReturnBadArgument for an object that is no service.
+inline constexpr char kIODriverPlaceKey[] = "IODriverPlace";
+inline constexpr char kIODriverPlaceSystem[] = "system";  // /run/corvimus/driver.sock
+inline constexpr char kIODriverPlaceUser[] = "user";      // the per-user runtime folder
+kern_return_t IORegistryEntryCreateCFProperties(io_service_t service,
+                                                CFMutableDictionaryRef* properties, void* allocator,
+                                                UInt32 options);
+
+// Which places a driver answers at now, as bits: 1 the system place, 2 the per-user place. A
+// driver counts from its greeting on, with or without mice; the answer is as fresh as the last
+// dispatch.
+enum : UInt32 { kIODriverLinkedSystem = 1, kIODriverLinkedUser = 2 };
+UInt32 IOKitGetLinkedDriverPlaces();
 
 // Registers for kIOGeneralInterest messages of the service: the driver's messages and, when the
 // service goes away, kIOMessageServiceIsTerminated. The registration lasts until it is released.

@@ -19,6 +19,7 @@
 #include <cstddef>
 
 #include "platform/MacTypes.h"
+#include "platform/VirtualKeyCodes.h"
 
 using UniChar = UInt16;
 using UniCharCount = unsigned long;
@@ -92,9 +93,6 @@ UInt8 LMGetKbdType();
 // The current layout's translation data: exactly one of *kchr and *uchr is set when the layout
 // could be read ('KCHR' data for a layout of that kind, else its 'uchr' data), neither otherwise.
 void GetCurrentKeyboardLayoutData(const void** kchr, const void** uchr);
-
-// The evdev code of the key at the position of a virtual key code, or -1 when there is none.
-SInt32 KeyboardEvdevCodeForVirtualKey(UInt16 virtualKeyCode);
 
 // Test seams -------------------------------------------------------------------------------------
 

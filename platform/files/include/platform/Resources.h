@@ -50,6 +50,14 @@ static inline void GetIndString(Str255 theString, SInt16 strListID, SInt16 index
 
 namespace corvimus {
 
+// The folders of a bundle's Resources to look in, most wanted first: "<language>.lproj/" for each
+// of the user's languages (LANGUAGE, then LC_ALL, LC_MESSAGES, LANG; "de_DE.UTF-8" gives de_DE
+// then de), then en, English and Base, then "" (Resources itself).
+std::vector<std::string> LanguageFolders();
+// The path of the file `name` in the first of LanguageFolders() below `resourceFolder` that holds
+// one; empty when none does.
+std::string FindLocalizedResource(const std::string& resourceFolder, const std::string& name);
+
 // The bundle folder holding the code at `address`; empty when that code is in no bundle.
 std::string BundleForCode(const void* address);
 // GetIndString for an explicitly named bundle folder.

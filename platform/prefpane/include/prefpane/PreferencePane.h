@@ -53,6 +53,13 @@ class PreferencePane : public QObject {
   virtual void didSelect() {}
   virtual void willUnselect() {}
 
+  // Pictures of the pane for its documentation (the host's --screenshots): the states of the view
+  // worth a picture beyond its tabs and sheets, by name. showScreenshotState(i) brings state i
+  // about; showScreenshotState(-1) puts back what the user had, so that nothing shown for a picture
+  // is ever saved.
+  virtual QStringList screenshotStates() { return {}; }
+  virtual void showScreenshotState(int index) { (void)index; }
+
  protected:
   // The pane's interface; the host takes ownership by reparenting it into its window.
   virtual QWidget* createMainView() = 0;

@@ -5,8 +5,11 @@
 // Processes of other users and kernel threads are never listed; zombies neither.
 //
 // Name: when the executable lies in X.app/Contents/MacOS/, the bundle's Info.plist CFBundleName,
-// else X; otherwise the executable's file name. Signature: the bundle's CFBundleSignature, else
-// '????'. Front process: the X11 active window (_NET_ACTIVE_WINDOW of the root window) and its
+// else X; otherwise the application's Linux name (platform/ApplicationNames.h: a desktop entry id,
+// the script an interpreter runs, else the executable's file name). Signature: the bundle's
+// CFBundleSignature, else '????'. Front process: the focused window's process as the session's
+// source tells it (platform/FrontSwitch.h): sway's IPC, the KWin script, the GNOME Shell
+// extension, else the X11 active window (_NET_ACTIVE_WINDOW of the root window) and its
 // _NET_WM_PID.
 #pragma once
 
@@ -28,6 +31,13 @@ enum : UInt32 {
   kNoProcess = 0,
   kSystemProcess = 1,
   kCurrentProcess = 2,
+};
+
+enum : OSErr {
+  // A window is in front, but which application it belongs to cannot be told: it names no process
+  // (an X11 window without _NET_WM_PID), or the session's source cannot see the front (GNOME Shell
+  // without its extension).
+  kFrontProcessUnknownErr = -25002,
 };
 
 enum : OSType {
@@ -59,7 +69,7 @@ OSErr GetNextProcess(ProcessSerialNumber* PSN);
 OSErr GetProcessInformation(const ProcessSerialNumber* PSN, ProcessInfoRec* info);
 OSErr GetCurrentProcess(ProcessSerialNumber* PSN);
 // Fails (procNotFound) without a display, without an active window, or when its process is not one
-// of the calling user's.
+// of the calling user's; kFrontProcessUnknownErr as above.
 OSErr GetFrontProcess(ProcessSerialNumber* PSN);
 OSErr SameProcess(const ProcessSerialNumber* PSN1, const ProcessSerialNumber* PSN2,
                   Boolean* result);

@@ -9,6 +9,8 @@
 //   menu <window> <cmd>     chooses the menu item of the window carrying the command -> "chose"
 //   close <window>          the window's close box -> "closed"
 //   grab <window> <file>    saves a picture of the window -> "grabbed"
+//   texts <window>          -> "texts <title>|<every label's, button's and menu item's text>", the
+//                           texts joined by "|", line breaks as spaces
 // An unknown window or control is answered with "missing". Also printed: "restart interactive=N"
 // when a restart is asked for, and at the end "rights N", "tool-starts N", "destroys N" and
 // "status S" (the process then exits with S).
@@ -17,6 +19,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QStringList>
@@ -61,6 +64,14 @@ QString Command(const QString& line) {
   if (words.size() < 2) return QStringLiteral("missing");
   QWidget* window = ShownWindow(words[1]);
   if (!window) return QStringLiteral("missing");
+  if (words[0] == QStringLiteral("texts")) {
+    QStringList texts{window->windowTitle()};
+    for (QLabel* l : window->findChildren<QLabel*>()) texts << l->text();
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) texts << b->text();
+    for (QAction* a : window->findChildren<QAction*>()) texts << a->text();
+    return QStringLiteral("texts ") +
+           texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  }
   if (words[0] == QStringLiteral("close")) {
     window->close();
     return QStringLiteral("closed");

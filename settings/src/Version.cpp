@@ -1,0 +1,5 @@
+#include "settings/Version.h"
+
+const char* CorvimusVersionString() {
+  return CORVIMUS_VERSION;
+}
