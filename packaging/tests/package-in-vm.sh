@@ -112,6 +112,7 @@ step "the files are in /usr, the service enabled as Debian enables services"
 for f in /usr/bin/corvimus-prefs /usr/bin/corvimus-loginwindow "$kext/MacOS/corvimusd" "$rmkvcv" \
   /usr/lib/systemd/system/corvimusd.service /etc/xdg/autostart/corvimus-loginwindow.desktop \
   /usr/share/applications/corvimus-settings.desktop /usr/share/metainfo/com.kelvane.mouse.metainfo.xml \
+  /usr/share/applications/corvimus-button-tester.desktop \
   /usr/share/icons/hicolor/scalable/apps/com.kelvane.mouse.svg; do
   [ -e "$f" ] || fail "missing: $f"
 done
@@ -177,6 +178,13 @@ sleep 5
 kill -0 "$panehost" 2>/dev/null || fail "the settings window ended at once: $(cat "$work/host.out")"
 kill -TERM "$panehost" 2>/dev/null
 wait "$panehost" 2>/dev/null
+
+# The button tester draws its window, offscreen, into a picture and ends.
+tester="$bin/Applications/Mouse Button Tester.app/Contents/MacOS/Mouse Button Tester"
+QT_QPA_PLATFORM=offscreen timeout 60 "$tester" --screenshot "$work/tester.png" --after 200 \
+  >"$work/tester.out" 2>&1 || fail "the button tester: status $? $(cat "$work/tester.out")"
+[ "$(head -c 8 "$work/tester.png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+  fail "the button tester drew no picture: $(cat "$work/tester.out")"
 unset HOME XDG_CONFIG_HOME XDG_RUNTIME_DIR
 
 step "apt-get purge"
