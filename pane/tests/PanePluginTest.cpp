@@ -6,12 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "recordbase/PStrings.h"
-#include "recordbase/QBase.h"
+#include "PaneTestSupport.h"
 #include "settings/MouseSettings.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
@@ -72,21 +70,7 @@ struct HostRun {
   // The records of the settings file the pane wrote when the host closed.
   std::vector<CorvimusPrefsRec> Records() const {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    std::vector<CorvimusPrefsRec> records;
-    QBaseHandle base = NewMouseSettingsBase(4);
-    Str255 name;
-    CStringPCopy(kCorvimusPrefsFileName, name, 255);
-    FSSpec spec;
-    if (FindMouseSettingsFile(name, 0, &spec) == noErr &&
-        ReadMouseSettingsFile(base, &spec) == noErr) {
-      for (SInt32 i = 0; i < QBaseCountRecords(base); ++i) {
-        CorvimusPrefsRec record;
-        std::memcpy(&record, QBaseGetRecord(base, i, nullptr), sizeof record);
-        records.push_back(record);
-      }
-    }
-    QBaseDispose(base);
-    return records;
+    return PaneTest::FileRecords();
   }
 };
 

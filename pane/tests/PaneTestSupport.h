@@ -22,6 +22,11 @@
 QApplication* TestApp();
 
 class PaneTest : public ::testing::Test {
+ public:
+  // The records of the settings file as it is on disk, in the Preferences folder the environment
+  // names.
+  static std::vector<CorvimusPrefsRec> FileRecords();
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -52,8 +57,6 @@ class PaneTest : public ::testing::Test {
   std::vector<std::string> WaitForAgentLog(size_t n);
   void SetAgentDevices(const std::string& transports);
 
-  // The records of the settings file as it is on disk.
-  std::vector<CorvimusPrefsRec> FileRecords();
   CorvimusPrefsRec BaseRecord(SInt32 index);
   std::string SettingsPath() const { return config_ + "/com.kelvane.mouse.prefs"; }
 
