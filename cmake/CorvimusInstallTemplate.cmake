@@ -4,7 +4,10 @@
 # Placeholders, each the prefix (without a trailing slash) written for where it lands:
 #   @CORVIMUS_PREFIX@          as it is (XML files escape it themselves where they need to)
 #   @CORVIMUS_PREFIX_EXEC@     inside a double-quoted argument of a desktop entry's Exec key
+#   @CORVIMUS_PREFIX_DESKTOP@  in a desktop entry's string value (TryExec, Path)
 #   @CORVIMUS_PREFIX_TMPFILES@ inside a double-quoted path of a tmpfiles.d rule
+#   @CORVIMUS_PREFIX_ROFF@     in the text of a manual page
+#   @CORVIMUS_AUTOSTART_ROFF@  the autostart folder (below), in the text of a manual page
 #
 # corvimus_destination is a folder relative to the prefix, or XDG_AUTOSTART for the folder the
 # desktops read autostart entries from: /etc/xdg/autostart for the prefixes /usr and /usr/local,
@@ -22,29 +25,37 @@ foreach(special "\"" "`" "$")
 endforeach()
 string(REPLACE "%" "%%" CORVIMUS_PREFIX_EXEC "${CORVIMUS_PREFIX_EXEC}")
 
+# A desktop entry's string value: a backslash is written \\.
+string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_DESKTOP "${CORVIMUS_PREFIX}")
+
 # tmpfiles.d: C escapes inside quotes, % starts a specifier.
 set(CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX}")
 string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX_TMPFILES}")
 string(REPLACE "\"" "\\\"" CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX_TMPFILES}")
 string(REPLACE "%" "%%" CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX_TMPFILES}")
 
-if(corvimus_destination STREQUAL "XDG_AUTOSTART")
-  set(corvimus_home "$ENV{HOME}")
-  string(REGEX REPLACE "(.)/+$" "\\1" corvimus_home "${corvimus_home}")
-  if(CORVIMUS_PREFIX STREQUAL "/usr" OR CORVIMUS_PREFIX STREQUAL "/usr/local")
-    set(corvimus_dir "/etc/xdg/autostart")
-  elseif(IS_ABSOLUTE "${corvimus_home}" AND CORVIMUS_PREFIX STREQUAL "${corvimus_home}/.local")
-    if(IS_ABSOLUTE "$ENV{XDG_CONFIG_HOME}")
-      set(corvimus_dir "$ENV{XDG_CONFIG_HOME}/autostart")
-    else()
-      set(corvimus_dir "${corvimus_home}/.config/autostart")
-    endif()
+set(corvimus_home "$ENV{HOME}")
+string(REGEX REPLACE "(.)/+$" "\\1" corvimus_home "${corvimus_home}")
+if(CORVIMUS_PREFIX STREQUAL "/usr" OR CORVIMUS_PREFIX STREQUAL "/usr/local")
+  set(corvimus_autostart "/etc/xdg/autostart")
+elseif(IS_ABSOLUTE "${corvimus_home}" AND CORVIMUS_PREFIX STREQUAL "${corvimus_home}/.local")
+  if(IS_ABSOLUTE "$ENV{XDG_CONFIG_HOME}")
+    set(corvimus_autostart "$ENV{XDG_CONFIG_HOME}/autostart")
   else()
-    set(corvimus_dir "${CORVIMUS_PREFIX}/etc/xdg/autostart")
+    set(corvimus_autostart "${corvimus_home}/.config/autostart")
   endif()
+else()
+  set(corvimus_autostart "${CORVIMUS_PREFIX}/etc/xdg/autostart")
+endif()
+if(corvimus_destination STREQUAL "XDG_AUTOSTART")
+  set(corvimus_dir "${corvimus_autostart}")
 else()
   set(corvimus_dir "${CMAKE_INSTALL_PREFIX}/${corvimus_destination}")
 endif()
+
+# Manual pages: a backslash is written \e.
+string(REPLACE "\\" "\\e" CORVIMUS_PREFIX_ROFF "${CORVIMUS_PREFIX}")
+string(REPLACE "\\" "\\e" CORVIMUS_AUTOSTART_ROFF "${corvimus_autostart}")
 
 set(corvimus_out "$ENV{DESTDIR}${corvimus_dir}/${corvimus_name}")
 file(READ "${corvimus_template}" corvimus_text)

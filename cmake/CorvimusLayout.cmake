@@ -19,6 +19,14 @@ set(CORVIMUS_INSTALL_CLEANUP ${CORVIMUS_INSTALL_HOME}/Cleanup)
 set(CORVIMUS_INSTALL_SYSTEMD_USER lib/systemd/user)
 set(CORVIMUS_INSTALL_SYSTEMD_SYSTEM lib/systemd/system)
 set(CORVIMUS_INSTALL_TMPFILES lib/tmpfiles.d)
+# Read by desktops, man and software centres below /usr, /usr/local and ~/.local.
+set(CORVIMUS_INSTALL_MAN share/man)
+set(CORVIMUS_INSTALL_APPLICATION_ENTRIES share/applications)
+set(CORVIMUS_INSTALL_ICONS share/icons/hicolor/scalable/apps)
+set(CORVIMUS_INSTALL_METAINFO share/metainfo)
+
+# A package build (packaging/CMakeLists.txt) installs with CORVIMUS_PACKAGE_MANAGER set to the
+# package manager's name; the rules below leave out what the package manager does itself.
 
 # corvimus_install_template(TEMPLATE DESTINATION [NAME name])
 # Installs TEMPLATE into DESTINATION (relative to the prefix, or XDG_AUTOSTART) with the prefix
@@ -38,15 +46,43 @@ function(corvimus_install_template template destination)
     include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CorvimusInstallTemplate.cmake\")")
 endfunction()
 
-# corvimus_install_link(LINK TARGET): a symbolic link at LINK (relative to the prefix) pointing at
-# TARGET (kept as given, so a relative target keeps the installation relocatable).
+# corvimus_install_link(LINK TARGET [NOT_IN_PACKAGE]): a symbolic link at LINK (relative to the
+# prefix) pointing at TARGET (kept as given, so a relative target keeps the installation
+# relocatable). NOT_IN_PACKAGE leaves it out of a package, whose maintainer scripts make it.
 function(corvimus_install_link link target)
+  cmake_parse_arguments(L "NOT_IN_PACKAGE" "" "" ${ARGN})
+  set(only "")
+  set(end "")
+  if(L_NOT_IN_PACKAGE)
+    set(only "if(NOT CORVIMUS_PACKAGE_MANAGER)")
+    set(end "endif()")
+  endif()
   install(CODE "
+  ${only}
     set(corvimus_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
     get_filename_component(corvimus_dir \"\${corvimus_link}\" DIRECTORY)
     file(MAKE_DIRECTORY \"\${corvimus_dir}\")
     file(REMOVE \"\${corvimus_link}\")
     message(STATUS \"Installing: \${corvimus_link} -> ${target}\")
     file(CREATE_LINK \"${target}\" \"\${corvimus_link}\" SYMBOLIC)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${CMAKE_INSTALL_PREFIX}/${link}\")")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${CMAKE_INSTALL_PREFIX}/${link}\")
+  ${end}")
+endfunction()
+
+# corvimus_install_man_pages(PAGE...): manual pages into share/man/man<section>, the section being
+# the page's suffix (corvimusd.8 goes to man8). In the text, @PROJECT_VERSION@ becomes the version
+# and the placeholders @CORVIMUS_PREFIX_ROFF@ and @CORVIMUS_AUTOSTART_ROFF@ the folders installed
+# to (CorvimusInstallTemplate.cmake), so that a page names the files where they really are.
+function(corvimus_install_man_pages)
+  set(CORVIMUS_PREFIX_ROFF "@CORVIMUS_PREFIX_ROFF@")
+  set(CORVIMUS_AUTOSTART_ROFF "@CORVIMUS_AUTOSTART_ROFF@")
+  foreach(page IN LISTS ARGN)
+    get_filename_component(name "${page}" NAME)
+    if(NOT name MATCHES "\\.([1-9])$")
+      message(FATAL_ERROR "${page}: a manual page's name ends in its section, .1 to .9")
+    endif()
+    configure_file(${page} "${CMAKE_CURRENT_BINARY_DIR}/man/${name}.in" @ONLY)
+    corvimus_install_template("${CMAKE_CURRENT_BINARY_DIR}/man/${name}.in"
+                              ${CORVIMUS_INSTALL_MAN}/man${CMAKE_MATCH_1})
+  endforeach()
 endfunction()

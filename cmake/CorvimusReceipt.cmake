@@ -8,6 +8,13 @@
 #   <Receipts>/Corvimus Log.rtf                   the installation's log
 #
 # Expects CORVIMUS_VERSION, CORVIMUS_INSTALL_RECEIPTS and CORVIMUS_RECEIPT_TEMPLATES to be set.
+# A package has no receipt of its own: the package manager's database is its list of files (dpkg -L
+# corvimus), a second list beside it could only drift from it, and removing files by that list would
+# delete them behind the package manager's back.
+if(CORVIMUS_PACKAGE_MANAGER)
+  return()
+endif()
+
 set(corvimus_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(corvimus_receipts "${corvimus_root}/${CORVIMUS_INSTALL_RECEIPTS}")
 set(corvimus_pkg "${corvimus_receipts}/Corvimus.pkg")

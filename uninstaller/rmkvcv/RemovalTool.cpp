@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DriverService.h"
+#include "PackageManager.h"
 #include "loginitems/LoginItems.h"
 #include "platform/FileIdentity.h"
 #include "platform/Folders.h"
@@ -507,8 +508,8 @@ OSErr MoveToCleanupFolder(SInt16 domain, OSType folderType, ConstStr255Param par
   return FSMoveObject(&ref, &cleanup, nullptr);
 }
 
-// The driver's system unit inside the bundle, or "" when the Extensions folder is not there.
-std::string DriverUnitPath() {
+// The driver's bundle, or "" when the Extensions folder is not there.
+std::string DriverBundlePath() {
   SInt16 vRefNum;
   SInt32 dirID;
   FSRef folder;
@@ -518,23 +519,34 @@ std::string DriverUnitPath() {
       MakeRefFromDirID(vRefNum, dirID, kNoPath.bytes, &folder) != noErr ||
       FSRefMakePath(&folder, path, sizeof path) != noErr)
     return "";
-  return std::string(reinterpret_cast<const char*>(path)) +
-         "/Corvimus.kext/Contents/Resources/" + kDriverServiceName;
+  return std::string(reinterpret_cast<const char*>(path)) + "/Corvimus.kext";
 }
 
 OSErr RemoveInstallation() {
-  bool serviceStopped = StopDriverService(DriverUnitPath()) == noErr;
-  OSErr result = DeleteTreeInDomain(kSystemDomain, kKernelExtensionsFolderType, kKextPath.bytes);
-  if (serviceStopped) ReloadServiceManager();
-  (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kPanePath.bytes);
-  (void)DeleteTreeInDomain(kSystemDomain, kDomainLibraryFolderType, kPanePath.bytes);
-  (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kReceiptPath.bytes);
-  (void)DeleteFileInDomain(kLocalDomain, kDomainLibraryFolderType, kLogPath.bytes);
+  const std::string bundle = DriverBundlePath();
+  // A package's files are the package manager's to remove (PackageManager.h).
+  const std::string package = bundle.empty() ? "" : PackageOwningPath(bundle);
+  OSErr result;
+  if (!package.empty()) {
+    result = PurgePackage(package);
+    struct stat st;
+    if (result == noErr && lstat(bundle.c_str(), &st) == 0) result = fBsyErr;
+  } else {
+    const std::string unit =
+        bundle.empty() ? "" : bundle + "/Contents/Resources/" + kDriverServiceName;
+    bool serviceStopped = StopDriverService(unit) == noErr;
+    result = DeleteTreeInDomain(kSystemDomain, kKernelExtensionsFolderType, kKextPath.bytes);
+    if (serviceStopped) ReloadServiceManager();
+    (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kPanePath.bytes);
+    (void)DeleteTreeInDomain(kSystemDomain, kDomainLibraryFolderType, kPanePath.bytes);
+    (void)DeleteTreeInDomain(kLocalDomain, kDomainLibraryFolderType, kReceiptPath.bytes);
+    (void)DeleteFileInDomain(kLocalDomain, kDomainLibraryFolderType, kLogPath.bytes);
 
-  OSErr touched = TouchInDomain(kSystemDomain, kKernelExtensionsFolderType, kNoPath.bytes);
-  if (result == noErr && touched != noErr) result = touched;
-  (void)TouchInDomain(kLocalDomain, kDomainLibraryFolderType, kPaneFolderPath.bytes);
-  (void)TouchInDomain(kSystemDomain, kDomainLibraryFolderType, kPaneFolderPath.bytes);
+    OSErr touched = TouchInDomain(kSystemDomain, kKernelExtensionsFolderType, kNoPath.bytes);
+    if (result == noErr && touched != noErr) result = touched;
+    (void)TouchInDomain(kLocalDomain, kDomainLibraryFolderType, kPaneFolderPath.bytes);
+    (void)TouchInDomain(kSystemDomain, kDomainLibraryFolderType, kPaneFolderPath.bytes);
+  }
 
   SInt16 usersVRefNum;
   SInt32 usersDirID;
@@ -545,8 +557,8 @@ OSErr RemoveInstallation() {
     (void)VisitFolder(&users, 1, kFSCatInfoNone, false, false, VisitUserFolder, nullptr);
   }
 
-  // The uninstaller goes only when the driver did.
-  if (result == noErr)
+  // The uninstaller goes only when the driver did; a package took it along already.
+  if (result == noErr && package.empty())
     (void)MoveToCleanupFolder(kLocalDomain, kApplicationsFolderType, kUninstallerPath.bytes);
   return result;
 }

@@ -21,6 +21,11 @@
 // The result is the status of step 1, or when that succeeded the status of step 6; every other
 // step is best effort. Step 10 runs only when the result is 0.
 //
+// When a package of the system's package manager owns the driver's bundle (the Debian package),
+// steps 0-8 and 10 are the package manager's: the package is purged (PackageManager.h), and the
+// result is 0 when that succeeded and the bundle is gone (fBsyErr when it is still there, ioErr
+// when dpkg failed, fnfErr when it could not be run). Step 9 runs as always.
+//
 // The tool runs as root and walks folders that users may write to. Every tree is walked from
 // descriptors: each folder is opened relative to the one above it, never through a symbolic link,
 // and nothing is looked up again by its whole path once the walk has begun, so a folder renamed or

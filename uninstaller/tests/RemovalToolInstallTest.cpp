@@ -521,6 +521,11 @@ TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThat
       DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "Exec"));
   ASSERT_EQ(uninstaller.size(), 1u);
   EXPECT_EQ(uninstaller[0], prefix + "/" + kUninstaller + "/Contents/MacOS/Corvimus Uninstaller");
+  // Desktops skip an entry whose program is gone: each names its own program as it lies.
+  EXPECT_EQ(DesktopValue(entry, "TryExec"), launcher[0]);
+  EXPECT_EQ(
+      DesktopValue(prefix + "/share/applications/com.kelvane.mouse.uninstaller.desktop", "TryExec"),
+      uninstaller[0]);
   // The button tester lies in the Applications folder, where its entry finds it.
   const auto tester = ExecArguments(
       DesktopValue(prefix + "/share/applications/corvimus-button-tester.desktop", "Exec"));
@@ -540,6 +545,18 @@ TEST(InstallLocations, AnyOtherPrefixKeepsEverythingInsideAndEveryEntryNamesThat
         kUninstaller + "/Contents/Resources/de.lproj/Uninstaller.qm"})
     EXPECT_TRUE(Exists(prefix + "/" + catalogue)) << catalogue;
   for (const auto& e : ReceiptEntries(prefix)) EXPECT_NE(e[0], '/') << e;
+  // Every file made from a template has all of its placeholders filled in; the manual pages name
+  // the installed files by this prefix.
+  for (const auto& [rel, item] : ListTree(prefix)) {
+    std::string text;
+    if (item.kind != 'f' || !ReadFile(prefix + "/" + rel, &text) || text.find('\0') != text.npos)
+      continue;
+    EXPECT_EQ(text.find("@CORVIMUS_"), std::string::npos) << rel;
+    EXPECT_EQ(text.find("@PROJECT_"), std::string::npos) << rel;
+  }
+  std::string page;
+  ASSERT_TRUE(ReadFile(prefix + "/share/man/man8/corvimusd.8", &page));
+  EXPECT_NE(page.find(".I " + prefix + "/\\:lib/"), std::string::npos) << page;
 
   // The cleanup rule names the same folders, as systemd-tmpfiles reads it.
   if (geteuid() != 0 || access("/usr/bin/systemd-tmpfiles", X_OK) != 0) return;

@@ -15,6 +15,10 @@ done
 mkdir -p /dev/pts /dev/shm /run/udev
 mount -t devpts devpts /dev/pts 2>/dev/null
 mount -t tmpfs tmpfs /dev/shm 2>/dev/null
+# What udev or systemd would link on a booted system: bash's process substitution needs /dev/fd.
+for fd in fd:/proc/self/fd stdin:/proc/self/fd/0 stdout:/proc/self/fd/1 stderr:/proc/self/fd/2; do
+  [ -e "/dev/${fd%%:*}" ] || ln -s "${fd#*:}" "/dev/${fd%%:*}"
+done
 hostname corvimus-vm
 
 udevd=""

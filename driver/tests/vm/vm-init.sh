@@ -35,6 +35,12 @@ mount -t sysfs sysfs /newroot/sys
 mount -t devtmpfs devtmpfs /newroot/dev
 # The host's /run (its udev database, its sockets) must not show through.
 mount -t tmpfs -o mode=755 tmpfs /newroot/run
+# For tests of what a program leaves behind: the overlay's upper layer (every change the guest made
+# to the root: new and changed files, and character devices 0/0 for deleted ones) and its lower
+# layer (the host's root as it is). Tests only read them.
+mkdir -p /newroot/run/corvimus-vm/changes /newroot/run/corvimus-vm/host
+mount --bind /upper/data /newroot/run/corvimus-vm/changes || fail "cannot show the overlay's changes"
+mount --bind /lower /newroot/run/corvimus-vm/host || fail "cannot show the host's root"
 
 guest=""
 for word in $(cat /proc/cmdline); do

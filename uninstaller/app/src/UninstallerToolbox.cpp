@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLayout>
 #include <QLibraryInfo>
 #include <QMenuBar>
@@ -27,7 +28,8 @@
 namespace corvimus::toolbox {
 
 struct OpaqueIBNibRef {
-  QString folder;
+  // Each object's Designer file, by the object's name.
+  QHash<QString, QByteArray> objects;
 };
 
 struct OpaqueEventRef {
@@ -137,9 +139,9 @@ OSStatus ReadNibObject(IBNibRef nib, const QString& name, QByteArray* bytes) {
   if (!nib || name.isEmpty() || name.contains(QLatin1Char('/')) ||
       name.startsWith(QLatin1Char('.')))
     return kIBCarbonRuntimeCantFindObject;
-  QFile file(nib->folder + QLatin1Char('/') + name + QStringLiteral(".ui"));
-  if (!file.open(QIODevice::ReadOnly)) return kIBCarbonRuntimeCantFindObject;
-  *bytes = file.readAll();
+  auto found = nib->objects.constFind(name);
+  if (found == nib->objects.constEnd()) return kIBCarbonRuntimeCantFindObject;
+  *bytes = *found;
   return noErr;
 }
 
@@ -192,7 +194,16 @@ OSStatus CreateNibReference(const QString& inNibName, IBNibRef* outNibRef) {
   QString folder =
       bundle + QStringLiteral("/Contents/Resources/") + inNibName + QStringLiteral(".nib");
   if (!QFileInfo(folder).isDir()) return kIBCarbonRuntimeCantFindNibFile;
-  *outNibRef = new OpaqueIBNibRef{folder};
+  auto* nib = new OpaqueIBNibRef;
+  const QDir dir(folder);
+  for (const QString& file :
+       dir.entryList({QStringLiteral("*.ui")}, QDir::Files | QDir::Readable)) {
+    QFile ui(dir.filePath(file));
+    // One that cannot be read is missing, as it would be when asked for.
+    if (ui.open(QIODevice::ReadOnly))
+      nib->objects.insert(QFileInfo(file).completeBaseName(), ui.readAll());
+  }
+  *outNibRef = nib;
   return noErr;
 }
 

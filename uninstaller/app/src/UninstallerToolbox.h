@@ -98,7 +98,10 @@ inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr proc) {
 }
 
 // Nibs. The name is the folder's name without ".nib"; kIBCarbonRuntimeCantFindNibFile when the
-// main bundle has no such folder (or there is no main bundle).
+// main bundle has no such folder (or there is no main bundle). The reference holds every file of
+// the nib, read when it is made: the removal the uninstaller runs takes its own bundle away (into
+// the cleanup folder, or the package manager deletes it), and the window that reports the result
+// is made after that.
 OSStatus CreateNibReference(const QString& inNibName, IBNibRef* outNibRef);
 void DisposeNibReference(IBNibRef inNibRef);
 // kIBCarbonRuntimeCantFindObject when the nib has no such file or it cannot be read as a Designer

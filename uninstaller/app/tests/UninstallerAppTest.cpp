@@ -186,6 +186,22 @@ TEST_F(UninstallerApp, RemovalQuitsTheRunningPartsRunsTheToolOnceAndShowsSuccess
   EXPECT_EQ(restarts_[0], "restart interactive=1");
 }
 
+TEST_F(UninstallerApp, TheResultIsShownWhenTheRemovalTookTheUninstallerAway) {
+  // As the package manager deletes the uninstaller's files, and the removal tool moves its bundle
+  // into the cleanup folder, before the result window is made.
+  InstallDriver();
+  std::string tool = bundle_ + "/Contents/Resources/rmkvcv";
+  WriteFile(tool, "#!/bin/sh\nrm -rf '" + bundle_ + "'\n");
+  chmod(tool.c_str(), 0755);
+  Start();
+  ASSERT_EQ(Ask("windows"), "windows Confirm");
+  EXPECT_EQ(Ask("click Confirm CVCV"), "clicked");
+  EXPECT_EQ(Ask("windows"), "windows Success");
+  EXPECT_FALSE(fs::exists(bundle_));
+  EXPECT_EQ(Ask("close Success"), "closed");
+  EXPECT_EQ(Finish().exitCode, 0);
+}
+
 TEST_F(UninstallerApp, ToolEndingWith213ShowsError) {
   InstallDriver();
   InstallTool(213);
