@@ -50,8 +50,9 @@ void GetKeyCombinationName(UInt16 keyWord, UInt16 modifierWord, StringPtr out, S
 
 // The word of a key code ("c", "page-up", "none"), or null where no key sits.
 const char* KeyWord(UInt8 keyCode);
-// The key as shortcuts are written on Linux ("C", "Page Up", "Keypad 5", "-"), "no key" for 255;
-// null where no key sits.
+// The key as Linux shortcuts write it, named by its keycap on a US keyboard ("C", "Page Up",
+// "Keypad 5", "-"), "no key" for 255; null where no key sits. (The pane's labels follow the
+// user's layout instead.)
 const char* UsKeyLabel(UInt8 keyCode);
 // The key code a word names: its word, its label or another word it takes ("enter", "esc",
 // "pgup", the evdev name "KEY_PAGEUP"), in any letter case, with spaces, hyphens and underscores
