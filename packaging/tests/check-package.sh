@@ -87,7 +87,7 @@ for page in $pages; do
   [ -z "$warnings" ] || fail "man -l ${page#"$tree"}: $warnings"
   grep -q '@[A-Z_]*@' <(zcat "$page") && fail "${page#"$tree"} keeps a placeholder: $(zgrep -o '@[A-Z_]*@' "$page" | head -n 1)"
 done
-for program in corvimusd rmkvcv CorvimusHelper corvimus-loginwindow corvimus-settings; do
+for program in corvimus-prefs corvimusd rmkvcv CorvimusHelper corvimus-loginwindow corvimus-settings; do
   ls "$tree"/usr/share/man/man[18]/"$program".[18].gz >/dev/null 2>&1 || fail "no manual page for $program"
 done
 
