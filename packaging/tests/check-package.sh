@@ -105,6 +105,9 @@ for library in libc6 libqt6widgets6 libsystemd0 libevdev2 libplist; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 
+# What the package holds comes from the install rules, never from whatever a run left in the build.
+empty="$(find "$tree" -mindepth 1 -type d -empty)"
+[ -z "$empty" ] || fail "empty folders in the package: $empty"
 misplaced="$(find "$tree" -path '*/multi-user.target.wants*' -o -path '*/usr/local*' -o -path '*/Receipts*')"
 [ -z "$misplaced" ] || fail "the package holds what dpkg and the maintainer scripts should own: $misplaced"
 grep -rlq '/usr/local' "$tree/usr/share/applications" "$tree/etc" "$tree/usr/lib/systemd" 2>/dev/null &&
