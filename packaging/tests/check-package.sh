@@ -87,7 +87,7 @@ for page in $pages; do
   [ -z "$warnings" ] || fail "man -l ${page#"$tree"}: $warnings"
   grep -q '@[A-Z_]*@' <(zcat "$page") && fail "${page#"$tree"} keeps a placeholder: $(zgrep -o '@[A-Z_]*@' "$page" | head -n 1)"
 done
-for program in corvimusd rmkvcv CorvimusHelper corvimus-loginwindow corvimus-settings; do
+for program in corvimus-prefs corvimusd rmkvcv CorvimusHelper corvimus-loginwindow corvimus-settings; do
   ls "$tree"/usr/share/man/man[18]/"$program".[18].gz >/dev/null 2>&1 || fail "no manual page for $program"
 done
 
@@ -105,6 +105,9 @@ for library in libc6 libqt6widgets6 libsystemd0 libevdev2 libplist; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 
+# What the package holds comes from the install rules, never from whatever a run left in the build.
+empty="$(find "$tree" -mindepth 1 -type d -empty)"
+[ -z "$empty" ] || fail "empty folders in the package: $empty"
 misplaced="$(find "$tree" -path '*/multi-user.target.wants*' -o -path '*/usr/local*' -o -path '*/Receipts*')"
 [ -z "$misplaced" ] || fail "the package holds what dpkg and the maintainer scripts should own: $misplaced"
 grep -rlq '/usr/local' "$tree/usr/share/applications" "$tree/etc" "$tree/usr/lib/systemd" 2>/dev/null &&

@@ -112,11 +112,13 @@ step "the files are in /usr, the service enabled as Debian enables services"
 for f in /usr/bin/corvimus-prefs /usr/bin/corvimus-loginwindow "$kext/MacOS/corvimusd" "$rmkvcv" \
   /usr/lib/systemd/system/corvimusd.service /etc/xdg/autostart/corvimus-loginwindow.desktop \
   /usr/share/applications/corvimus-settings.desktop /usr/share/metainfo/com.kelvane.mouse.metainfo.xml \
-  /usr/share/applications/corvimus-button-tester.desktop \
+  /usr/share/applications/corvimus-button-tester.desktop /usr/share/bash-completion/completions/corvimus-prefs \
   /usr/share/icons/hicolor/scalable/apps/com.kelvane.mouse.svg; do
   [ -e "$f" ] || fail "missing: $f"
 done
 [ "$(man -w corvimusd 2>/dev/null)" = /usr/share/man/man8/corvimusd.8.gz ] || fail "man -w corvimusd: $(man -w corvimusd 2>&1)"
+[ "$(man -w corvimus-prefs 2>/dev/null)" = /usr/share/man/man1/corvimus-prefs.1.gz ] ||
+  fail "man -w corvimus-prefs: $(man -w corvimus-prefs 2>&1)"
 wants=/etc/systemd/system/multi-user.target.wants/corvimusd.service
 [ -L "$wants" ] && [ -e "$wants" ] || fail "corvimusd.service is not enabled ($wants)"
 grep -q '^ExecStart="/usr/lib/corvimus/' /usr/lib/systemd/system/corvimusd.service ||
