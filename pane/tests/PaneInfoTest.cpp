@@ -105,8 +105,13 @@ TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
   StartSimulator(2, 1);
   BringThisProcessToFront();
   ASSERT_TRUE(realAgent_.Start({CORVIMUS_HELPER}, {"DISPLAY=" + x_.display()}));
-  ASSERT_TRUE(WaitForInfo([&] { return Text(pane_->outletInfoFront) == "pane_tests"; }))
-      << Text(pane_->outletInfoFront);
+  // The count and the facts are separate questions to the agent, and the mice connect to it one
+  // after the other: wait until both answers show the two mice.
+  ASSERT_TRUE(WaitForInfo([&] {
+    return Text(pane_->outletInfoFront) == "pane_tests" && Text(pane_->outletInfoCountBth) == "1" &&
+           pane_->outletInfoMice->text().count(QChar('\n')) == 1;
+  })) << Text(pane_->outletInfoFront)
+      << " / " << Text(pane_->outletInfoCountBth);
   EXPECT_EQ(Text(pane_->outletInfoAgent), "Running");
   EXPECT_EQ(Text(pane_->outletInfoDriver), "The simulated driver runs: its mice are not real ones");
   // Each mouse by the name its driver gives it and its link, in the order the agent lists them.
@@ -118,7 +123,8 @@ TEST_F(PaneInfoTest, ShowsWhatRunsAndWhatIsInForceAsTheAgentSeesIt) {
                                              ", USB");
   EXPECT_EQ(Text(pane_->outletInfoCountBth), "1");
   // No settings file yet: the agent holds the built-in defaults, which change nothing.
-  EXPECT_EQ(Text(pane_->outletInfoRecord), "The built-in defaults: every button does what it always did");
+  EXPECT_EQ(Text(pane_->outletInfoRecord),
+            "The built-in defaults: every button does what it always did");
 
   // Applying writes the file: the global record is in force for an application without its own.
   pane_->actionPrefsApply();
