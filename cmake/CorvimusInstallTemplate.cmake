@@ -28,7 +28,7 @@ string(REPLACE "%" "%%" CORVIMUS_PREFIX_EXEC "${CORVIMUS_PREFIX_EXEC}")
 # A desktop entry's string value: a backslash is written \\.
 string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_DESKTOP "${CORVIMUS_PREFIX}")
 
-# tmpfiles.d: C escapes inside quotes, % starts a specifier.
+# tmpfiles.d: C escapes inside quotes, % starts a substitution (%h, %U, ...).
 set(CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX}")
 string(REPLACE "\\" "\\\\" CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX_TMPFILES}")
 string(REPLACE "\"" "\\\"" CORVIMUS_PREFIX_TMPFILES "${CORVIMUS_PREFIX_TMPFILES}")

@@ -134,12 +134,12 @@ void ApplySeat(SeatWatcher* seat, CorvimusDaemon* daemon) {
 }
 
 void ArmTimer(int timerfd, UInt64 atUs) {
-  itimerspec spec{};
+  itimerspec timer{};
   if (atUs) {
-    spec.it_value.tv_sec = static_cast<time_t>(atUs / 1000000u);
-    spec.it_value.tv_nsec = static_cast<long>(atUs % 1000000u) * 1000;
+    timer.it_value.tv_sec = static_cast<time_t>(atUs / 1000000u);
+    timer.it_value.tv_nsec = static_cast<long>(atUs % 1000000u) * 1000;
   }
-  timerfd_settime(timerfd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerfd, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 }  // namespace

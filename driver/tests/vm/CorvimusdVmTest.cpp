@@ -67,7 +67,7 @@ std::string Describe(const std::vector<Event>& events) {
 }
 
 // A mouse made through uinput: what the hardware would be.
-struct MouseSpec {
+struct SourceModel {
   std::string name = "Kelvane Test Mouse";
   UInt16 bustype = BUS_USB, vendor = 0x4b56, product = 0x1234, version = 0x0111;
   bool hiRes = true;
@@ -75,20 +75,20 @@ struct MouseSpec {
 
 class SourceMouse {
  public:
-  explicit SourceMouse(const MouseSpec& spec) : spec_(spec) {
+  explicit SourceMouse(const SourceModel& model) : model_(model) {
     libevdev* dev = libevdev_new();
-    libevdev_set_name(dev, spec.name.c_str());
+    libevdev_set_name(dev, model.name.c_str());
     libevdev_set_phys(dev, "usb-0000:00:14.0-2/input0");
-    libevdev_set_id_bustype(dev, spec.bustype);
-    libevdev_set_id_vendor(dev, spec.vendor);
-    libevdev_set_id_product(dev, spec.product);
-    libevdev_set_id_version(dev, spec.version);
+    libevdev_set_id_bustype(dev, model.bustype);
+    libevdev_set_id_vendor(dev, model.vendor);
+    libevdev_set_id_product(dev, model.product);
+    libevdev_set_id_version(dev, model.version);
     libevdev_enable_property(dev, INPUT_PROP_POINTER);
     for (unsigned code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
       libevdev_enable_event_code(dev, EV_KEY, code, nullptr);
     for (unsigned code : {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL})
       libevdev_enable_event_code(dev, EV_REL, code, nullptr);
-    if (spec.hiRes) {
+    if (model.hiRes) {
       libevdev_enable_event_code(dev, EV_REL, REL_WHEEL_HI_RES, nullptr);
       libevdev_enable_event_code(dev, EV_REL, REL_HWHEEL_HI_RES, nullptr);
     }
@@ -109,10 +109,10 @@ class SourceMouse {
     libevdev_uinput_destroy(uidev_);
     uidev_ = nullptr;
   }
-  const MouseSpec& spec() const { return spec_; }
+  const SourceModel& model() const { return model_; }
 
  private:
-  MouseSpec spec_;
+  SourceModel model_;
   libevdev_uinput* uidev_ = nullptr;
 };
 
@@ -263,10 +263,10 @@ class CorvimusdVm : public ::testing::Test {
     // corvimusd takes every mouse there is: on a real machine that would be the user's own.
     if (!getenv("CORVIMUS_VM")) GTEST_SKIP() << "runs only inside corvimus-vm.sh";
     WriteSeat("0 GNOME");
-    source_ = std::make_unique<SourceMouse>(MouseSpec{});
+    source_ = std::make_unique<SourceMouse>(SourceModel{});
     ASSERT_TRUE(source_->made()) << "no uinput in this kernel";
     ASSERT_TRUE(StartDriver());
-    pointer_ = WaitForVirtualPointer(source_->spec().name);
+    pointer_ = WaitForVirtualPointer(source_->model().name);
     ASSERT_FALSE(pointer_.empty()) << "corvimusd made no virtual pointer for the mouse";
   }
   void TearDown() override {
@@ -325,12 +325,12 @@ TEST_F(CorvimusdVm, WithTheDefaultRecordWhatComesOutIsWhatWentIn) {
 }
 
 TEST_F(CorvimusdVm, AMouseWithoutHighResolutionWheelStaysWithout) {
-  MouseSpec spec;
-  spec.name = "Kelvane Classic Wheel";
-  spec.hiRes = false;
-  SourceMouse classic(spec);
+  SourceModel model;
+  model.name = "Kelvane Classic Wheel";
+  model.hiRes = false;
+  SourceMouse classic(model);
   ASSERT_TRUE(classic.made());
-  std::string node = WaitForVirtualPointer(spec.name);
+  std::string node = WaitForVirtualPointer(model.name);
   ASSERT_FALSE(node.empty());
   Reader pointer(node);
   ASSERT_TRUE(pointer.ok());
@@ -377,13 +377,13 @@ TEST_F(CorvimusdVm, TheVirtualPointerHasTheMousesIdentityAndTheServiceDescribesI
 TEST_F(CorvimusdVm, ASecondMouseComesAndGoesWhileTheDriverRuns) {
   DriverTestClient client(kSocket);
   ASSERT_EQ(client.Services().size(), 1u);
-  MouseSpec spec;
-  spec.name = "Kelvane Travel Mouse";
-  spec.bustype = BUS_BLUETOOTH;
-  spec.product = 0x2202;
-  auto second = std::make_unique<SourceMouse>(spec);
+  SourceModel model;
+  model.name = "Kelvane Travel Mouse";
+  model.bustype = BUS_BLUETOOTH;
+  model.product = 0x2202;
+  auto second = std::make_unique<SourceMouse>(model);
   ASSERT_TRUE(second->made());
-  std::string node = WaitForVirtualPointer(spec.name);
+  std::string node = WaitForVirtualPointer(model.name);
   ASSERT_FALSE(node.empty()) << "the plugged-in mouse got no virtual pointer";
   ASSERT_TRUE(client.WaitForServices([](const std::set<UInt32>& s) { return s.size() == 2; }));
   UInt32 newest = *client.Services().rbegin(), connection = 0;
@@ -405,7 +405,7 @@ TEST_F(CorvimusdVm, ASecondMouseComesAndGoesWhileTheDriverRuns) {
   EXPECT_TRUE(other.gone()) << "the unplugged mouse's virtual pointer is still there";
   ASSERT_TRUE(client.WaitForServices([](const std::set<UInt32>& s) { return s.size() == 1; }));
   EXPECT_FALSE(client.Services().count(newest));
-  EXPECT_TRUE(VirtualPointersNamed(spec.name).empty());
+  EXPECT_TRUE(VirtualPointersNamed(model.name).empty());
   EXPECT_EQ(Describe(RoundTrip(first, move)), Describe(move));
 }
 

@@ -645,16 +645,16 @@ bool PlaceUnwatched(const Place& place) {
 }
 
 void SetTimer(int ms) {
-  itimerspec spec{};
-  spec.it_value.tv_sec = ms / 1000;
-  spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
-  spec.it_interval = spec.it_value;
-  timerfd_settime(gRegistry.timerFd, 0, &spec, nullptr);
+  itimerspec timer{};
+  timer.it_value.tv_sec = ms / 1000;
+  timer.it_value.tv_nsec = (ms % 1000) * 1000000L;
+  timer.it_interval = timer.it_value;
+  timerfd_settime(gRegistry.timerFd, 0, &timer, nullptr);
 }
 
 void DisarmTimer() {
-  itimerspec spec{};
-  timerfd_settime(gRegistry.timerFd, 0, &spec, nullptr);
+  itimerspec timer{};
+  timerfd_settime(gRegistry.timerFd, 0, &timer, nullptr);
 }
 
 // The timer runs only while it has something to do: a place that cannot be watched is looked at
@@ -717,13 +717,13 @@ void ArmDeadlines() {
     SInt64 deadline = LinkDeadline(place);
     if (deadline >= 0 && (earliest < 0 || deadline < earliest)) earliest = deadline;
   }
-  itimerspec spec{};
+  itimerspec timer{};
   if (earliest >= 0) {
     if (earliest < 1) earliest = 1;  // zero would disarm
-    spec.it_value.tv_sec = earliest / 1000;
-    spec.it_value.tv_nsec = (earliest % 1000) * 1000000L;
+    timer.it_value.tv_sec = earliest / 1000;
+    timer.it_value.tv_nsec = (earliest % 1000) * 1000000L;
   }
-  timerfd_settime(gRegistry.deadlineFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(gRegistry.deadlineFd, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 // Drops the drivers past a deadline: a greeting not finished, a request unanswered or requests

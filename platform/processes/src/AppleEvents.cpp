@@ -265,13 +265,13 @@ void ArmListenerTimer() {
     std::int64_t deadline = DeadlineOf(*c);
     if (earliest < 0 || deadline < earliest) earliest = deadline;
   }
-  itimerspec spec{};
+  itimerspec timer{};
   if (earliest >= 0) {
     if (earliest < 1) earliest = 1;  // zero would disarm
-    spec.it_value.tv_sec = earliest / 1000;
-    spec.it_value.tv_nsec = long(earliest % 1000) * 1000000;
+    timer.it_value.tv_sec = earliest / 1000;
+    timer.it_value.tv_nsec = long(earliest % 1000) * 1000000;
   }
-  timerfd_settime(gListener.timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(gListener.timerFd, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 void CloseExpiredConnections() {

@@ -630,10 +630,10 @@ bool DescribeApplication(const std::string& whatIn, ApplicationChoice* out, std:
   // A file without a bundle may still carry a creator code in its Finder info.
   out->signature = kUnknownSignature;
   FSRef ref;
-  FSSpec spec;
+  FSSpec item;
   FInfo finder;
   if (FSPathMakeRef(reinterpret_cast<const UInt8*>(what.c_str()), &ref, nullptr) == noErr &&
-      FSGetFSSpecFromRef(&ref, &spec) == noErr && FSpGetFInfo(&spec, &finder) == noErr &&
+      FSGetFSSpecFromRef(&ref, &item) == noErr && FSpGetFInfo(&item, &finder) == noErr &&
       finder.fdCreator != 0)
     out->signature = finder.fdCreator;
   if (out->fileName.empty()) {

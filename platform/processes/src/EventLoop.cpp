@@ -96,13 +96,13 @@ void RearmTimerFd() {
   std::int64_t earliest = kNever;
   for (const auto& t : gLoop.timers)
     if (!t->removed && t->nextFireNs < earliest) earliest = t->nextFireNs;
-  itimerspec spec{};
+  itimerspec timer{};
   if (earliest != kNever) {
     if (earliest <= 0) earliest = 1;  // zero would disarm
-    spec.it_value.tv_sec = earliest / 1000000000;
-    spec.it_value.tv_nsec = earliest % 1000000000;
+    timer.it_value.tv_sec = earliest / 1000000000;
+    timer.it_value.tv_nsec = earliest % 1000000000;
   }
-  timerfd_settime(gLoop.timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(gLoop.timerFd, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 void CollectRemoved() {
