@@ -6,6 +6,8 @@
 set -euo pipefail
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=tools/xvfb.sh
+source "$top/tools/xvfb.sh"
 build="${CORVIMUS_BUILD_DIR:-$top/build}"
 out="$(mkdir -p "${1:-$build/screenshots}" && cd "${1:-$build/screenshots}" && pwd)"
 cmake --build "$build" --target uninstaller_harness >/dev/null
@@ -19,17 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "screenshots: no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  xdpyinfo -display "$display" >/dev/null 2>&1 && break
-  sleep 0.1
-done
+start_xvfb 1024x768x24 91 140
 
 prefix="$work/prefix"
 bundle="$prefix/lib/corvimus/Applications/Utilities/Corvimus Uninstaller.app"

@@ -8,6 +8,8 @@
 #   tools/screenshots.sh [--docs] [out-folder]
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=tools/xvfb.sh
+source "$top/tools/xvfb.sh"
 build="${CORVIMUS_BUILD_DIR:-$top/build}"
 docs=""
 if [ "${1:-}" = "--docs" ]; then docs="$top/docs"; shift; fi
@@ -33,17 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq 141 190); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "screenshots: no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  xdpyinfo -display "$display" >/dev/null 2>&1 && break
-  sleep 0.1
-done
+start_xvfb 1280x1024x24 141 190
 
 mkdir -p "$world/config" "$world/run" "$world/home" "$world/pane/Corvimus.prefPane/Contents/Resources"
 chmod 700 "$world/run"

@@ -20,8 +20,6 @@ using corvimus::testing::WriteFile;
 
 namespace {
 
-constexpr char kSuffix[] = "CorvimusHelper.app";
-constexpr char kHomePane[] = ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane";
 constexpr uid_t kOtherUser = 4242;
 
 std::string PlistOf(const std::string& home) {

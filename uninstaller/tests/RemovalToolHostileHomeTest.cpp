@@ -29,8 +29,6 @@ using corvimus::testing::WriteFile;
 
 namespace {
 
-constexpr char kSuffix[] = "CorvimusHelper.app";
-constexpr char kHomePane[] = ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane";
 constexpr char kPaneBelowLocal[] = "lib/corvimus/Library/PreferencePanes/Corvimus.prefPane";
 constexpr uid_t kUser = 4242;
 constexpr uid_t kOtherMember = 4243;

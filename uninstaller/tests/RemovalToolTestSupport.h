@@ -15,6 +15,11 @@
 
 namespace removal_test {
 
+// What the tool looks for in a home: the agent's login item, by the end of its path, and the pane
+// a user installed below ~/.local, as an HFS path from the home.
+constexpr char kSuffix[] = "CorvimusHelper.app";
+constexpr char kHomePane[] = ":.local:lib:corvimus:Library:PreferencePanes:Corvimus.prefPane";
+
 // Sets or clears inode attribute bits (FS_IMMUTABLE_FL, FS_APPEND_FL) on a file or folder,
 // directly, without the code under test. False when the file system or the caller's rights refuse.
 inline bool SetAttribute(const std::string& path, int bit, bool on) {
